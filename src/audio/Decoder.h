@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+// The decoding layer: MP3 and WMA files opened as streams and decoded to interleaved signed 16-bit
+// PCM (MP3 through libmpg123, WMA through FFmpeg). Streams are named by handles; 0 is never a valid
+// handle and is what every opening operation returns on failure. More than two channels are mixed
+// down to stereo. Byte counts and positions are 64-bit and count decoded PCM bytes.
+namespace audio {
+
+using StreamHandle = std::uint32_t;
+
+// A stream that is only decoded, its samples pulled with ReadStreamData. Without this flag the
+// stream is an ordinary one, which needs InitOutputDevice to have succeeded.
+constexpr std::uint32_t STREAM_DECODE = 0x200000;
+
+// Sample-format flags of StreamInfoRecord::flags.
+constexpr std::uint32_t SAMPLE_8BITS = 1;
+constexpr std::uint32_t SAMPLE_FLOAT = 0x100;
+
+// Mode of GetStreamLength and GetStreamPosition: bytes of decoded data.
+constexpr std::uint32_t POS_BYTE = 0;
+
+// Eight 32-bit words; callers read the first three. This layer always reports flags 0 (16-bit).
+struct StreamInfoRecord {
+    std::uint32_t freq = 0;      // sample rate in Hz
+    std::uint32_t chans = 0;     // channel count (1 or 2)
+    std::uint32_t flags = 0;     // sample format: SAMPLE_8BITS, SAMPLE_FLOAT, anything else 16-bit
+    std::uint32_t ctype = 0;     // stream type: CTYPE_MP3 or CTYPE_WMA
+    std::uint32_t origres = 0;   // original resolution in bits, 0 when not known
+    std::uint32_t plugin = 0;    // unused
+    std::uint32_t sample = 0;    // unused
+    std::uint32_t filename = 0;  // unused
+};
+static_assert(sizeof(StreamInfoRecord) == 32);
+
+constexpr std::uint32_t CTYPE_MP3 = 0x10005;
+constexpr std::uint32_t CTYPE_WMA = 0x10300;
+
+// Prepares the decoding libraries. The program never plays sound, so this only fails when the
+// libraries cannot be used. device -1 is the default device; window and clsid are unused.
+// Returns nonzero when ready.
+int InitOutputDevice(int device, std::uint32_t freq, std::uint32_t flags, void* window, const void* clsid);
+void FreeOutputDevice();
+
+// Opens path (the whole file: offset and length 0) as an MP3 stream or a WMA stream. mem must be
+// false. Returns 0 when the file cannot be opened or decoded, or when flags lack STREAM_DECODE and
+// no output device is initialised.
+StreamHandle OpenFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
+                            std::uint32_t flags);
+StreamHandle OpenWmaFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
+                               std::uint32_t flags);
+
+// Fills info; false for an unknown handle.
+bool GetStreamInfo(StreamHandle handle, StreamInfoRecord* info);
+
+// Length of the decoded data in bytes (mode POS_BYTE). For MP3 it is exact: it equals the bytes
+// that reading the stream yields. For WMA it comes from the container. 0 for an unknown handle.
+std::uint64_t GetStreamLength(StreamHandle handle, std::uint32_t mode);
+
+// Seconds that bytes of this stream's decoded data last; 0 for an unknown handle.
+double BytesToSeconds(StreamHandle handle, std::uint64_t bytes);
+
+// Nonzero while data remains to be read.
+std::uint32_t IsStreamActive(StreamHandle handle);
+
+// Decodes up to length bytes into buffer and returns how many were placed there (whole sample
+// frames). A failed read yields 0 and ends the stream.
+std::uint32_t ReadStreamData(StreamHandle handle, void* buffer, std::uint32_t length);
+
+// Bytes decoded so far (mode POS_BYTE).
+std::uint64_t GetStreamPosition(StreamHandle handle, std::uint32_t mode);
+
+// Frees a stream. Freeing 0 or an unknown handle does nothing and returns false.
+bool FreeStream(StreamHandle handle);
+
+// Test seam: when set, InitOutputDevice asks this function instead of checking the libraries.
+using OutputDeviceCheck = std::function<bool()>;
+OutputDeviceCheck SetOutputDeviceCheck(OutputDeviceCheck check);
+
+}  // namespace audio

@@ -1,0 +1,23 @@
+#include "platform/ExeFolder.h"
+
+#include <QFileInfo>
+
+#include <filesystem>
+#include <system_error>
+
+namespace platform {
+
+QString ExeFolder() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return QString();
+    }
+    QString folder = QFileInfo(QString::fromStdString(exe.string())).absolutePath();
+    if (!folder.endsWith(QLatin1Char('/'))) {
+        folder += QLatin1Char('/');
+    }
+    return folder;
+}
+
+}  // namespace platform

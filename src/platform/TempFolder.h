@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+// The user's temporary folder, always ending in '/'.
+QString TempFolder();
+
+}  // namespace platform
