@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
 #include <stdexcept>
 
 namespace i18n {
@@ -40,11 +41,18 @@ public:
     static QByteArray Lookup(const QByteArray& content, const QByteArray& section, const QByteArray& key,
                              const QByteArray& def);
 
+    // The value of key in section of a file already in memory, or nothing when the section or key
+    // is missing; lets a caller tell a missing key from a value equal to its default.
+    static std::optional<QByteArray> Find(const QByteArray& content, const QByteArray& section,
+                                          const QByteArray& key);
+
     // The text of a file after writing value to key in section; the same rules as WriteString.
     static QByteArray WithValue(const QByteArray& content, const QByteArray& section, const QByteArray& key,
                                 const QByteArray& value);
 
 private:
+    std::optional<QByteArray> ReadAll() const;  // nothing when the file cannot be opened
+
     QString path_;
 };
 
