@@ -40,7 +40,7 @@ QString LanguageText(const LanguageFile* languageIni, const QString& section, co
 
 struct OpenLanguageResult {
     std::unique_ptr<LanguageFile> languageIni;  // always set
-    std::optional<QString> writeError;          // "Unable to write to <path>" when the choice could not be stored
+    std::optional<QString> writeError;  // "Unable to write to <path>" when the choice could not be stored
 };
 
 // Reads [General] Language from the settings file; when it is empty, chooses the default for
