@@ -6,8 +6,23 @@
 #include <system_error>
 
 namespace platform {
+namespace {
+
+QString& Override() {
+    static QString folder;
+    return folder;
+}
+
+}  // namespace
+
+void SetExeFolderForTesting(const QString& folder) {
+    Override() = folder;
+}
 
 QString ExeFolder() {
+    if (!Override().isEmpty()) {
+        return Override();
+    }
     std::error_code error;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) {

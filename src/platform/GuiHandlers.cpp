@@ -1,1 +1,77 @@
-// placeholder
+#include "platform/GuiHandlers.h"
+
+#include "platform/MessageBox.h"
+#include "platform/ShellOpen.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace platform {
+namespace {
+
+QMessageBox::Icon IconFor(unsigned flags) {
+    switch (flags & MB_ICONMASK) {
+        case MB_ICONERROR:
+            return QMessageBox::Critical;
+        case MB_ICONQUESTION:
+            return QMessageBox::Question;
+        case MB_ICONWARNING:
+            return QMessageBox::Warning;
+        case MB_ICONINFORMATION:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+int ShowQMessageBox(const QString& text, const QString& caption, unsigned flags) {
+    // Windows titles a box without a caption of its own "Error"; the program's texts rely on that.
+    QMessageBox box(IconFor(flags), caption.isEmpty() ? QStringLiteral("Error") : caption, text,
+                    QMessageBox::NoButton, QApplication::activeWindow());
+    if ((flags & MB_SYSTEMMODAL) != 0) {
+        box.setWindowModality(Qt::ApplicationModal);
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    }
+    switch (flags & MB_TYPEMASK) {
+        case MB_YESNOCANCEL:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Yes);
+            break;
+        case MB_YESNO:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(QMessageBox::Yes);
+            break;
+        default:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Yes:
+            return IDYES;
+        case QMessageBox::No:
+            return IDNO;
+        case QMessageBox::Cancel:
+            return IDCANCEL;
+        case QMessageBox::Ok:
+            return IDOK;
+        default:
+            // Closed with the window's close button or Escape.
+            return (flags & MB_TYPEMASK) == MB_OK ? IDOK : IDCANCEL;
+    }
+}
+
+}  // namespace
+
+void InstallGuiHandlers() {
+    SetMessageBoxHandler(ShowQMessageBox);
+    SetShellOpenHandler([](const QString& address) {
+        const QUrl url = QUrl::fromUserInput(address);
+        if (url.isValid()) {
+            QDesktopServices::openUrl(url);
+        }
+    });
+}
+
+}  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/LangId.h"
 
+#include <QStringList>
+
 #include <cstdlib>
 #include <utility>
 
@@ -29,8 +31,9 @@ struct ChineseRegion {
 };
 
 constexpr ChineseRegion kChineseRegions[] = {
-    {"CN", LANGID_CHINESE_SIMPLIFIED},  {"SG", LANGID_CHINESE_SINGAPORE}, {"TW", LANGID_CHINESE_TRADITIONAL},
-    {"HK", LANGID_CHINESE_HONGKONG},    {"MO", LANGID_CHINESE_MACAU},     {"HANS", LANGID_CHINESE_SIMPLIFIED},
+    {"CN", LANGID_CHINESE_SIMPLIFIED},    {"SG", LANGID_CHINESE_SINGAPORE},
+    {"TW", LANGID_CHINESE_TRADITIONAL},   {"HK", LANGID_CHINESE_HONGKONG},
+    {"MO", LANGID_CHINESE_MACAU},         {"HANS", LANGID_CHINESE_SIMPLIFIED},
     {"HANT", LANGID_CHINESE_TRADITIONAL},
 };
 
@@ -53,13 +56,16 @@ LangIdProvider& Provider() {
 
 std::uint16_t LangIdFromLocaleName(const QString& localeName) {
     // language[_territory][.codeset][@modifier]
-    QString name = localeName.section(QLatin1Char('@'), 0, 0).section(QLatin1Char('.'), 0, 0);
-    const QString language = name.section(QLatin1Char('_'), 0, 0).toLower();
-    const QString region = name.section(QLatin1Char('_'), 1).toUpper();
+    const QString name = localeName.section(QLatin1Char('@'), 0, 0).section(QLatin1Char('.'), 0, 0);
+    const QStringList parts = name.split(QLatin1Char('_'));
+    const QString language = parts.first().toLower();
     if (language == QLatin1String("zh")) {
-        for (const auto& entry : kChineseRegions) {
-            if (region == QLatin1String(entry.region)) {
-                return entry.id;
+        // The territory decides; a script ("zh_Hant") stands for it when there is none.
+        for (qsizetype i = parts.size() - 1; i > 0; --i) {
+            for (const auto& entry : kChineseRegions) {
+                if (parts[i].toUpper() == QLatin1String(entry.region)) {
+                    return entry.id;
+                }
             }
         }
     }
@@ -71,7 +77,9 @@ std::uint16_t LangIdFromLocaleName(const QString& localeName) {
     return LANGID_ENGLISH_US;
 }
 
-std::uint16_t UserDefaultLangId() { return Provider() ? Provider()() : FromEnvironment(); }
+std::uint16_t UserDefaultLangId() {
+    return Provider() ? Provider()() : FromEnvironment();
+}
 
 LangIdProvider SetUserDefaultLangIdProvider(LangIdProvider provider) {
     return std::exchange(Provider(), std::move(provider));

@@ -18,7 +18,8 @@ MessageBoxHandler& Handler() {
 }
 
 int WriteToStandardError(const QString& text, const QString& caption, unsigned flags) {
-    const QByteArray line = (caption.isEmpty() ? QString() : caption + QStringLiteral(": ")).toUtf8() + text.toUtf8();
+    const QByteArray line =
+        (caption.isEmpty() ? QString() : caption + QStringLiteral(": ")).toUtf8() + text.toUtf8();
     std::fprintf(stderr, "%s\n", line.constData());
     return (flags & MB_TYPEMASK) == MB_YESNOCANCEL ? IDCANCEL : IDOK;
 }
@@ -39,10 +40,16 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
     return std::exchange(Handler(), std::move(handler));
 }
 
-QString ApplicationTitle() { return QStringLiteral("Wavestitch"); }
+QString ApplicationTitle() {
+    return QStringLiteral("Wavestitch");
+}
 
-void ReportException(const QString& message) { MessageBox(message, ApplicationTitle(), MB_ICONERROR); }
+void ReportException(const QString& message) {
+    MessageBox(message, ApplicationTitle(), MB_ICONERROR);
+}
 
-void ShowMessage(const QString& text) { MessageBox(text, ApplicationTitle(), MB_OK); }
+void ShowMessage(const QString& text) {
+    MessageBox(text, ApplicationTitle(), MB_OK);
+}
 
 }  // namespace platform

@@ -6,7 +6,9 @@
 
 namespace platform {
 
-Module::~Module() { Free(); }
+Module::~Module() {
+    Free();
+}
 
 Module::Module(Module&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
@@ -44,6 +46,8 @@ void Module::Free() {
     }
 }
 
-void* Module::Symbol(const char* name) const { return handle_ != nullptr ? dlsym(handle_, name) : nullptr; }
+void* Module::Symbol(const char* name) const {
+    return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
+}
 
 }  // namespace platform

@@ -19,6 +19,8 @@ void ShellOpen(const QString& address) {
     Handler()(address);
 }
 
-ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler) { return std::exchange(Handler(), std::move(handler)); }
+ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler) {
+    return std::exchange(Handler(), std::move(handler));
+}
 
 }  // namespace platform

@@ -1,0 +1,9 @@
+#pragma once
+
+namespace platform {
+
+// Installs the desktop implementations of the platform seams: message boxes as QMessageBox and
+// addresses opened with QDesktopServices. Called once by the program after its QApplication exists.
+void InstallGuiHandlers();
+
+}  // namespace platform
