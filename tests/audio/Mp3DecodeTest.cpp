@@ -1,0 +1,133 @@
+#include "TestMedia.h"
+
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+using namespace testmedia;
+
+namespace {
+
+struct Mp3Case {
+    const char* name;
+    int rate;
+    int chans;
+    double seconds;
+    QStringList lameOptions;
+    std::uint64_t expectedFrames;  // 0: only the length must match what is read
+};
+
+// The reported length is what the join's progress and the probe's duration are built on: it must
+// be exactly what reading yields, with or without a LAME/Xing tag.
+class Mp3Length : public ::testing::TestWithParam<Mp3Case> {};
+
+TEST_P(Mp3Length, EqualsDecodedBytes) {
+    const Mp3Case& c = GetParam();
+    const QString mp3 = Lame(QString(c.name) + ".mp3", Tone(c.rate, c.chans, c.seconds), c.lameOptions);
+    const Decoded d = OpenAndReadAll(mp3, false);
+    EXPECT_EQ(d.info.freq, static_cast<std::uint32_t>(c.rate));
+    EXPECT_EQ(d.info.chans, static_cast<std::uint32_t>(c.chans));
+    EXPECT_EQ(d.info.flags, 0u);
+    EXPECT_EQ(d.info.ctype, audio::CTYPE_MP3);
+    EXPECT_EQ(d.lengthAtOpen, static_cast<std::uint64_t>(d.pcm.size()));
+    EXPECT_EQ(d.lengthAtEnd, d.lengthAtOpen);
+    if (c.expectedFrames) {
+        EXPECT_EQ(d.Frames(), c.expectedFrames);
+    }
+}
+
+// A one-second file decodes to exactly one second when the encoder's tag gives delay and padding;
+// without a tag (-t) all 40 frames of 1152 samples come out.
+INSTANTIATE_TEST_SUITE_P(
+    Files, Mp3Length,
+    ::testing::Values(
+        Mp3Case{"gapless_mono", 44100, 1, 1.0, {"-b", "64"}, 44100},
+        Mp3Case{"gapless_stereo", 44100, 2, 1.0, {"-b", "128"}, 44100},
+        Mp3Case{"vbr_tagged", 44100, 2, 1.0, {"-V", "4"}, 44100},
+        Mp3Case{"vbr_untagged", 44100, 2, 1.0, {"-V", "4", "-t"}, 46080},
+        Mp3Case{"cbr_untagged_mono", 44100, 1, 0.5, {"-b", "96", "-t"}, 0},
+        Mp3Case{"rate_22050_mono", 22050, 1, 0.5, {"-V", "4"}, 11025},
+        Mp3Case{"rate_32000", 32000, 2, 0.5, {"-b", "128"}, 16000},
+        Mp3Case{"rate_48000", 48000, 2, 0.5, {"-V", "2"}, 24000},
+        Mp3Case{"id3v2", 44100, 2, 1.0, {"--add-id3v2", "--pad-id3v2-size", "3000", "--tt", "T"}, 44100}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+class Mp3Files : public ::testing::Test {
+protected:
+    static QString Half(int rate, int chans, const char* name) {
+        return Lame(name, Tone(rate, chans, 0.5), {"-b", "128"});
+    }
+};
+
+TEST_F(Mp3Files, TrailingJunkEndsCleanly) {
+    const QByteArray audio = ReadFile(Half(44100, 2, "junk_source.mp3"));
+    const QByteArray text = QByteArray("not audio, just some trailing text\n").repeated(40);
+    for (const QByteArray& junk : {QByteArray(3000, '\0'), text}) {
+        const Decoded d = OpenAndReadAll(WriteFile("junk.mp3", audio + junk), false);
+        EXPECT_EQ(d.Frames(), 22050u);
+        EXPECT_EQ(d.lengthAtOpen, static_cast<std::uint64_t>(d.pcm.size()));
+    }
+}
+
+// Plain concatenation leaves a second LAME tag in the middle; the second half must still come out.
+TEST_F(Mp3Files, ConcatenatedFilesDecodeBothHalves) {
+    const QByteArray stereo = ReadFile(Half(44100, 2, "cat_stereo.mp3"));
+    const QByteArray mono = ReadFile(Half(44100, 1, "cat_mono.mp3"));
+    struct Case {
+        QByteArray data;
+        std::uint32_t chans;
+    };
+    for (const Case& c : {Case{stereo + stereo, 2}, Case{mono + stereo, 1}, Case{stereo + mono, 2}}) {
+        const Decoded d = OpenAndReadAll(WriteFile("cat.mp3", c.data), false);
+        EXPECT_EQ(d.info.chans, c.chans);
+        EXPECT_GE(d.Frames(), 2 * 22050u);
+        EXPECT_LT(d.Frames(), 2 * 22050u + 4 * 1152u);
+        EXPECT_EQ(d.lengthAtOpen, static_cast<std::uint64_t>(d.pcm.size()));
+    }
+}
+
+// A rate change midway is converted to the first rate. libmpg123's length then counts the later
+// frames at their own rate, so it may be too long, but reading never goes past it.
+TEST_F(Mp3Files, RateChangeIsConvertedToFirstRate) {
+    const QByteArray data =
+        ReadFile(Half(44100, 2, "mix_44100.mp3")) + ReadFile(Half(48000, 2, "mix_48000.mp3"));
+    const audio::StreamHandle h =
+        audio::OpenFileStream(false, WriteFile("mix.mp3", data), 0, 0, audio::STREAM_DECODE);
+    ASSERT_NE(h, 0u);
+    const Decoded d = ReadAll(h);
+    EXPECT_EQ(d.info.freq, 44100u);
+    EXPECT_LE(static_cast<std::uint64_t>(d.pcm.size()), d.lengthAtOpen);
+    EXPECT_NEAR(audio::BytesToSeconds(h, d.pcm.size()), 1.0, 0.1);
+    EXPECT_EQ(d.lengthAtEnd, static_cast<std::uint64_t>(d.pcm.size()));
+    audio::FreeStream(h);
+}
+
+TEST_F(Mp3Files, TruncatedFileReadsWhatIsThere) {
+    const QByteArray audio = ReadFile(Half(44100, 2, "cut_source.mp3"));
+    const Decoded d = OpenAndReadAll(WriteFile("cut.mp3", audio.left(audio.size() / 2)), false);
+    EXPECT_GT(d.Frames(), 5000u);
+    EXPECT_LT(d.Frames(), 22050u);
+    EXPECT_LE(static_cast<std::uint64_t>(d.pcm.size()), d.lengthAtOpen);
+    EXPECT_EQ(d.lengthAtEnd, static_cast<std::uint64_t>(d.pcm.size()));
+}
+
+TEST_F(Mp3Files, NonAudioIsRefused) {
+    QByteArray noise(65536, '\0');
+    QRandomGenerator random(20240607);
+    random.fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QByteArray audio = ReadFile(Half(44100, 2, "refuse_source.mp3"));
+    const QStringList refused{
+        WriteFile("empty.mp3", {}),
+        WriteFile("noise.mp3", noise),
+        WriteFile("text.mp3", QByteArray("hello\n").repeated(2000)),
+        WriteFile("header_only.mp3", audio.left(300)),
+        Asf("wma_named.mp3", 44100, 2, 0.5),
+        Dir() + "missing.mp3",
+        Dir(),
+    };
+    for (const QString& path : refused) {
+        EXPECT_EQ(audio::OpenFileStream(false, path, 0, 0, audio::STREAM_DECODE), 0u) << path.toStdString();
+    }
+}
+
+}  // namespace
