@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -21,7 +22,8 @@ using IconvPtr = std::unique_ptr<std::remove_pointer_t<iconv_t>, IconvClose>;
 
 IconvPtr OpenDecoder(const char* encoding) {
     const iconv_t cd = iconv_open(kUtf8, encoding);
-    return IconvPtr(cd == reinterpret_cast<iconv_t>(-1) ? nullptr : cd);
+    // iconv_open reports failure as (iconv_t)-1, not as a null handle.
+    return IconvPtr(reinterpret_cast<std::intptr_t>(cd) == -1 ? nullptr : cd);
 }
 
 // Windows writes its own variants of the Asian code pages; prefer them when the C library has them.
