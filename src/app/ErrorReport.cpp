@@ -1,1 +1,27 @@
-// placeholder
+#include "app/ErrorReport.h"
+
+#include "platform/MessageBox.h"
+
+#include <exception>
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Wavestitch"));
+    setApplicationDisplayName(QStringLiteral("Wavestitch"));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* e) {
+    bool handled = false;
+    GuardedRun([&] { handled = QApplication::notify(receiver, e); });
+    return handled;
+}
+
+void ReportCurrentException() {
+    // Anything that is not a standard exception is reported with an empty message.
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        platform::ReportException(QString::fromUtf8(error.what()));
+    } catch (...) {
+        platform::ReportException(QString());
+    }
+}

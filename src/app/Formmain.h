@@ -1,0 +1,108 @@
+#pragma once
+
+#include "i18n/Language.h"
+
+#include <QIcon>
+#include <QList>
+#include <QWidget>
+
+#include <memory>
+
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QStatusBar;
+class QToolButton;
+class QTreeWidget;
+
+// The main window: tool bar, file list, order buttons and status bar.
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    // Client area as designed; the window may not become narrower than this.
+    static constexpr int kClientWidth = 710;
+    static constexpr int kClientHeight = 456;
+    static constexpr int kBannerWidth = 257;
+    static constexpr int kToolBarHeight = 65;
+
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Components, in declaration order.
+    QFrame* Panel1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QFrame* Panel2 = nullptr;
+    QFrame* Panel3 = nullptr;
+    QTreeWidget* ListView1 = nullptr;
+    QToolButton* ButtonAdd = nullptr;
+    QToolButton* ButtonRemove = nullptr;
+    QToolButton* ButtonClear = nullptr;
+    QFrame* Bevel1 = nullptr;
+    QToolButton* ButtonJoin = nullptr;
+    QFrame* Bevel2 = nullptr;
+    QToolButton* ButtonLanguage = nullptr;
+    QFrame* Bevel3 = nullptr;
+    QToolButton* ButtonAbout = nullptr;
+    QToolButton* ButtonUpdate = nullptr;
+    QToolButton* ButtonUp = nullptr;
+    QToolButton* ButtonDown = nullptr;
+    QWidget* CppWebBrowser1 = nullptr;
+    QList<QIcon> ImageList1;
+    QFileDialog* OpenDialog1 = nullptr;
+
+    // Own fields.
+    QString TempPath;  // ends in '/'
+    QString AppDir;    // ends in '/'
+    QString AdFile;
+    QString TempPcmFile;
+    QString EncodedHomePage;
+    std::unique_ptr<i18n::LanguageFile> LanguageIni;
+
+    // The texts of the status bar's two panels.
+    QLabel* StatusPanel(int index) const;
+
+    // The open dialog's filter in the Windows syntax ("description|patterns|..."), as the language
+    // file gives it; applied to OpenDialog1 converted to Qt's syntax.
+    void SetOpenDialogFilter(const QString& windowsFilter);
+    const QString& OpenDialogFilter() const { return openDialogFilter_; }
+
+    // Looks up a translated text in the open language file.
+    QString LanguageText(const QString& section, const QString& key, const QString& def) const;
+
+    void FormCreate();
+    void FormActivate();
+    void FormDestroy();
+    // Opens the current language file; a settings file that cannot be written is reported once a run.
+    void OpenLanguageFile();
+    // Opens the language file and applies its fonts and texts to the windows.
+    void ApplyLanguage();
+
+    // A resize is allowed only when the new width is at least the designed client width.
+    static bool FormCanResize(int newWidth) { return newWidth >= kClientWidth; }
+
+    // True when the right-button press at globalPos must be swallowed: it lies strictly inside the
+    // banner's rectangle.
+    bool IsInsideBanner(const QPoint& globalPos) const;
+
+protected:
+    bool event(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void CreateToolBar();
+    void CreateFileList();
+    void CreateStatusBar();
+    void PlaceBanner();
+    bool ApplicationEvents1Message(QEvent* e);
+
+    QString openDialogFilter_;
+    bool settingsWriteErrorShown_ = false;
+    bool destroyed_ = false;
+};
+
+extern TMainForm* MainForm;
+
+// Converts an open or save dialog filter from the Windows syntax ("All files(*.*)|*.*|...": description
+// and pattern list pairs, patterns separated by ';' or ',') to Qt's name filters.
+QStringList FilterFromWindowsSyntax(const QString& windowsFilter);

@@ -1,0 +1,33 @@
+#include "app/Startup.h"
+
+#include "about/Formabout.h"
+#include "app/Formmain.h"
+#include "encode/Formoutput.h"
+#include "i18n/Formlanguage.h"
+#include "join/Formprocess.h"
+
+QStringList CreateForms() {
+    QStringList created;
+    // The main window's own set-up runs while it is created, before the dialogs exist.
+    MainForm = new TMainForm;
+    created << MainForm->objectName();
+    AboutForm = new TAboutForm(MainForm);
+    created << AboutForm->objectName();
+    LanguageForm = new TLanguageForm(MainForm);
+    created << LanguageForm->objectName();
+    OutputForm = new TOutputForm(MainForm);
+    created << OutputForm->objectName();
+    ProcessForm = new TProcessForm(MainForm);
+    created << ProcessForm->objectName();
+    return created;
+}
+
+void DestroyForms() {
+    // The dialogs are children of the main window and go with it.
+    delete MainForm;
+    MainForm = nullptr;
+    AboutForm = nullptr;
+    LanguageForm = nullptr;
+    OutputForm = nullptr;
+    ProcessForm = nullptr;
+}

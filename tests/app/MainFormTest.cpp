@@ -1,0 +1,348 @@
+#include "about/Formabout.h"
+#include "app/ErrorReport.h"
+#include "app/Formmain.h"
+#include "app/Startup.h"
+#include "audio/Decoder.h"
+#include "encode/Formoutput.h"
+#include "i18n/Formlanguage.h"
+#include "join/Formprocess.h"
+#include "platform/ExeFolder.h"
+#include "platform/LangId.h"
+
+#include "MessageRecorder.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A program folder of its own for each test, so the settings and language files a test writes
+// never touch the build folder.
+class MainFormTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        appDir_ = dir_.path() + QLatin1Char('/');
+        platform::SetExeFolderForTesting(appDir_);
+        previousLangId_ = platform::SetUserDefaultLangIdProvider([this] { return langId_; });
+    }
+    void TearDown() override {
+        DestroyForms();
+        platform::SetExeFolderForTesting(QString());
+        platform::SetUserDefaultLangIdProvider(previousLangId_);
+        audio::SetOutputDeviceCheck({});
+    }
+
+    void WriteSettings(const QByteArray& content) {
+        WriteFile(appDir_ + QStringLiteral("Wavestitch.ini"), content);
+    }
+    void WriteLanguage(const QString& name, const QByteArray& content) {
+        WriteFile(appDir_ + QStringLiteral("WSLanguage/") + name, content);
+    }
+
+    QTemporaryDir dir_;
+    QString appDir_;
+    std::uint16_t langId_ = 0x0409;
+    platform::LangIdProvider previousLangId_;
+};
+
+TEST_F(MainFormTest, StartUpCreatesTheFiveWindowsInOrder) {
+    MessageRecorder recorder;
+    const QStringList created = CreateForms();
+    EXPECT_EQ(created, (QStringList{"MainForm", "AboutForm", "LanguageForm", "OutputForm", "ProcessForm"}));
+    ASSERT_NE(MainForm, nullptr);
+    EXPECT_NE(AboutForm, nullptr);
+    EXPECT_NE(LanguageForm, nullptr);
+    EXPECT_NE(OutputForm, nullptr);
+    EXPECT_NE(ProcessForm, nullptr);
+    EXPECT_TRUE(recorder.messages.empty());
+
+    EXPECT_EQ(MainForm->TempPath, QDir::tempPath() + QLatin1Char('/'));
+    EXPECT_EQ(MainForm->TempPcmFile, MainForm->TempPath + QStringLiteral("AudioTemp.pcm"));
+    EXPECT_EQ(MainForm->AppDir, appDir_);
+    EXPECT_TRUE(MainForm->acceptDrops());
+    // The language is applied at the first activation, not while the window is created.
+    EXPECT_EQ(MainForm->LanguageIni, nullptr);
+    EXPECT_FALSE(QFile::exists(appDir_ + QStringLiteral("Wavestitch.ini")));
+}
+
+TEST_F(MainFormTest, LayoutFollowsTheDesign) {
+    CreateForms();
+    TMainForm& form = *MainForm;
+    // The designed captions, as shown until the first activation applies the language.
+    const QStringList headers = {"Audio Files", "Sample Rate", "Channels", "Bits", "Size", "Time", "Path"};
+    ASSERT_EQ(form.ListView1->columnCount(), 7);
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(form.ListView1->headerItem()->text(i), headers[i]);
+    }
+    EXPECT_EQ(form.ButtonUp->toolTip(), QStringLiteral("Up"));
+    EXPECT_EQ(form.ButtonDown->toolTip(), QStringLiteral("Down"));
+    EXPECT_EQ(form.ButtonAbout->text(), QStringLiteral("A&bout"));
+    EXPECT_EQ(form.OpenDialogFilter(),
+              QStringLiteral("All supported files(*.wav,*.mp3,*.wma)|*.wav,*.mp3,*.wma|All Files(*.*)|*.*"));
+
+    form.show();
+    QApplication::processEvents();
+
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Verdane Wavestitch"));
+    EXPECT_EQ(form.size(), QSize(710, 456));
+    EXPECT_EQ(form.Panel1->geometry(), QRect(0, 0, 710, 65));
+    EXPECT_EQ(form.StatusBar1->height(), 19);
+    EXPECT_EQ(form.StatusBar1->geometry().bottom(), 455);
+
+    const struct {
+        QToolButton* button;
+        int left;
+        const char* caption;
+    } buttons[] = {
+        {form.ButtonAdd, 0, "&Add"},
+        {form.ButtonRemove, 56, "&Remove"},
+        {form.ButtonClear, 112, "&Clear"},
+        {form.ButtonJoin, 183, "&Join"},
+        {form.ButtonLanguage, 254, "&Language"},
+        {form.ButtonAbout, 325, "A&bout"},
+        {form.ButtonUpdate, 382, "&Update"},
+    };
+    for (const auto& b : buttons) {
+        EXPECT_EQ(b.button->geometry(), QRect(b.left, 0, 57, 65)) << b.caption;
+        EXPECT_EQ(b.button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        EXPECT_TRUE(b.button->autoRaise());
+        EXPECT_FALSE(b.button->icon().isNull());
+    }
+    EXPECT_EQ(form.Bevel1->x(), 175);
+    EXPECT_EQ(form.Bevel2->x(), 246);
+    EXPECT_EQ(form.Bevel3->x(), 317);
+    EXPECT_EQ(form.CppWebBrowser1->geometry(), QRect(710 - 257, 0, 257, 65));
+
+    EXPECT_EQ(form.Panel3->width(), 45);
+    EXPECT_EQ(form.Panel3->geometry().right(), 709);
+    EXPECT_EQ(form.ButtonUp->geometry(), QRect(8, 104, 24, 24));
+    EXPECT_EQ(form.ButtonDown->geometry(), QRect(8, 144, 24, 24));
+
+    const int widths[] = {150, 80, 60, 50, 80, 60, 160};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(form.ListView1->columnWidth(i), widths[i]);
+    }
+    EXPECT_EQ(form.ListView1->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(form.ListView1->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_FALSE(form.ListView1->isSortingEnabled());
+
+    ASSERT_NE(form.StatusPanel(0), nullptr);
+    ASSERT_NE(form.StatusPanel(1), nullptr);
+    EXPECT_EQ(form.StatusPanel(0)->width(), 200);
+    EXPECT_EQ(form.StatusPanel(1)->width(), 300);
+    EXPECT_TRUE(form.StatusPanel(0)->text().isEmpty());
+    EXPECT_TRUE(form.StatusPanel(1)->text().isEmpty());
+    EXPECT_EQ(form.StatusPanel(2), nullptr);
+}
+
+TEST_F(MainFormTest, WindowCannotBecomeNarrowerButHeightIsFree) {
+    CreateForms();
+    TMainForm& form = *MainForm;
+    form.show();
+    form.resize(600, 300);
+    QApplication::processEvents();
+    EXPECT_EQ(form.width(), 710);
+    EXPECT_EQ(form.height(), 300);
+    form.resize(900, 700);
+    QApplication::processEvents();
+    EXPECT_EQ(form.size(), QSize(900, 700));
+    // The banner stays at the right edge.
+    EXPECT_EQ(form.CppWebBrowser1->x(), 900 - 257);
+}
+
+TEST_F(MainFormTest, BannerSwitchIsExactlyZero) {
+    const struct {
+        const char* settings;
+        bool visible;
+    } cases[] = {
+        {"", true},
+        {"[General]\nAd=0\n", false},
+        {"[general]\nad = 0 \n", false},
+        {"[General]\nAd=00\n", true},
+        {"[General]\nAd=no\n", true},
+        {"[General]\nAd=false\n", true},
+        {"[General]\nAd=1\n", true},
+    };
+    for (const auto& c : cases) {
+        WriteSettings(c.settings);
+        CreateForms();
+        MainForm->show();
+        QApplication::processEvents();
+        EXPECT_EQ(MainForm->CppWebBrowser1->isVisible(), c.visible) << c.settings;
+        if (!c.visible) {
+            EXPECT_GE(MainForm->CppWebBrowser1->x(), MainForm->width() + 100);
+        }
+        DestroyForms();
+    }
+}
+
+// A window that records the mouse presses that reach it.
+class PressProbe : public QWidget {
+public:
+    int presses = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override { ++presses; }
+};
+
+void Press(QWidget& target, const QPoint& global, Qt::MouseButton button) {
+    QMouseEvent press(QEvent::MouseButtonPress, target.mapFromGlobal(global).toPointF(), global.toPointF(),
+                      button, button, Qt::NoModifier);
+    QApplication::sendEvent(&target, &press);
+}
+
+TEST_F(MainFormTest, RightClicksInsideTheBannerAreSwallowedWhateverWindowIsThere) {
+    CreateForms();
+    TMainForm& form = *MainForm;
+    form.show();
+    QApplication::processEvents();
+    const QRect banner(form.CppWebBrowser1->mapTo(&form, QPoint(0, 0)), form.CppWebBrowser1->size());
+    const auto global = [&](int x, int y) { return form.mapToGlobal(QPoint(x, y)); };
+
+    PressProbe probe;
+    const struct {
+        QPoint at;
+        Qt::MouseButton button;
+        int reaches;
+    } cases[] = {
+        {global(banner.center().x(), banner.center().y()), Qt::RightButton, 0},
+        {global(banner.left() + 1, banner.top() + 1), Qt::RightButton, 0},
+        // Strictly inside: the edges themselves are outside.
+        {global(banner.left(), banner.center().y()), Qt::RightButton, 1},
+        {global(banner.center().x(), banner.top()), Qt::RightButton, 1},
+        {global(banner.left() + banner.width(), banner.center().y()), Qt::RightButton, 1},
+        {global(banner.center().x(), banner.center().y()), Qt::LeftButton, 1},
+        {global(10, 200), Qt::RightButton, 1},
+    };
+    for (const auto& c : cases) {
+        probe.presses = 0;
+        Press(probe, c.at, c.button);
+        EXPECT_EQ(probe.presses, c.reaches) << c.at.x() << "," << c.at.y() << " button " << c.button;
+    }
+}
+
+TEST_F(MainFormTest, DeviceFailureIsReportedAndStartUpGoesOn) {
+    WriteLanguage("English.ini", "[ToolBar]\nAdd=Add files\n");
+    audio::SetOutputDeviceCheck([] { return false; });
+    MessageRecorder recorder;
+    CreateForms();
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, QStringLiteral("Cannot start default playing device!"));
+    EXPECT_EQ(recorder.messages[0].caption, QString());
+    EXPECT_EQ(recorder.messages[0].flags, 0x10u);
+    // The remaining steps ran: the program folder, the settings and the language still work.
+    EXPECT_EQ(MainForm->AppDir, appDir_);
+    MainForm->FormActivate();
+    EXPECT_EQ(MainForm->ButtonAdd->text(), QStringLiteral("Add files"));
+}
+
+TEST_F(MainFormTest, ActivationChoosesWritesAndAppliesTheLanguage) {
+    WriteLanguage("ChineseGB.ini",
+                  QByteArray("[LanguageProperty]\nCharSet=134\nFontSize=9\n[ToolBar]\nAdd=") +
+                      QByteArray("\xCC\xED\xBC\xD3") + "\n[Hint]\nUp=Move up\n[ListView]\nName=N\n");
+    langId_ = 0x0804;
+    MessageRecorder recorder;
+    CreateForms();
+    MainForm->FormActivate();
+    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_NE(ReadFile(appDir_ + QStringLiteral("Wavestitch.ini")).indexOf("Language=ChineseGB.ini"), -1);
+    ASSERT_NE(MainForm->LanguageIni, nullptr);
+    EXPECT_EQ(MainForm->ButtonAdd->text(), QString::fromUtf8("\xE6\xB7\xBB\xE5\x8A\xA0"));  // "添加"
+    EXPECT_EQ(MainForm->ButtonUp->toolTip(), QStringLiteral("Move up"));
+    // Missing keys make their targets empty.
+    EXPECT_EQ(MainForm->ButtonRemove->text(), QString());
+    EXPECT_EQ(MainForm->ListView1->headerItem()->text(0), QStringLiteral("N"));
+    EXPECT_EQ(MainForm->ListView1->headerItem()->text(1), QString());
+    for (QWidget* window : {static_cast<QWidget*>(MainForm), static_cast<QWidget*>(AboutForm),
+                            static_cast<QWidget*>(ProcessForm), static_cast<QWidget*>(OutputForm),
+                            static_cast<QWidget*>(LanguageForm)}) {
+        EXPECT_EQ(window->font().family(), QStringLiteral("Tahoma")) << window->objectName().toStdString();
+        EXPECT_EQ(window->font().pointSize(), 9) << window->objectName().toStdString();
+    }
+    // The status bar stays empty until the list changes.
+    EXPECT_TRUE(MainForm->StatusPanel(0)->text().isEmpty());
+}
+
+TEST_F(MainFormTest, UnwritableSettingsAreReportedOnceAndTheLanguageStillApplies) {
+    // A folder in place of the settings file cannot be written, even by root.
+    ASSERT_TRUE(QDir().mkpath(appDir_ + QStringLiteral("Wavestitch.ini")));
+    WriteLanguage("English.ini", "[ToolBar]\nJoin=&Join\n");
+    MessageRecorder recorder;
+    CreateForms();
+    for (int i = 0; i < 3; ++i) {
+        MainForm->FormActivate();
+    }
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, QStringLiteral("Unable to write to ") + appDir_ + "Wavestitch.ini");
+    EXPECT_EQ(recorder.messages[0].flags, 0x10u);
+    EXPECT_EQ(MainForm->ButtonJoin->text(), QStringLiteral("&Join"));
+}
+
+TEST_F(MainFormTest, ClosingRemovesTheBannerFileAndReleasesTheLanguage) {
+    CreateForms();
+    const QString adFile = appDir_ + QStringLiteral("_WavestitchAd.swf");
+    WriteFile(adFile, "GIF89a");
+    MainForm->AdFile = adFile;
+    MainForm->FormActivate();
+    DestroyForms();
+    EXPECT_FALSE(QFile::exists(adFile));
+}
+
+TEST(OpenDialogFilterTest, WindowsSyntaxBecomesQtNameFilters) {
+    EXPECT_EQ(
+        FilterFromWindowsSyntax(
+            QStringLiteral("All supported files(*.wav,*.mp3,*.wma)|*.wav,*.mp3,*.wma|All Files(*.*)|*.*")),
+        (QStringList{"All supported files(*.wav,*.mp3,*.wma) (*.wav *.mp3 *.wma)", "All Files(*.*) (*.*)"}));
+    EXPECT_EQ(FilterFromWindowsSyntax(QStringLiteral("WAV files|*.wav; *.wave|odd")),
+              QStringList{"WAV files (*.wav *.wave)"});
+    EXPECT_TRUE(FilterFromWindowsSyntax(QString()).isEmpty());
+}
+
+// An object whose event handler throws, as a handler might on a library error.
+class Thrower : public QObject {
+public:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::User) {
+            throw std::runtime_error("Unable to write to /somewhere");
+        }
+        return QObject::event(e);
+    }
+};
+
+TEST(ErrorReportTest, AnExceptionFromAHandlerIsReportedAndTheProgramGoesOn) {
+    MessageRecorder recorder;
+    Thrower thrower;
+    QEvent event(QEvent::User);
+    QApplication::sendEvent(&thrower, &event);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, QStringLiteral("Unable to write to /somewhere"));
+    EXPECT_EQ(recorder.messages[0].flags, 0x10u);
+
+    EXPECT_FALSE(GuardedRun([] { throw 42; }));
+    ASSERT_EQ(recorder.messages.size(), 2u);
+    EXPECT_EQ(recorder.messages[1].text, QString());
+}
+
+}  // namespace
