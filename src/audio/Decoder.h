@@ -44,6 +44,7 @@ constexpr std::uint32_t CTYPE_WMA = 0x10300;
 // libraries cannot be used. device -1 is the default device; window and clsid are unused.
 // Returns nonzero when ready.
 int InitOutputDevice(int device, std::uint32_t freq, std::uint32_t flags, void* window, const void* clsid);
+// Also frees the ordinary streams, which belong to the device; decode-only streams stay open.
 void FreeOutputDevice();
 
 // Opens path (the whole file: offset and length 0) as an MP3 stream or a WMA stream. mem must be
@@ -58,7 +59,9 @@ StreamHandle OpenWmaFileStream(bool mem, const QString& path, std::uint64_t offs
 bool GetStreamInfo(StreamHandle handle, StreamInfoRecord* info);
 
 // Length of the decoded data in bytes (mode POS_BYTE). For MP3 it is exact: it equals the bytes
-// that reading the stream yields. For WMA it comes from the container. 0 for an unknown handle.
+// that reading the stream yields (a file whose sample rate changes midway may yield less). For WMA it
+// comes from the container and is never below the bytes read so far. Once the stream has ended it is
+// the bytes read. 0 for an unknown handle.
 std::uint64_t GetStreamLength(StreamHandle handle, std::uint32_t mode);
 
 // Seconds that bytes of this stream's decoded data last; 0 for an unknown handle.
@@ -75,6 +78,7 @@ std::uint32_t ReadStreamData(StreamHandle handle, void* buffer, std::uint32_t le
 std::uint64_t GetStreamPosition(StreamHandle handle, std::uint32_t mode);
 
 // Frees a stream. Freeing 0 or an unknown handle does nothing and returns false.
+// Any thread may call these operations; each stream is used by one thread at a time.
 bool FreeStream(StreamHandle handle);
 
 // Test seam: when set, InitOutputDevice asks this function instead of checking the libraries.

@@ -105,11 +105,7 @@ public:
             return nullptr;
         }
         std::unique_ptr<WmaStream> stream(new WmaStream(static_cast<std::uint32_t>(rate), chans, bytes));
-        stream->format_ = std::move(format);
-        stream->codec_ = std::move(codecContext);
-        stream->frame_ = std::move(frame);
-        stream->packet_ = std::move(packet);
-        stream->streamIndex_ = index;
+        stream->Adopt(std::move(format), std::move(codecContext), std::move(frame), std::move(packet), index);
         if (!stream->Prime()) {
             return nullptr;
         }
@@ -145,6 +141,15 @@ protected:
 private:
     WmaStream(std::uint32_t rate, std::uint32_t chans, std::uint64_t lengthBytes)
         : DecodeStream(rate, chans, CTYPE_WMA, lengthBytes, false) {}
+
+    void Adopt(FormatContextPtr format, CodecContextPtr codec, FramePtr frame, PacketPtr packet,
+               int streamIndex) {
+        format_ = std::move(format);
+        codec_ = std::move(codec);
+        frame_ = std::move(frame);
+        packet_ = std::move(packet);
+        streamIndex_ = streamIndex;
+    }
 
     static std::uint64_t ContainerSamples(const AVFormatContext& format, const AVStream& st, int rate) {
         const AVRational perSample{1, rate};
