@@ -1,6 +1,7 @@
 #pragma once
 
 #include "i18n/Language.h"
+#include "platform/FileFilter.h"
 
 #include <QIcon>
 #include <QList>
@@ -102,7 +103,3 @@ private:
 };
 
 extern TMainForm* MainForm;
-
-// Converts an open or save dialog filter from the Windows syntax ("All files(*.*)|*.*|...": description
-// and pattern list pairs, patterns separated by ';' or ',') to Qt's name filters.
-QStringList FilterFromWindowsSyntax(const QString& windowsFilter);
