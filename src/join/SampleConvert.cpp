@@ -1,0 +1,139 @@
+#include "join/SampleConvert.h"
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <cstring>
+
+namespace join {
+
+namespace {
+
+// Converted bytes are handed on in pieces of about this size, so a row with an extreme rate ratio
+// never needs a buffer in proportion to its repeats.
+constexpr std::size_t kOutputChunk = 64 * 1024;
+
+}  // namespace
+
+void ByteArraySink::Append(const char* data, std::size_t size) {
+    bytes.append(data, static_cast<qsizetype>(size));
+}
+
+void DeviceSink::Append(const char* data, std::size_t size) {
+    if (failed_ || size == 0) {
+        return;
+    }
+    if (device_.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) {
+        failed_ = true;
+    }
+}
+
+SampleConvert::SampleConvert(PcmSink& sink) : sink_(sink) {}
+
+void SampleConvert::Setup(int sourceRate, int sourceChannels, int sourceBits, int targetRate,
+                          int targetChannels, int targetBits) {
+    sameFormat_ = sourceRate == targetRate && sourceBits == targetBits && sourceChannels == targetChannels;
+    // The difference of the two integers over the source rate, kept as a 32-bit float: the repeat
+    // pattern (and so the frame count) depends on that precision.
+    ratio_ =
+        sourceRate > 0 ? static_cast<float>(static_cast<double>(targetRate - sourceRate) / sourceRate) : 0.0f;
+    accumulator_ = 0.0f;
+
+    input8_ = sourceBits == 8;
+    output8_ = input8_ && targetBits == 8;
+    inChannels_ = std::max(sourceChannels, 1);
+    // Every frame gets the target's channel count, whatever the row holds, so the interleaving of
+    // the joined data never shifts.
+    outChannels_ = std::max(targetChannels, 1);
+    inFrameBytes_ = static_cast<std::size_t>(inChannels_) * (input8_ ? 1 : 2);
+    outFrameBytes_ = static_cast<std::size_t>(outChannels_) * (output8_ ? 1 : 2);
+
+    frame_.assign(outFrameBytes_, 0);
+    pending_.assign(inFrameBytes_, 0);
+    pendingBytes_ = 0;
+    out_.resize(std::max(kOutputChunk, outFrameBytes_));
+    outUsed_ = 0;
+}
+
+void SampleConvert::Convert(const void* block, std::size_t length) {
+    if (sameFormat_) {
+        sink_.Append(static_cast<const char*>(block), length);
+        return;
+    }
+    const auto* data = static_cast<const std::uint8_t*>(block);
+    if (pendingBytes_ > 0) {
+        const std::size_t take = std::min(inFrameBytes_ - pendingBytes_, length);
+        std::memcpy(pending_.data() + pendingBytes_, data, take);
+        pendingBytes_ += take;
+        data += take;
+        length -= take;
+        if (pendingBytes_ < inFrameBytes_) {
+            return;
+        }
+        ConvertFrames(pending_.data(), 1);
+        pendingBytes_ = 0;
+    }
+    const std::size_t frames = length / inFrameBytes_;
+    ConvertFrames(data, frames);
+    pendingBytes_ = length - frames * inFrameBytes_;
+    std::memcpy(pending_.data(), data + frames * inFrameBytes_, pendingBytes_);
+    Flush();
+}
+
+void SampleConvert::ConvertFrames(const std::uint8_t* data, std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i) {
+        MakeOutputFrame(data + i * inFrameBytes_);
+        SampleRepeat();
+    }
+}
+
+void SampleConvert::MakeOutputFrame(const std::uint8_t* in) {
+    std::uint8_t* out = frame_.data();
+    for (int c = 0; c < outChannels_; ++c) {
+        // A mono row feeds every channel; channels the row does not have are silent.
+        const int source = inChannels_ == 1 ? 0 : c;
+        if (source >= inChannels_) {
+            if (output8_) {
+                *out++ = 128;
+            } else {
+                *out++ = 0;
+                *out++ = 0;
+            }
+        } else if (output8_) {
+            *out++ = in[source];
+        } else if (input8_) {
+            const auto wide = static_cast<std::uint16_t>(Widen8To16(in[source]));
+            *out++ = static_cast<std::uint8_t>(wide & 0xFF);
+            *out++ = static_cast<std::uint8_t>(wide >> 8);
+        } else {
+            *out++ = in[2 * source];
+            *out++ = in[2 * source + 1];
+        }
+    }
+}
+
+void SampleConvert::SampleRepeat() {
+    // Written once, then once more each time the accumulator reaches a whole frame.
+    int copies = 1;
+    accumulator_ = accumulator_ + ratio_;
+    while (accumulator_ >= 1.0f) {
+        ++copies;
+        accumulator_ = accumulator_ - 1.0f;
+    }
+    for (int k = 0; k < copies; ++k) {
+        if (outUsed_ + outFrameBytes_ > out_.size()) {
+            Flush();
+        }
+        std::memcpy(out_.data() + outUsed_, frame_.data(), outFrameBytes_);
+        outUsed_ += outFrameBytes_;
+    }
+}
+
+void SampleConvert::Flush() {
+    if (outUsed_ > 0) {
+        sink_.Append(reinterpret_cast<const char*>(out_.data()), outUsed_);
+        outUsed_ = 0;
+    }
+}
+
+}  // namespace join

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class QIODevice;
+
+namespace join {
+
+// Receives converted PCM in the order it is produced: the temporary file during a join, memory in
+// tests and benchmarks.
+class PcmSink {
+public:
+    virtual ~PcmSink() = default;
+    virtual void Append(const char* data, std::size_t size) = 0;
+};
+
+// Collects everything appended in memory.
+class ByteArraySink : public PcmSink {
+public:
+    void Append(const char* data, std::size_t size) override;
+    QByteArray bytes;
+};
+
+// Appends to an open device. A failed or short write is remembered, and nothing more is written
+// after it, so the caller can report the failure once instead of producing a file with a hole.
+class DeviceSink : public PcmSink {
+public:
+    explicit DeviceSink(QIODevice& device) : device_(device) {}
+    void Append(const char* data, std::size_t size) override;
+    bool Failed() const { return failed_; }
+
+private:
+    QIODevice& device_;
+    bool failed_ = false;
+};
+
+// ((x - 128) * 32767) / 128, truncated toward zero: an unsigned 8-bit sample as a signed 16-bit one.
+constexpr std::int16_t Widen8To16(std::uint8_t x) {
+    return static_cast<std::int16_t>(((static_cast<int>(x) - 128) * 32767) / 128);
+}
+
+// Raises the blocks of one row to the join's target format: 8-bit to 16-bit, mono to every target
+// channel, and a lower sample rate to the target rate by repeating whole frames. Set up once per row;
+// the repeat accumulator and an unfinished frame are carried from block to block within the row.
+class SampleConvert {
+public:
+    explicit SampleConvert(PcmSink& sink);
+
+    void Setup(int sourceRate, int sourceChannels, int sourceBits, int targetRate, int targetChannels,
+               int targetBits);
+    // Appends the converted samples of one block to the sink.
+    void Convert(const void* block, std::size_t length);
+
+    bool SameFormat() const { return sameFormat_; }
+    float Ratio() const { return ratio_; }
+    // Bytes of an unfinished frame waiting for the next block; dropped by the next Setup.
+    std::size_t PendingBytes() const { return pendingBytes_; }
+
+private:
+    void ConvertFrames(const std::uint8_t* data, std::size_t frames);
+    void MakeOutputFrame(const std::uint8_t* in);
+    void SampleRepeat();
+    void Flush();
+
+    PcmSink& sink_;
+    bool sameFormat_ = true;
+    float ratio_ = 0.0f;
+    float accumulator_ = 0.0f;
+    bool input8_ = false;
+    bool output8_ = false;
+    int inChannels_ = 1;
+    int outChannels_ = 1;
+    std::size_t inFrameBytes_ = 1;
+    std::size_t outFrameBytes_ = 1;
+
+    std::vector<std::uint8_t> frame_;    // the current output frame
+    std::vector<std::uint8_t> pending_;  // the start of a frame cut by the end of a block
+    std::size_t pendingBytes_ = 0;
+    std::vector<std::uint8_t> out_;  // converted bytes not yet handed to the sink
+    std::size_t outUsed_ = 0;
+};
+
+}  // namespace join

@@ -1,0 +1,134 @@
+#include "join/WavOutput.h"
+
+#include "join/JoinHost.h"
+
+#include <QFile>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace join {
+
+namespace {
+
+void PutLe16(char* at, std::uint16_t value) {
+    qToLittleEndian(value, at);
+}
+void PutLe32(char* at, std::uint32_t value) {
+    qToLittleEndian(value, at);
+}
+
+void ShowError(JoinHost& host, const QString& text) {
+    host.MessageBox(text, QStringLiteral("Error"), 0);
+}
+
+// Writes all of data or reports false; a short write counts as failed.
+bool WriteAll(QFile& file, const char* data, qint64 size) {
+    return file.write(data, size) == size;
+}
+
+// Fills in the two size fields from the file's current length, so the header describes what is
+// really in the file, even after a stop or a failed write.
+bool PatchSizes(QFile& file, std::uint64_t maxRiffSize) {
+    const qint64 fileSize = file.size();
+    if (fileSize < kWavHeaderSize) {
+        return false;
+    }
+    const std::uint64_t riffSize = static_cast<std::uint64_t>(fileSize) - 8;
+    std::uint32_t riffField = 0xFFFFFFFFu;
+    std::uint32_t dataField = 0xFFFFFFFFu;
+    if (riffSize <= maxRiffSize) {
+        riffField = static_cast<std::uint32_t>(riffSize);
+        dataField = static_cast<std::uint32_t>(riffSize - 36);
+    }
+    char field[4];
+    PutLe32(field, riffField);
+    if (!file.seek(4) || !WriteAll(file, field, 4)) {
+        return false;
+    }
+    PutLe32(field, dataField);
+    return file.seek(40) && WriteAll(file, field, 4);
+}
+
+}  // namespace
+
+QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize) {
+    QByteArray header(kWavHeaderSize, '\0');
+    char* h = header.data();
+    const auto blockAlign = static_cast<std::uint16_t>((target.channels * target.bits) / 8);
+    std::memcpy(h, "RIFF", 4);
+    PutLe32(h + 4, riffSize);
+    std::memcpy(h + 8, "WAVE", 4);
+    std::memcpy(h + 12, "fmt ", 4);
+    PutLe32(h + 16, 16);
+    PutLe16(h + 20, 1);
+    PutLe16(h + 22, static_cast<std::uint16_t>(target.channels));
+    PutLe32(h + 24, static_cast<std::uint32_t>(target.sampleRate));
+    PutLe32(h + 28, static_cast<std::uint32_t>(target.sampleRate) * blockAlign);
+    PutLe16(h + 32, blockAlign);
+    PutLe16(h + 34, static_cast<std::uint16_t>(target.bits));
+    std::memcpy(h + 36, "data", 4);
+    PutLe32(h + 40, dataSize);
+    return header;
+}
+
+WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,
+                               JoinHost& host, std::uint64_t maxRiffSize) {
+    QFile input(tempPcmFile);
+    if (!input.open(QIODevice::ReadOnly)) {
+        ShowError(host, QStringLiteral("Could not open '") + tempPcmFile + QLatin1Char('\''));
+        host.SetJoinFailed();
+        return WavOutputResult::Failed;
+    }
+    // Unbuffered, so every failed write shows at the call that made it and not later at close.
+    QFile output(outputPath);
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        host.MessageBox(QStringLiteral("Cannot creat the output file."), QStringLiteral("Error"), 0);
+        return WavOutputResult::CannotCreate;
+    }
+
+    const QByteArray header = WavHeader(target, 0, 0);
+    bool writeFailed = !WriteAll(output, header.constData(), header.size());
+    bool readFailed = false;
+    bool terminated = false;
+
+    const qint64 inputSize = input.size();
+    qint64 total = 0;
+    QByteArray block(kWavCopyBlock, '\0');
+    qint64 count = writeFailed ? 0 : input.read(block.data(), kWavCopyBlock);
+    while (count > 0) {
+        if (!WriteAll(output, block.constData(), count)) {
+            writeFailed = true;
+            break;
+        }
+        total += count;
+        host.SetOutputProgress(static_cast<int>(static_cast<double>(total) * 100.0 / inputSize));
+        count = input.read(block.data(), kWavCopyBlock);
+        host.ProcessMessages();
+        if (host.Terminated()) {
+            terminated = true;
+            break;
+        }
+    }
+    readFailed = count < 0 && !terminated;
+
+    // A full disk still lets the header be patched in place, which leaves a valid shorter file.
+    if (!PatchSizes(output, maxRiffSize)) {
+        writeFailed = true;
+    }
+    output.close();
+    input.close();
+
+    if (writeFailed) {
+        ShowError(host, QStringLiteral("Could not write '") + outputPath + QLatin1Char('\''));
+    } else if (readFailed) {
+        ShowError(host, QStringLiteral("Could not read '") + tempPcmFile + QLatin1Char('\''));
+    }
+    if (writeFailed || readFailed) {
+        host.SetJoinFailed();
+        return WavOutputResult::Failed;
+    }
+    return terminated ? WavOutputResult::Terminated : WavOutputResult::Done;
+}
+
+}  // namespace join

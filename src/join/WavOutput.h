@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace join {
+
+class JoinHost;
+
+// How the WAV output stage ended, so the join job knows whether to go on with its clean-up.
+enum class WavOutputResult {
+    Done,          // all data copied; the file is finished and closed
+    Terminated,    // the user stopped the copy; the file is finished with what was copied
+    CannotCreate,  // the output file could not be created; the job ends at once
+    Failed,        // reading or writing failed; the message is shown and the join marked failed
+};
+
+struct WavTarget {
+    int sampleRate = 0;
+    int channels = 0;
+    int bits = 0;
+};
+
+// Both size fields of the header are 32-bit. A file whose RIFF size would exceed this gets
+// 0xFFFFFFFF in both, the usual mark for "read to the end of the file".
+constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFu;
+
+constexpr int kWavHeaderSize = 44;
+// The copy loop's block, also the unit of progress and event handling.
+constexpr int kWavCopyBlock = 10240;
+
+// The canonical 44-byte header; sizes are the values of the RIFF and data size fields.
+QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize);
+
+// Writes the joined PCM of tempPcmFile as a WAV file at outputPath: the header with both sizes 0,
+// the data copied in blocks with progress and a terminate check after each, then the sizes filled
+// in from the file's real length. maxRiffSize is a seam for tests of the oversize rule.
+WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,
+                               JoinHost& host, std::uint64_t maxRiffSize = kMaxRiffSize);
+
+}  // namespace join

@@ -1,0 +1,209 @@
+#include "join/WavOutput.h"
+
+#include "RecordingHost.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <csignal>
+
+namespace {
+
+using join::WavOutputResult;
+using join::WavTarget;
+using join::WriteWavOutput;
+
+std::uint32_t Le32(const QByteArray& bytes, int at) {
+    return qFromLittleEndian<std::uint32_t>(bytes.constData() + at);
+}
+std::uint16_t Le16(const QByteArray& bytes, int at) {
+    return qFromLittleEndian<std::uint16_t>(bytes.constData() + at);
+}
+
+QByteArray Pattern(int size) {
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    }
+    return bytes;
+}
+
+class WavOutputTest : public testing::Test {
+protected:
+    void WriteTemp(const QByteArray& bytes) {
+        QFile file(tempPcm);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    }
+    QByteArray ReadOutput() const {
+        QFile file(outputPath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // Both size fields must describe exactly what the file holds.
+    static void ExpectSizesMatch(const QByteArray& wav) {
+        ASSERT_GE(wav.size(), 44);
+        EXPECT_EQ(Le32(wav, 4), static_cast<std::uint32_t>(wav.size() - 8));
+        EXPECT_EQ(Le32(wav, 40), static_cast<std::uint32_t>(wav.size() - 44));
+    }
+
+    QTemporaryDir dir;
+    QString tempPcm = dir.filePath(QStringLiteral("AudioTemp.pcm"));
+    QString outputPath = dir.filePath(QStringLiteral("out.wav"));
+    RecordingHost host;
+};
+
+TEST_F(WavOutputTest, HeaderFieldsFollowTheTarget) {
+    const struct {
+        WavTarget target;
+        std::uint16_t blockAlign;
+        std::uint32_t byteRate;
+    } cases[] = {
+        {{44100, 2, 16}, 4, 176400},
+        {{8000, 1, 8}, 1, 8000},
+        {{96000, 2, 16}, 4, 384000},
+        {{22050, 2, 8}, 2, 44100},
+    };
+    for (const auto& c : cases) {
+        const QByteArray h = join::WavHeader(c.target, 0, 0);
+        ASSERT_EQ(h.size(), 44);
+        EXPECT_EQ(h.left(4), "RIFF");
+        EXPECT_EQ(h.mid(8, 8), "WAVEfmt ");
+        EXPECT_EQ(Le32(h, 16), 16u);
+        EXPECT_EQ(Le16(h, 20), 1u);
+        EXPECT_EQ(Le16(h, 22), c.target.channels);
+        EXPECT_EQ(Le32(h, 24), static_cast<std::uint32_t>(c.target.sampleRate));
+        EXPECT_EQ(Le32(h, 28), c.byteRate);
+        EXPECT_EQ(Le16(h, 32), c.blockAlign);
+        EXPECT_EQ(Le16(h, 34), c.target.bits);
+        EXPECT_EQ(h.mid(36, 4), "data");
+    }
+}
+
+TEST_F(WavOutputTest, DataIsTheTemporaryFileUnchangedAndSizesArePatched) {
+    const QByteArray pcm = Pattern(3 * 10240 + 517);
+    WriteTemp(pcm);
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host), WavOutputResult::Done);
+    const QByteArray wav = ReadOutput();
+    EXPECT_EQ(wav.mid(44), pcm);
+    ExpectSizesMatch(wav);
+    EXPECT_EQ(host.outputProgress, (std::vector<int>{32, 65, 98, 100}));
+    EXPECT_EQ(host.processed, 4);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_FALSE(host.joinFailed);
+}
+
+TEST_F(WavOutputTest, EmptyJoinGivesABareHeader) {
+    WriteTemp(QByteArray());
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host), WavOutputResult::Done);
+    const QByteArray wav = ReadOutput();
+    ASSERT_EQ(wav.size(), 44);
+    EXPECT_EQ(Le32(wav, 4), 36u);
+    EXPECT_EQ(Le32(wav, 40), 0u);
+    EXPECT_TRUE(host.outputProgress.empty());
+}
+
+TEST_F(WavOutputTest, TerminatedCopyKeepsTheCopiedBlocksWithMatchingSizes) {
+    const QByteArray pcm = Pattern(5 * 10240);
+    WriteTemp(pcm);
+    host.terminateAfter = 2;
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host), WavOutputResult::Terminated);
+    const QByteArray wav = ReadOutput();
+    EXPECT_EQ(wav.mid(44), pcm.left(2 * 10240));
+    ExpectSizesMatch(wav);
+    EXPECT_FALSE(host.joinFailed);
+}
+
+TEST_F(WavOutputTest, OversizeDataMarksBothSizesUnknownAndKeepsAllData) {
+    const QByteArray pcm = Pattern(20000);
+    WriteTemp(pcm);
+    // The limit stands in for 4 GiB: the file is just too large for it.
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host, 20000 + 36 - 1),
+              WavOutputResult::Done);
+    QByteArray wav = ReadOutput();
+    EXPECT_EQ(Le32(wav, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(Le32(wav, 40), 0xFFFFFFFFu);
+    EXPECT_EQ(wav.mid(44), pcm);
+
+    // Exactly at the limit the real sizes still fit.
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host, 20000 + 36), WavOutputResult::Done);
+    ExpectSizesMatch(ReadOutput());
+}
+
+TEST_F(WavOutputTest, OutputThatCannotBeCreatedIsReportedWithoutFailingTheJoin) {
+    WriteTemp(Pattern(100));
+    const QString badPath = dir.filePath(QStringLiteral("missing/out.wav"));
+    EXPECT_EQ(WriteWavOutput(tempPcm, badPath, {44100, 2, 16}, host), WavOutputResult::CannotCreate);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, QStringLiteral("Cannot creat the output file."));
+    EXPECT_EQ(host.messages[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(host.messages[0].flags, 0u);
+    EXPECT_FALSE(host.joinFailed);
+    EXPECT_TRUE(QFile::exists(tempPcm));
+}
+
+TEST_F(WavOutputTest, MissingTemporaryFileFailsTheJoinWithoutCreatingOutput) {
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host), WavOutputResult::Failed);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].caption, QStringLiteral("Error"));
+    EXPECT_TRUE(host.joinFailed);
+    EXPECT_FALSE(QFile::exists(outputPath));
+}
+
+// Caps the size of files this process may write, as a full disk would, and lifts the cap again.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+    bool ok_ = false;
+};
+
+TEST_F(WavOutputTest, WriteErrorIsReportedAndTheJoinMarkedFailed) {
+    const QByteArray pcm = Pattern(8 * 10240);
+    WriteTemp(pcm);
+    WavOutputResult result;
+    {
+        FileSizeLimit limit(44 + 3 * 10240 + 100);
+        ASSERT_TRUE(limit.ok());
+        result = WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host);
+    }
+    EXPECT_EQ(result, WavOutputResult::Failed);
+    EXPECT_TRUE(host.joinFailed);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, QStringLiteral("Could not write '") + outputPath + QLatin1Char('\''));
+    EXPECT_EQ(host.messages[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(host.messages[0].flags, 0u);
+    // What did fit is still a valid file that describes itself.
+    const QByteArray wav = ReadOutput();
+    ExpectSizesMatch(wav);
+    EXPECT_EQ(wav.mid(44), pcm.left(wav.size() - 44));
+}
+
+TEST_F(WavOutputTest, FullDeviceFailsAlreadyAtTheHeader) {
+    WriteTemp(Pattern(100));
+    EXPECT_EQ(WriteWavOutput(tempPcm, QStringLiteral("/dev/full"), {44100, 2, 16}, host),
+              WavOutputResult::Failed);
+    EXPECT_TRUE(host.joinFailed);
+    EXPECT_EQ(host.messages.size(), 1u);
+}
+
+}  // namespace
