@@ -1,12 +1,108 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
-// The output wizard: format, encoder settings and output file of a join.
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QFileDialog;
+class QFrame;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QStackedWidget;
+class QToolButton;
+class QWidget;
+
+// The output wizard: format, encoder settings and output file of a join. It starts from fixed
+// defaults at every showing; after it has closed with OK the join reads the choice through the
+// accessors below.
 class TOutputForm : public QDialog {
     Q_OBJECT
 public:
+    enum class OutputFormat { Wav, Mp3, Wma };
+
+    // Page indexes of PageControl1.
+    static constexpr int kFormatPage = 0;
+    static constexpr int kMp3Page = 1;
+    static constexpr int kWmaPage = 2;
+    static constexpr int kFilePage = 3;
+
+    // Runs the save dialog (already given its filter and an empty name) and returns the chosen
+    // file, or an empty text when the user cancelled. Replaceable so tests need no real dialog.
+    using SaveFileChooser = std::function<QString(QFileDialog* dialog)>;
+
     explicit TOutputForm(QWidget* parent = nullptr);
+
+    OutputFormat Format() const;
+    int Mp3BitrateKbps() const;
+    bool Mp3Crc() const;
+    bool Mp3Copyright() const;
+    bool Mp3Original() const;
+    bool Mp3Private() const;
+    int WmaBitrate() const;  // bit/s
+    QString OutputPath() const;
+
+    void SetSaveFileChooser(SaveFileChooser chooser);
+
+    void FormShow();
+    void ButtonNextClick();
+    void ButtonBackClick();
+    void ButtonSaveClick();
+    void EditOutputFileChange();
+    void PageControl1Change();
+    void UpdateWizardButtons();
+
+    QStackedWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QWidget* TabSheet3 = nullptr;
+    QWidget* TabSheet4 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QRadioButton* RadioWAV = nullptr;
+    QRadioButton* RadioMP3 = nullptr;
+    QRadioButton* RadioWMA = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QComboBox* ComboBoxMP3Bitrate = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QCheckBox* CheckBoxMP3CRC = nullptr;
+    QCheckBox* CheckBoxMP3Copyright = nullptr;
+    QCheckBox* CheckBoxMP3Original = nullptr;
+    QCheckBox* CheckBoxMP3Private = nullptr;
+    QGroupBox* GroupBox4 = nullptr;
+    QComboBox* ComboBoxWMABitrate = nullptr;
+    QGroupBox* GroupBox5 = nullptr;
+    QLineEdit* EditOutputFile = nullptr;
+    QToolButton* ButtonSave = nullptr;
+    QFrame* Bevel1 = nullptr;
+    QPushButton* ButtonBack = nullptr;
+    QPushButton* ButtonNext = nullptr;
+    QPushButton* ButtonCancel = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
+
+    // Texts set by the language step; the two captions start with the design-time ones.
+    QString WavFilter;
+    QString Mp3Filter;
+    QString WmaFilter;
+    QString NextCaption = QStringLiteral("&Next>>");
+    QString JoinCaption = QStringLiteral("&Join");
+    QString MessageCaption;
+    QString OverwriteQuestion;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void CreatePages();
+    void CreateButtons();
+    // The page that holds the checked format's settings, or the file page for WAV.
+    int SettingsPage() const;
+    QString FormatExtension() const;
+
+    SaveFileChooser chooser_;
 };
 
 extern TOutputForm* OutputForm;

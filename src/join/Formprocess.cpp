@@ -1,9 +1,116 @@
 #include "join/Formprocess.h"
 
+#include <QCoreApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+
 TProcessForm* ProcessForm = nullptr;
+
+namespace {
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    return label;
+}
+
+QProgressBar* MakeProgressBar(QWidget* parent, const char* name, int top) {
+    auto* bar = new QProgressBar(parent);
+    bar->setObjectName(QLatin1String(name));
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    bar->setGeometry(72, top, 265, 17);
+    return bar;
+}
+
+}  // namespace
 
 TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("ProcessForm"));
     setWindowTitle(QStringLiteral("Processing"));
     setFixedSize(359, 164);
+    setFont(QFont(QStringLiteral("Tahoma"), 8));
+
+    Label1 = MakeLabel(this, "Label1", QStringLiteral("Label1"));
+    // Long paths are cut at the label's fixed width rather than widening the dialog.
+    Label1->setGeometry(16, 16, 321, 13);
+    Label2 = MakeLabel(this, "Label2", QStringLiteral("Joining:"));
+    Label2->move(16, 48);
+    ProgressBar1 = MakeProgressBar(this, "ProgressBar1", 48);
+    Label3 = MakeLabel(this, "Label3", QStringLiteral("Encoding:"));
+    Label3->move(16, 80);
+    ProgressBar2 = MakeProgressBar(this, "ProgressBar2", 80);
+
+    Bevel1 = new QFrame(this);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::HLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setGeometry(8, 112, 343, 2);
+
+    ButtonCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
+    ButtonCancel->setGeometry(128, 128, 75, 25);
+    connect(ButtonCancel, &QPushButton::clicked, this, &TProcessForm::ButtonCancelClick);
 }
+
+void TProcessForm::ButtonCancelClick() {
+    RequestTerminate();
+    done(kCancelResult);
+}
+
+void TProcessForm::reject() {
+    ButtonCancelClick();
+}
+
+void TProcessForm::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        terminateRequested_ = false;
+    }
+    QDialog::showEvent(event);
+}
+
+namespace join {
+
+void ProcessFormHost::SetStatusText(const QString& text) {
+    if (form_) {
+        form_->Label1->setText(text);
+    }
+}
+
+void ProcessFormHost::SetJoinProgress(int percent) {
+    if (form_) {
+        form_->ProgressBar1->setValue(percent);
+    }
+}
+
+void ProcessFormHost::SetOutputProgress(int percent) {
+    if (form_) {
+        form_->ProgressBar2->setValue(percent);
+    }
+}
+
+void ProcessFormHost::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+bool ProcessFormHost::Terminated() const {
+    return !form_ || form_->TerminateRequested();
+}
+
+void ProcessFormHost::SetJoinFailed() {
+    if (form_) {
+        form_->JoinFailed = true;
+    }
+}
+
+void ProcessFormHost::Close() {
+    if (form_ && !form_->TerminateRequested()) {
+        form_->done(TProcessForm::kCloseResult);
+    }
+}
+
+}  // namespace join

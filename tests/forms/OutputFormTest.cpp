@@ -1,0 +1,268 @@
+#include "encode/Formoutput.h"
+
+#include "MessageRecorder.h"
+#include "platform/FileFilter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+
+namespace {
+
+using Format = TOutputForm::OutputFormat;
+
+class OutputFormTest : public testing::Test {
+protected:
+    void SetUp() override {
+        form->NextCaption = QStringLiteral("&Next >");
+        form->JoinCaption = QStringLiteral("&Join");
+        form->WavFilter = QStringLiteral("WAV files (*.wav)|*.wav");
+        form->Mp3Filter = QStringLiteral("MP3 files (*.mp3)|*.mp3");
+        form->WmaFilter = QStringLiteral("WMA files (*.wma)|*.wma");
+        form->MessageCaption = QStringLiteral("Message");
+        form->OverwriteQuestion = QStringLiteral("Replace it?");
+        // Each run of the save dialog takes the next scripted answer; none left means Cancel.
+        form->SetSaveFileChooser([this](QFileDialog* dialog) {
+            filtersSeen.push_back(dialog->nameFilters());
+            if (choices.empty()) {
+                return QString();
+            }
+            const QString name = choices.front();
+            choices.pop_front();
+            return name;
+        });
+        form->show();
+    }
+
+    int Page() const { return form->PageControl1->currentIndex(); }
+    QString Path(const char* name) const { return dir.filePath(QLatin1String(name)); }
+    void Touch(const QString& path) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    void GoToFilePage(QRadioButton* format) {
+        format->setChecked(true);
+        while (Page() != TOutputForm::kFilePage) {
+            form->ButtonNext->click();
+        }
+    }
+    // Chooses a file with the given format checked and returns what the edit box then holds.
+    QString Choose(QRadioButton* format, const QString& name) {
+        format->setChecked(true);
+        choices = {name};
+        form->ButtonSave->click();
+        return form->EditOutputFile->text();
+    }
+
+    std::unique_ptr<TOutputForm> form = std::make_unique<TOutputForm>();
+    QTemporaryDir dir;
+    std::deque<QString> choices;
+    std::vector<QStringList> filtersSeen;
+};
+
+TEST_F(OutputFormTest, ControlsAndFixedBitrateLists) {
+    for (const char* name : {"PageControl1",
+                             "TabSheet1",
+                             "TabSheet2",
+                             "TabSheet3",
+                             "TabSheet4",
+                             "GroupBox1",
+                             "RadioWAV",
+                             "RadioMP3",
+                             "RadioWMA",
+                             "GroupBox2",
+                             "ComboBoxMP3Bitrate",
+                             "GroupBox3",
+                             "CheckBoxMP3CRC",
+                             "CheckBoxMP3Copyright",
+                             "CheckBoxMP3Original",
+                             "CheckBoxMP3Private",
+                             "GroupBox4",
+                             "ComboBoxWMABitrate",
+                             "GroupBox5",
+                             "EditOutputFile",
+                             "ButtonSave",
+                             "Bevel1",
+                             "ButtonBack",
+                             "ButtonNext",
+                             "ButtonCancel",
+                             "SaveDialog1"}) {
+        EXPECT_NE(form->findChild<QObject*>(QLatin1String(name)), nullptr) << name;
+    }
+    EXPECT_EQ(form->size(), QSize(392, 254));
+    EXPECT_EQ(form->PageControl1->count(), 4);
+    EXPECT_TRUE(form->EditOutputFile->isReadOnly());
+    EXPECT_FALSE(form->ComboBoxMP3Bitrate->isEditable());
+
+    const int mp3[] = {32, 64, 96, 128, 192, 256, 320};
+    ASSERT_EQ(form->ComboBoxMP3Bitrate->count(), 7);
+    for (int i = 0; i < 7; ++i) {
+        form->ComboBoxMP3Bitrate->setCurrentIndex(i);
+        EXPECT_EQ(form->ComboBoxMP3Bitrate->currentText(), QString::number(mp3[i]) + QStringLiteral("kbps"));
+        EXPECT_EQ(form->Mp3BitrateKbps(), mp3[i]);
+    }
+    const int wma[] = {48, 64, 80, 96, 128, 160};
+    ASSERT_EQ(form->ComboBoxWMABitrate->count(), 6);
+    for (int i = 0; i < 6; ++i) {
+        form->ComboBoxWMABitrate->setCurrentIndex(i);
+        EXPECT_EQ(form->WmaBitrate(), wma[i] * 1000);
+    }
+}
+
+TEST_F(OutputFormTest, EveryShowingStartsFromTheDefaults) {
+    for (int showing = 0; showing < 2; ++showing) {
+        EXPECT_EQ(form->Format(), Format::Mp3);
+        EXPECT_EQ(form->ComboBoxMP3Bitrate->currentText(), QStringLiteral("128kbps"));
+        EXPECT_EQ(form->Mp3BitrateKbps(), 128);
+        EXPECT_FALSE(form->Mp3Crc() || form->Mp3Copyright() || form->Mp3Original() || form->Mp3Private());
+        EXPECT_EQ(form->ComboBoxWMABitrate->currentText(), QStringLiteral("96kbps"));
+        EXPECT_EQ(form->WmaBitrate(), 96000);
+        EXPECT_TRUE(form->OutputPath().isEmpty());
+        EXPECT_EQ(Page(), TOutputForm::kFormatPage);
+
+        form->RadioWMA->setChecked(true);
+        form->ComboBoxMP3Bitrate->setCurrentIndex(0);
+        form->ComboBoxWMABitrate->setCurrentIndex(5);
+        for (QCheckBox* box : {form->CheckBoxMP3CRC, form->CheckBoxMP3Copyright, form->CheckBoxMP3Original,
+                               form->CheckBoxMP3Private}) {
+            box->setChecked(true);
+        }
+        form->EditOutputFile->setText(QStringLiteral("/tmp/x.wma"));
+        form->PageControl1->setCurrentIndex(TOutputForm::kFilePage);
+        form->hide();
+        form->show();
+    }
+}
+
+TEST_F(OutputFormTest, NavigationFollowsTheCheckedFormat) {
+    const struct {
+        QRadioButton* radio;
+        int settingsPage;
+    } cases[] = {
+        {form->RadioWAV, TOutputForm::kFilePage},
+        {form->RadioMP3, TOutputForm::kMp3Page},
+        {form->RadioWMA, TOutputForm::kWmaPage},
+    };
+    for (const auto& c : cases) {
+        c.radio->setChecked(true);
+        EXPECT_TRUE(form->ButtonBack->isHidden());
+        form->ButtonNext->click();
+        EXPECT_EQ(Page(), c.settingsPage);
+        EXPECT_FALSE(form->ButtonBack->isHidden());
+        if (c.settingsPage != TOutputForm::kFilePage) {
+            EXPECT_EQ(form->ButtonNext->text(), QStringLiteral("&Next >"));
+            form->ButtonNext->click();
+            EXPECT_EQ(Page(), TOutputForm::kFilePage);
+        }
+        form->ButtonBack->click();
+        EXPECT_EQ(Page(),
+                  c.settingsPage == TOutputForm::kFilePage ? TOutputForm::kFormatPage : c.settingsPage);
+        if (Page() != TOutputForm::kFormatPage) {
+            form->ButtonBack->click();
+            EXPECT_EQ(Page(), TOutputForm::kFormatPage);
+        }
+        EXPECT_TRUE(form->ButtonBack->isHidden());
+        EXPECT_EQ(form->ButtonNext->text(), QStringLiteral("&Next >"));
+    }
+}
+
+TEST_F(OutputFormTest, JoinButtonIsDisabledUntilAFileIsChosenAndThenClosesWithOk) {
+    GoToFilePage(form->RadioWAV);
+    EXPECT_EQ(form->ButtonNext->text(), QStringLiteral("&Join"));
+    EXPECT_FALSE(form->ButtonNext->isEnabled());
+
+    choices = {Path("joined")};
+    form->ButtonSave->click();
+    EXPECT_TRUE(form->ButtonNext->isEnabled());
+    EXPECT_EQ(filtersSeen.back(), FilterFromWindowsSyntax(form->WavFilter));
+
+    QTimer::singleShot(0, form->ButtonNext, &QPushButton::click);
+    EXPECT_EQ(form->exec(), QDialog::Accepted);
+}
+
+TEST_F(OutputFormTest, ChoiceMadeInsideTheModalRunIsKeptAfterOk) {
+    QTimer::singleShot(0, form.get(), [this] {
+        form->ComboBoxMP3Bitrate->setCurrentIndex(0);
+        form->CheckBoxMP3Original->setChecked(true);
+        GoToFilePage(form->RadioMP3);
+        choices = {Path("song")};
+        form->ButtonSave->click();
+        form->ButtonNext->click();
+    });
+    EXPECT_EQ(form->exec(), QDialog::Accepted);
+    EXPECT_EQ(form->Format(), Format::Mp3);
+    EXPECT_EQ(form->Mp3BitrateKbps(), 32);
+    EXPECT_TRUE(form->Mp3Original());
+    EXPECT_FALSE(form->Mp3Crc());
+    EXPECT_EQ(form->OutputPath(), Path("song.mp3"));
+    EXPECT_EQ(filtersSeen.back(), FilterFromWindowsSyntax(form->Mp3Filter));
+}
+
+TEST_F(OutputFormTest, CancelClosesWithoutOk) {
+    QTimer::singleShot(0, form->ButtonCancel, &QPushButton::click);
+    EXPECT_EQ(form->exec(), QDialog::Rejected);
+}
+
+TEST_F(OutputFormTest, ExtensionOfTheFormatIsAddedUnlessAlreadyThere) {
+    EXPECT_EQ(Choose(form->RadioWAV, Path("a")), Path("a.wav"));
+    EXPECT_EQ(Choose(form->RadioWAV, Path("b.mp3")), Path("b.mp3.wav"));
+    EXPECT_EQ(Choose(form->RadioWAV, Path("C.WAV")), Path("C.WAV"));
+    EXPECT_EQ(Choose(form->RadioMP3, Path("d.Mp3")), Path("d.Mp3"));
+    EXPECT_EQ(Choose(form->RadioWMA, Path("e.wav")), Path("e.wav.wma"));
+    EXPECT_EQ(Choose(form->RadioWMA, Path("f.")), Path("f..wma"));
+    // A dot in a folder name is no extension of the file.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("g.wav")));
+    EXPECT_EQ(Choose(form->RadioWAV, Path("g.wav/h")), Path("g.wav/h.wav"));
+    EXPECT_EQ(filtersSeen.back(), FilterFromWindowsSyntax(form->WavFilter));
+    EXPECT_EQ(filtersSeen[4], FilterFromWindowsSyntax(form->WmaFilter));
+}
+
+TEST_F(OutputFormTest, CancelledSaveDialogKeepsThePreviousPath) {
+    Choose(form->RadioWAV, Path("first"));
+    choices.clear();
+    form->ButtonSave->click();
+    EXPECT_EQ(form->OutputPath(), Path("first.wav"));
+}
+
+TEST_F(OutputFormTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
+    Touch(Path("old.wav"));
+    {
+        MessageRecorder yes(platform::IDYES);
+        EXPECT_EQ(Choose(form->RadioWAV, Path("old")), Path("old.wav"));
+        ASSERT_EQ(yes.messages.size(), 1u);
+        EXPECT_EQ(yes.messages[0].text, QStringLiteral("Replace it?"));
+        EXPECT_EQ(yes.messages[0].caption, QStringLiteral("Message"));
+        EXPECT_EQ(yes.messages[0].flags, platform::MB_YESNOCANCEL | platform::MB_ICONQUESTION);
+    }
+    {
+        form->EditOutputFile->clear();
+        MessageRecorder cancel(platform::IDCANCEL);
+        EXPECT_EQ(Choose(form->RadioWAV, Path("old.wav")), QString());
+        EXPECT_EQ(filtersSeen.size(), 2u);
+    }
+    {
+        // No opens the dialog again; the second choice is a new file.
+        MessageRecorder no(platform::IDNO);
+        choices = {Path("old.wav"), Path("new.wav")};
+        form->ButtonSave->click();
+        EXPECT_EQ(form->OutputPath(), Path("new.wav"));
+        EXPECT_EQ(no.messages.size(), 1u);
+        EXPECT_EQ(filtersSeen.size(), 4u);
+    }
+}
+
+}  // namespace
