@@ -118,6 +118,13 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     qApp->installEventFilter(this);
     Panel1->installEventFilter(this);
 
+    ExecuteOpenDialog = [this](QStringList& paths) { return RunOpenDialog(paths); };
+    connect(ButtonAdd, &QToolButton::clicked, this, &TMainForm::ButtonAddClick);
+    connect(ButtonRemove, &QToolButton::clicked, this, &TMainForm::ButtonRemoveClick);
+    connect(ButtonClear, &QToolButton::clicked, this, &TMainForm::ButtonClearClick);
+    connect(ButtonUp, &QToolButton::clicked, this, &TMainForm::ButtonUpClick);
+    connect(ButtonDown, &QToolButton::clicked, this, &TMainForm::ButtonDownClick);
+
     FormCreate();
 }
 

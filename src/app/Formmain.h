@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/FileProbe.h"
 #include "i18n/Language.h"
 #include "platform/FileFilter.h"
 
@@ -7,14 +8,17 @@
 #include <QList>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
+class AudioFileRow;
 class QFileDialog;
 class QFrame;
 class QLabel;
 class QStatusBar;
 class QToolButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // The main window: tool bar, file list, order buttons and status bar.
 class TMainForm : public QWidget {
@@ -70,6 +74,26 @@ public:
     // Looks up a translated text in the open language file.
     QString LanguageText(const QString& section, const QString& key, const QString& def) const;
 
+    // The file list: row i of ListView1 has image i of ImageList1.
+    AudioFileRow* Row(int index) const;
+    int RowCount() const;
+    int ImageIndex(int row) const;
+    // Probes the paths (sorted in place first) and appends a row for every accepted file; shows a
+    // message for every rejected one.
+    void AddFiles(QStringList& paths);
+    // Files dropped on the window: added, then the status bar refreshed.
+    void WMDropFiles(const QStringList& paths);
+    void UpdateStatusBar();
+    // [ListView] Bits, Mono and Stereo of the current language.
+    RowWords CurrentRowWords() const;
+    void ButtonAddClick();
+    void ButtonRemoveClick();
+    void ButtonClearClick();
+    void ButtonUpClick();
+    void ButtonDownClick();
+    // Shows the open dialog; false when it was cancelled. Tests put their own chooser here.
+    std::function<bool(QStringList& paths)> ExecuteOpenDialog;
+
     void FormCreate();
     void FormActivate();
     void FormDestroy();
@@ -89,6 +113,8 @@ protected:
     bool event(QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     void CreateToolBar();
@@ -96,6 +122,12 @@ private:
     void CreateStatusBar();
     void PlaceBanner();
     bool ApplicationEvents1Message(QEvent* e);
+    bool RunOpenDialog(QStringList& paths);
+    QIcon FileTypeIcon(const QString& extension) const;
+    void SetImageIndex(QTreeWidgetItem* row, int index);
+    void RenumberImages();
+    // Moves the one selected row by step (-1 up, +1 down) with its icon.
+    void MoveSelectedRow(int step);
 
     QString openDialogFilter_;
     bool settingsWriteErrorShown_ = false;

@@ -171,3 +171,32 @@ QIcon MakeToolIcon(ToolIcon kind, int size) {
     }
     return icon;
 }
+
+QIcon MakeFileTypeIcon(const QString& label, int size) {
+    QIcon icon;
+    for (const qreal scale : {1.0, 2.0}) {
+        QPixmap pixmap(qRound(size * scale), qRound(size * scale));
+        pixmap.fill(Qt::transparent);
+        pixmap.setDevicePixelRatio(scale);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const qreal s = size;
+        painter.setPen(QPen(kInk, 1));
+        painter.setBrush(Qt::white);
+        painter.drawRect(QRectF(s * 0.15, 0.5, s * 0.7, s - 1));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(label.compare(QLatin1String("WAV"), Qt::CaseInsensitive) == 0   ? kAccent
+                         : label.compare(QLatin1String("MP3"), Qt::CaseInsensitive) == 0 ? kInk
+                                                                                         : kWarn);
+        painter.drawRect(QRectF(0, s * 0.45, s, s * 0.4));
+        QFont font = painter.font();
+        font.setPixelSize(qMax(5, size * 5 / 16));
+        font.setBold(true);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRectF(0, s * 0.45, s, s * 0.4), Qt::AlignCenter, label.left(3).toUpper());
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}

@@ -7,3 +7,6 @@
 enum class ToolIcon { Add, Remove, Clear, Join, Language, About, Update, Up, Down };
 
 QIcon MakeToolIcon(ToolIcon kind, int size);
+
+// A per-type file icon (a sheet with the type's name on it), for file types the icon theme lacks.
+QIcon MakeFileTypeIcon(const QString& label, int size);

@@ -3,7 +3,13 @@
 #include "app/Startup.h"
 #include "platform/GuiHandlers.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 int main(int argc, char** argv) {
+    // FFmpeg's notes on odd files belong in no terminal of a desktop program; its errors still do.
+    av_log_set_level(AV_LOG_ERROR);
     TApplication app(argc, argv);
     platform::InstallGuiHandlers();
     GuardedRun([] {

@@ -1,4 +1,5 @@
 #include "about/Formabout.h"
+#include "app/AudioFileRow.h"
 #include "app/Formmain.h"
 #include "encode/Formoutput.h"
 #include "i18n/Formlanguage.h"
@@ -68,6 +69,14 @@ void TMainForm::ApplyLanguage() {
     QTreeWidgetItem* header = ListView1->headerItem();
     for (int i = 0; i < static_cast<int>(std::size(columnKeys)); ++i) {
         header->setText(i, LanguageText(QStringLiteral("ListView"), QLatin1String(columnKeys[i]), QString()));
+    }
+
+    // The channel and bits cells of every row are made of language words; the numbers behind them stay.
+    const RowWords words = CurrentRowWords();
+    for (int i = 0; i < RowCount(); ++i) {
+        AudioFileRow* row = Row(i);
+        row->SetSubItem(1, ChannelsText(row->SubItem(7), words));
+        row->SetSubItem(2, BitsText(row->SubItem(8), words));
     }
 
     SetOpenDialogFilter(LanguageText(QStringLiteral("OpenDialog"), QStringLiteral("Filter"), QString()));

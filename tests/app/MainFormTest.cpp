@@ -10,6 +10,7 @@
 #include "platform/LangId.h"
 
 #include "MessageRecorder.h"
+#include "app/MainWindowFixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,47 +26,7 @@
 
 namespace {
 
-void WriteFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// A program folder of its own for each test, so the settings and language files a test writes
-// never touch the build folder.
-class MainFormTest : public testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        appDir_ = dir_.path() + QLatin1Char('/');
-        platform::SetExeFolderForTesting(appDir_);
-        previousLangId_ = platform::SetUserDefaultLangIdProvider([this] { return langId_; });
-    }
-    void TearDown() override {
-        DestroyForms();
-        platform::SetExeFolderForTesting(QString());
-        platform::SetUserDefaultLangIdProvider(previousLangId_);
-        audio::SetOutputDeviceCheck({});
-    }
-
-    void WriteSettings(const QByteArray& content) {
-        WriteFile(appDir_ + QStringLiteral("Wavestitch.ini"), content);
-    }
-    void WriteLanguage(const QString& name, const QByteArray& content) {
-        WriteFile(appDir_ + QStringLiteral("WSLanguage/") + name, content);
-    }
-
-    QTemporaryDir dir_;
-    QString appDir_;
-    std::uint16_t langId_ = 0x0409;
-    platform::LangIdProvider previousLangId_;
-};
+using MainFormTest = MainWindowFixture;
 
 TEST_F(MainFormTest, StartUpCreatesTheFiveWindowsInOrder) {
     MessageRecorder recorder;

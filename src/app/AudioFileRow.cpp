@@ -1,0 +1,43 @@
+#include "app/AudioFileRow.h"
+
+namespace {
+
+// The hidden sub-items live in the caption cell's data, one role each.
+constexpr int kHiddenRole = Qt::UserRole + 1;
+
+}  // namespace
+
+AudioFileRow::AudioFileRow(const AudioFileRowTexts& texts) {
+    SetCaption(texts.caption);
+    for (int i = 0; i < kSubItems; ++i) {
+        SetSubItem(i, texts.subItems[static_cast<std::size_t>(i)]);
+    }
+}
+
+QString AudioFileRow::SubItem(int index) const {
+    if (index < 0 || index >= kSubItems) {
+        return QString();
+    }
+    return index < kShownSubItems ? text(index + 1)
+                                  : data(0, kHiddenRole + index - kShownSubItems).toString();
+}
+
+void AudioFileRow::SetSubItem(int index, const QString& value) {
+    if (index < 0 || index >= kSubItems) {
+        return;
+    }
+    if (index < kShownSubItems) {
+        setText(index + 1, value);
+    } else {
+        setData(0, kHiddenRole + index - kShownSubItems, value);
+    }
+}
+
+AudioFileRowTexts AudioFileRow::Texts() const {
+    AudioFileRowTexts texts;
+    texts.caption = Caption();
+    for (int i = 0; i < kSubItems; ++i) {
+        texts.subItems[static_cast<std::size_t>(i)] = SubItem(i);
+    }
+    return texts;
+}

@@ -1,0 +1,201 @@
+// The file list of the main window: adding files, the status bar totals and list editing.
+#include "app/AudioFileRow.h"
+#include "app/Formmain.h"
+#include "app/ToolIcons.h"
+#include "platform/MessageBox.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QHash>
+#include <QLabel>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace {
+
+constexpr int kImageIndexRole = Qt::UserRole;
+
+QStringList LocalPaths(const QMimeData* data) {
+    QStringList paths;
+    if (data == nullptr || !data->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    return paths;
+}
+
+}  // namespace
+
+AudioFileRow* TMainForm::Row(int index) const {
+    return static_cast<AudioFileRow*>(ListView1->topLevelItem(index));
+}
+
+int TMainForm::RowCount() const {
+    return ListView1->topLevelItemCount();
+}
+
+RowWords TMainForm::CurrentRowWords() const {
+    const QString section = QStringLiteral("ListView");
+    return {LanguageText(section, QStringLiteral("Bits"), QString()),
+            LanguageText(section, QStringLiteral("Mono"), QString()),
+            LanguageText(section, QStringLiteral("Stereo"), QString())};
+}
+
+QIcon TMainForm::FileTypeIcon(const QString& extension) const {
+    // By the extension alone: the file itself is not read for its icon.
+    static const QMimeDatabase mimeDatabase;
+    const QMimeType mime =
+        mimeDatabase.mimeTypeForFile(QStringLiteral("file") + extension, QMimeDatabase::MatchExtension);
+    QIcon icon = QIcon::fromTheme(mime.iconName());
+    if (icon.isNull()) {
+        icon = QIcon::fromTheme(mime.genericIconName());
+    }
+    return icon.isNull() ? MakeFileTypeIcon(extension.mid(1), 16) : icon;
+}
+
+void TMainForm::SetImageIndex(QTreeWidgetItem* row, int index) {
+    row->setData(0, kImageIndexRole, index);
+    row->setIcon(0, ImageList1.value(index));
+}
+
+int TMainForm::ImageIndex(int row) const {
+    return ListView1->topLevelItem(row)->data(0, kImageIndexRole).toInt();
+}
+
+void TMainForm::RenumberImages() {
+    for (int i = 0; i < RowCount(); ++i) {
+        SetImageIndex(ListView1->topLevelItem(i), i);
+    }
+}
+
+void TMainForm::AddFiles(QStringList& paths) {
+    const RowWords words = CurrentRowWords();
+    // One icon per file type for this call; a type looked up once serves every file of that type.
+    QHash<QString, QIcon> icons;
+    SortPaths(paths);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString& path = paths[i];
+        const ProbeResult probe = ProbeFile(path);
+        if (probe.status != ProbeStatus::Accepted) {
+            platform::MessageBox(
+                path + QLatin1Char('\n') +
+                    LanguageText(QStringLiteral("OpenDialog"), RejectionKey(probe.status), {}),
+                LanguageText(QStringLiteral("Common"), QStringLiteral("Message"), {}),
+                platform::MB_ICONINFORMATION | platform::MB_SYSTEMMODAL);
+            continue;
+        }
+        const QString extension = FileExtension(path).toLower();
+        auto icon = icons.find(extension);
+        if (icon == icons.end()) {
+            icon = icons.insert(extension, FileTypeIcon(extension));
+        }
+        ImageList1.append(*icon);
+        auto* row = new AudioFileRow(MakeRowTexts(path, probe.values, words));
+        ListView1->addTopLevelItem(row);
+        SetImageIndex(row, static_cast<int>(ImageList1.size()) - 1);
+    }
+}
+
+void TMainForm::ButtonAddClick() {
+    QStringList paths;
+    if (!ExecuteOpenDialog(paths)) {
+        return;
+    }
+    AddFiles(paths);
+    UpdateStatusBar();
+}
+
+bool TMainForm::RunOpenDialog(QStringList& paths) {
+    if (OpenDialog1->exec() != QDialog::Accepted) {
+        return false;
+    }
+    paths = OpenDialog1->selectedFiles();
+    return true;
+}
+
+void TMainForm::WMDropFiles(const QStringList& dropped) {
+    // The window comes to the front while the dropped files are probed and their messages shown.
+    raise();
+    activateWindow();
+    QStringList paths = dropped;
+    AddFiles(paths);
+    UpdateStatusBar();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* e) {
+    if (acceptDrops() && !LocalPaths(e->mimeData()).isEmpty()) {
+        e->acceptProposedAction();
+    }
+}
+
+void TMainForm::dropEvent(QDropEvent* e) {
+    const QStringList paths = LocalPaths(e->mimeData());
+    if (paths.isEmpty()) {
+        return;
+    }
+    e->acceptProposedAction();
+    WMDropFiles(paths);
+}
+
+void TMainForm::UpdateStatusBar() {
+    StatusPanel(0)->setText(QString::number(RowCount()) + QLatin1Char(' ') +
+                            LanguageText(QStringLiteral("StatusBar"), QStringLiteral("Files"), {}));
+    std::uint64_t total = 0;
+    for (int i = 0; i < RowCount(); ++i) {
+        total += Row(i)->Seconds();
+    }
+    StatusPanel(1)->setText(LanguageText(QStringLiteral("StatusBar"), QStringLiteral("Time"), {}) +
+                            QLatin1Char(' ') + ClockText(total));
+}
+
+void TMainForm::ButtonRemoveClick() {
+    for (int i = RowCount() - 1; i >= 0; --i) {
+        if (ListView1->topLevelItem(i)->isSelected()) {
+            delete ListView1->takeTopLevelItem(i);
+            ImageList1.removeAt(i);
+        }
+    }
+    RenumberImages();
+    UpdateStatusBar();
+}
+
+void TMainForm::ButtonClearClick() {
+    ListView1->clear();
+    ImageList1.clear();
+    UpdateStatusBar();
+}
+
+void TMainForm::MoveSelectedRow(int step) {
+    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    if (selected.size() != 1) {
+        return;
+    }
+    const int from = ListView1->indexOfTopLevelItem(selected.first());
+    const int to = from + step;
+    if (to < 0 || to >= RowCount()) {
+        return;
+    }
+    QTreeWidgetItem* row = ListView1->takeTopLevelItem(from);
+    ListView1->insertTopLevelItem(to, row);
+    ListView1->clearSelection();
+    ListView1->setCurrentItem(row);
+    row->setSelected(true);
+    ListView1->setFocus();
+    ImageList1.move(from, to);
+    RenumberImages();
+}
+
+void TMainForm::ButtonUpClick() {
+    MoveSelectedRow(-1);
+}
+
+void TMainForm::ButtonDownClick() {
+    MoveSelectedRow(1);
+}

@@ -1,0 +1,135 @@
+#include "audio/Waveinf.h"
+
+#include "platform/MessageBox.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <array>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+std::uint32_t Le32(const char* p) {
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+std::uint16_t Le16(const char* p) {
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+}
+
+void NotValid() {
+    platform::MessageBox(QStringLiteral("This is not a valid Wave file"), QStringLiteral("ERROR"),
+                         platform::MB_OK);
+}
+
+// Skips count bytes of a sequential stream; false when it ends first.
+bool Skip(std::istream& in, std::uint64_t count) {
+    std::array<char, 4096> scrap{};
+    while (count > 0) {
+        const auto step = static_cast<std::streamsize>(std::min<std::uint64_t>(count, scrap.size()));
+        in.read(scrap.data(), step);
+        if (in.gcount() != step) {
+            return false;
+        }
+        count -= static_cast<std::uint64_t>(step);
+    }
+    return true;
+}
+
+}  // namespace
+
+void SkipPad(std::istream& in, std::uint32_t chunkSize) {
+    // An odd-sized chunk is followed by a zero pad byte; a chunk id never starts with one, so a
+    // zero here is the pad, and anything else is the next chunk of a writer that left it out.
+    if (chunkSize % 2 == 1 && in.peek() == 0) {
+        in.get();
+    }
+}
+
+bool SkipToDataChunk(std::istream& in, std::uint32_t& dataSize) {
+    std::array<char, 8> header{};
+    for (;;) {
+        in.read(header.data(), header.size());
+        if (in.gcount() != static_cast<std::streamsize>(header.size())) {
+            return false;
+        }
+        const std::uint32_t size = Le32(header.data() + 4);
+        if (std::memcmp(header.data(), "data", 4) == 0) {
+            dataSize = size;
+            return true;
+        }
+        if (!Skip(in, size)) {
+            return false;
+        }
+        SkipPad(in, size);
+    }
+}
+
+std::uint32_t WaveSeconds(std::uint32_t dataSize, std::int32_t sampleRate, std::int32_t channels,
+                          std::int32_t bitsPerSample) {
+    // 64-bit arithmetic: the header's values are 16- and 32-bit and their product cannot overflow it.
+    const std::int64_t bitsPerSecond = static_cast<std::int64_t>(sampleRate) * channels * bitsPerSample;
+    const std::int64_t bytesPerSecond = bitsPerSecond / 8;
+    return bytesPerSecond > 0
+               ? static_cast<std::uint32_t>(dataSize / static_cast<std::uint64_t>(bytesPerSecond))
+               : 0;
+}
+
+bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info) {
+    std::ifstream in;
+    if (!fileName.isEmpty()) {
+        in.open(QFile::encodeName(fileName).toStdString(), std::ios::binary);
+    }
+    if (!in.is_open() || !in.good()) {
+        platform::ShowMessage(QStringLiteral("Cannot open the file!"));
+        return false;
+    }
+
+    // The RIFF header is not checked: files with any first 12 bytes are read on.
+    std::array<char, 36> head{};
+    in.read(head.data(), head.size());
+    if (in.gcount() != static_cast<std::streamsize>(head.size())) {
+        NotValid();
+        return false;
+    }
+    const char* fmt = head.data() + 12;
+    if (std::memcmp(fmt, "fmt ", 4) != 0 || Le16(fmt + 8) != 1) {
+        NotValid();
+        return false;
+    }
+    const std::uint32_t formatSize = Le32(fmt + 4);
+    info.channels = Le16(fmt + 10);
+    info.sampleRate = static_cast<std::int32_t>(Le32(fmt + 12));
+    info.bitsPerSample = Le16(fmt + 22);
+
+    if (formatSize > 16 && !Skip(in, formatSize - 16)) {
+        NotValid();
+        return false;
+    }
+    SkipPad(in, formatSize);
+    std::uint32_t dataSize = 0;
+    if (!SkipToDataChunk(in, dataSize)) {
+        NotValid();
+        return false;
+    }
+    // Streaming writers leave a placeholder such as 0xFFFFFFFF in the size; like the join, which
+    // reads such data to the end of the file, count only what the file holds.
+    const std::streamoff dataStart = in.tellg();
+    const qint64 onDisk = QFileInfo(fileName).size();
+    if (dataStart >= 0 && onDisk >= dataStart && static_cast<std::uint64_t>(onDisk - dataStart) < dataSize) {
+        dataSize = static_cast<std::uint32_t>(onDisk - dataStart);
+    }
+    info.dataSize = dataSize;
+    info.fileSize = dataSize + 44;
+    info.seconds = WaveSeconds(dataSize, info.sampleRate, info.channels, info.bitsPerSample);
+
+    if (info.bitsPerSample != 8 && info.bitsPerSample != 16) {
+        platform::ShowMessage(QStringLiteral("Not PCM formats!"));
+        return false;
+    }
+    return true;
+}

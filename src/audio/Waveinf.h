@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <istream>
+
+// The format of a WAV file as its header states it.
+struct WaveHeaderInfo {
+    std::int32_t channels = 0;
+    std::int32_t sampleRate = 0;
+    std::int32_t bitsPerSample = 0;
+    std::uint32_t dataSize = 0;  // size of the "data" chunk, at most what the file holds after its header
+    std::uint64_t fileSize = 0;  // dataSize + 44: the size of the same data behind a canonical header
+    std::uint32_t seconds = 0;   // playing time in whole seconds
+};
+
+// Reads the header of a PCM WAV file sequentially (it never seeks) and fills info. Returns true for
+// an accepted 8- or 16-bit PCM file; otherwise shows its own message and returns false.
+bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info);
+
+// Reads chunk headers from the stream's position until the "data" chunk and stores its size.
+// Other chunks are skipped together with the pad byte RIFF puts after an odd-sized chunk, when
+// the writer put one there. Returns false when the stream ends first.
+bool SkipToDataChunk(std::istream& in, std::uint32_t& dataSize);
+
+// Skips the pad byte after a chunk of chunkSize bytes, when there is one.
+void SkipPad(std::istream& in, std::uint32_t chunkSize);
+
+// Whole seconds that dataSize bytes last; 0 when rate x channels x bits is below 8 (no bytes per second).
+std::uint32_t WaveSeconds(std::uint32_t dataSize, std::int32_t sampleRate, std::int32_t channels,
+                          std::int32_t bitsPerSample);

@@ -1,0 +1,174 @@
+#include "audio/Waveinf.h"
+
+#include "MessageRecorder.h"
+#include "WavBuilder.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+class WaveinfTest : public testing::Test {
+protected:
+    QString Write(const QByteArray& bytes) {
+        const QString path = dir_.path() + QStringLiteral("/f%1.wav").arg(++count_);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+
+    // Reads the header and returns what it showed, as "caption|text" lines.
+    QStringList Read(const QByteArray& bytes, WaveHeaderInfo& info, bool& ok) {
+        MessageRecorder recorder;
+        ok = ReadWaveHeader(Write(bytes), info);
+        QStringList shown;
+        for (const auto& m : recorder.messages) {
+            shown << m.caption + QLatin1Char('|') + m.text + QStringLiteral("|%1").arg(m.flags);
+        }
+        return shown;
+    }
+
+    QTemporaryDir dir_;
+    int count_ = 0;
+};
+
+const QString kNotValid = QStringLiteral("ERROR|This is not a valid Wave file|0");
+const QString kNotPcm = QStringLiteral("Wavestitch|Not PCM formats!|0");
+
+TEST_F(WaveinfTest, ReadsFormatSizesAndSeconds) {
+    WaveHeaderInfo info;
+    bool ok = false;
+    EXPECT_TRUE(
+        Read(WavBuilder().Format(1, 44100, 16).Data(QByteArray(88200, '\1')).Bytes(), info, ok).isEmpty());
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.sampleRate, 44100);
+    EXPECT_EQ(info.bitsPerSample, 16);
+    EXPECT_EQ(info.dataSize, 88200u);
+    EXPECT_EQ(info.fileSize, 88244u);
+    EXPECT_EQ(info.seconds, 1u);
+
+    Read(WavBuilder().Format(1, 44100, 16).Data(QByteArray(88199, '\1')).Bytes(), info, ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(info.seconds, 0u);
+
+    // An empty data chunk, 8-bit stereo.
+    Read(WavBuilder().Format(2, 8000, 8).Data({}).Bytes(), info, ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(info.fileSize, 44u);
+    EXPECT_EQ(info.seconds, 0u);
+}
+
+TEST_F(WaveinfTest, SkipsFormatExtensionsAndOtherChunksWithOrWithoutPad) {
+    const QByteArray data(32000, '\0');
+    const struct {
+        const char* what;
+        QByteArray bytes;
+    } cases[] = {
+        {"18-byte format chunk", WavBuilder().Format(2, 8000, 16, 1, 2).Data(data).Bytes()},
+        {"LIST and fact before data", WavBuilder()
+                                          .Format(2, 8000, 16)
+                                          .Chunk("LIST", QByteArray(26, 'x'))
+                                          .Chunk("fact", "\4\0\0\0")
+                                          .Data(data)
+                                          .Bytes()},
+        {"odd LIST, padded",
+         WavBuilder().Format(2, 8000, 16).Chunk("LIST", QByteArray(27, 'x')).Data(data).Bytes()},
+        {"odd LIST, pad left out",
+         WavBuilder().Format(2, 8000, 16).Chunk("LIST", QByteArray(27, 'x'), false).Data(data).Bytes()},
+        {"two odd chunks, one padded", WavBuilder()
+                                           .Format(2, 8000, 16)
+                                           .Chunk("LIST", "abc", false)
+                                           .Chunk("junk", QByteArray(5, 'j'))
+                                           .Data(data)
+                                           .Bytes()},
+        {"any first 12 bytes",
+         QByteArray(12, '?') + WavBuilder().Format(2, 8000, 16).Data(data).Bytes().mid(12)},
+    };
+    for (const auto& c : cases) {
+        WaveHeaderInfo info;
+        bool ok = false;
+        EXPECT_TRUE(Read(c.bytes, info, ok).isEmpty()) << c.what;
+        EXPECT_TRUE(ok) << c.what;
+        EXPECT_EQ(info.dataSize, 32000u) << c.what;
+        EXPECT_EQ(info.fileSize, 32044u) << c.what;
+        EXPECT_EQ(info.seconds, 1u) << c.what;
+    }
+}
+
+TEST_F(WaveinfTest, RejectsWhatItCannotReadWithItsOwnMessage) {
+    const QByteArray good = WavBuilder().Format(1, 8000, 16).Data(QByteArray(100, '\0')).Bytes();
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        QString message;
+    } cases[] = {
+        {"empty file", QByteArray(), kNotValid},
+        {"shorter than the format chunk", good.left(30), kNotValid},
+        {"a chunk before the format chunk",
+         QByteArray(good.left(12)) +
+             WavBuilder().Chunk("JUNK", "xx").Format(1, 8000, 16).Data({}).Bytes().mid(12),
+         kNotValid},
+        {"not PCM", WavBuilder().Format(1, 8000, 16, 3).Data({}).Bytes(), kNotValid},
+        {"extensible", WavBuilder().Format(2, 96000, 16, 0xFFFE, 24).Data({}).Bytes(), kNotValid},
+        {"ends before data", WavBuilder().Format(1, 8000, 16).Chunk("LIST", "abcd").Bytes(), kNotValid},
+        {"ends inside a chunk",
+         WavBuilder().Format(1, 8000, 16).Chunk("LIST", QByteArray(50, 'a')).Bytes().left(70), kNotValid},
+        {"24-bit", WavBuilder().Format(2, 44100, 24).Data(QByteArray(600, '\0')).Bytes(), kNotPcm},
+        {"32-bit", WavBuilder().Format(2, 44100, 32).Data(QByteArray(800, '\0')).Bytes(), kNotPcm},
+    };
+    for (const auto& c : cases) {
+        WaveHeaderInfo info;
+        bool ok = true;
+        EXPECT_EQ(Read(c.bytes, info, ok), QStringList{c.message}) << c.what;
+        EXPECT_FALSE(ok) << c.what;
+    }
+
+    MessageRecorder recorder;
+    WaveHeaderInfo info;
+    EXPECT_FALSE(ReadWaveHeader(dir_.path() + QStringLiteral("/missing.wav"), info));
+    EXPECT_FALSE(ReadWaveHeader(QString(), info));
+    ASSERT_EQ(recorder.messages.size(), 2u);
+    EXPECT_EQ(recorder.messages[0].text, QStringLiteral("Cannot open the file!"));
+    EXPECT_EQ(recorder.messages[1].text, QStringLiteral("Cannot open the file!"));
+}
+
+TEST_F(WaveinfTest, HeaderValuesCannotOverflowOrDivideByZero) {
+    EXPECT_EQ(WaveSeconds(1000, 0, 2, 16), 0u);
+    EXPECT_EQ(WaveSeconds(1000, 44100, 0, 16), 0u);
+    EXPECT_EQ(WaveSeconds(1000, 1, 1, 7), 0u);  // below one byte a second
+    EXPECT_EQ(WaveSeconds(1000, 1, 1, 8), 1000u);
+    EXPECT_EQ(WaveSeconds(0xFFFFFFFF, 0x7FFFFFFF, 65535, 65535), 0u);
+    EXPECT_EQ(WaveSeconds(0xFFFFFFFF, 44100, 2, 16), 0xFFFFFFFFu / 176400);
+    EXPECT_EQ(WaveSeconds(1000, -44100, 2, 16), 0u);
+}
+
+TEST_F(WaveinfTest, StreamingPlaceholderSizesCountWhatTheFileHolds) {
+    for (const std::uint32_t placeholder : {0xFFFFFFFFu, 0x7FFFF000u}) {
+        WaveHeaderInfo info;
+        bool ok = false;
+        Read(WavBuilder().Format(2, 44100, 16).Data(QByteArray(176400 * 3, '\0'), placeholder).Bytes(), info,
+             ok);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(info.dataSize, 176400u * 3);
+        EXPECT_EQ(info.seconds, 3u);
+    }
+}
+
+TEST(ChunkWalkTest, StopsAtDataOrAtTheEnd) {
+    std::uint32_t size = 0;
+    std::istringstream padded(std::string("LIST\3\0\0\0abc\0data\x10\0\0\0", 24));
+    EXPECT_TRUE(SkipToDataChunk(padded, size));
+    EXPECT_EQ(size, 16u);
+    std::istringstream cut(std::string("LIST\xFF\xFF\xFF\x7F", 8));
+    EXPECT_FALSE(SkipToDataChunk(cut, size));
+    std::istringstream empty;
+    EXPECT_FALSE(SkipToDataChunk(empty, size));
+}
+
+}  // namespace
