@@ -102,6 +102,8 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     OpenDialog1->setFileMode(QFileDialog::ExistingFiles);
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setOption(QFileDialog::ReadOnly, false);
+    // The language file's descriptions already name their patterns.
+    OpenDialog1->setOption(QFileDialog::HideNameFilterDetails, true);
     OpenDialog1->setSizeGripEnabled(true);
     SetOpenDialogFilter(
         QStringLiteral("All supported files(*.wav,*.mp3,*.wma)|*.wav,*.mp3,*.wma|All Files(*.*)|*.*"));
