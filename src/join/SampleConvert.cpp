@@ -48,6 +48,7 @@ void SampleConvert::Setup(int sourceRate, int sourceChannels, int sourceBits, in
     inFrameBytes_ = static_cast<std::size_t>(inChannels_) * (input8_ ? 1 : 2);
     outFrameBytes_ = static_cast<std::size_t>(outChannels_) * (output8_ ? 1 : 2);
 
+    frameLoop_ = ChooseFrameLoop();
     frame_.assign(outFrameBytes_, 0);
     pending_.assign(inFrameBytes_, 0);
     pendingBytes_ = 0;
@@ -70,11 +71,11 @@ void SampleConvert::Convert(const void* block, std::size_t length) {
         if (pendingBytes_ < inFrameBytes_) {
             return;
         }
-        ConvertFrames(pending_.data(), 1);
+        (this->*frameLoop_)(pending_.data(), 1);
         pendingBytes_ = 0;
     }
     const std::size_t frames = length / inFrameBytes_;
-    ConvertFrames(data, frames);
+    (this->*frameLoop_)(data, frames);
     pendingBytes_ = length - frames * inFrameBytes_;
     std::memcpy(pending_.data(), data + frames * inFrameBytes_, pendingBytes_);
     Flush();
@@ -83,8 +84,65 @@ void SampleConvert::Convert(const void* block, std::size_t length) {
 void SampleConvert::ConvertFrames(const std::uint8_t* data, std::size_t frames) {
     for (std::size_t i = 0; i < frames; ++i) {
         MakeOutputFrame(data + i * inFrameBytes_);
-        SampleRepeat();
+        for (int copies = SampleRepeat(); copies > 0; --copies) {
+            if (outUsed_ + outFrameBytes_ > out_.size()) {
+                Flush();
+            }
+            std::memcpy(out_.data() + outUsed_, frame_.data(), outFrameBytes_);
+            outUsed_ += outFrameBytes_;
+        }
     }
+}
+
+template <bool Input8, bool Output8, int InChannels, int OutChannels>
+void SampleConvert::ConvertFramesFixed(const std::uint8_t* data, std::size_t frames) {
+    constexpr std::size_t inBytes = InChannels * (Input8 ? 1 : 2);
+    constexpr std::size_t outBytes = OutChannels * (Output8 ? 1 : 2);
+    std::uint8_t frame[outBytes];
+    for (std::size_t i = 0; i < frames; ++i) {
+        const std::uint8_t* in = data + i * inBytes;
+        for (int c = 0; c < OutChannels; ++c) {
+            const int source = InChannels == 1 ? 0 : c;
+            if constexpr (Output8) {
+                frame[c] = in[source];
+            } else if constexpr (Input8) {
+                const auto wide = static_cast<std::uint16_t>(Widen8To16(in[source]));
+                frame[2 * c] = static_cast<std::uint8_t>(wide & 0xFF);
+                frame[2 * c + 1] = static_cast<std::uint8_t>(wide >> 8);
+            } else {
+                frame[2 * c] = in[2 * source];
+                frame[2 * c + 1] = in[2 * source + 1];
+            }
+        }
+        for (int copies = SampleRepeat(); copies > 0; --copies) {
+            if (outUsed_ + outBytes > out_.size()) {
+                Flush();
+            }
+            std::memcpy(out_.data() + outUsed_, frame, outBytes);
+            outUsed_ += outBytes;
+        }
+    }
+}
+
+SampleConvert::FrameLoop SampleConvert::ChooseFrameLoop() const {
+    if (inChannels_ > 2 || outChannels_ > 2 || inChannels_ > outChannels_) {
+        return &SampleConvert::ConvertFrames;
+    }
+    const bool stereoIn = inChannels_ == 2;
+    const bool stereoOut = outChannels_ == 2;
+    if (output8_) {
+        return stereoIn    ? &SampleConvert::ConvertFramesFixed<true, true, 2, 2>
+               : stereoOut ? &SampleConvert::ConvertFramesFixed<true, true, 1, 2>
+                           : &SampleConvert::ConvertFramesFixed<true, true, 1, 1>;
+    }
+    if (input8_) {
+        return stereoIn    ? &SampleConvert::ConvertFramesFixed<true, false, 2, 2>
+               : stereoOut ? &SampleConvert::ConvertFramesFixed<true, false, 1, 2>
+                           : &SampleConvert::ConvertFramesFixed<true, false, 1, 1>;
+    }
+    return stereoIn    ? &SampleConvert::ConvertFramesFixed<false, false, 2, 2>
+           : stereoOut ? &SampleConvert::ConvertFramesFixed<false, false, 1, 2>
+                       : &SampleConvert::ConvertFramesFixed<false, false, 1, 1>;
 }
 
 void SampleConvert::MakeOutputFrame(const std::uint8_t* in) {
@@ -112,21 +170,14 @@ void SampleConvert::MakeOutputFrame(const std::uint8_t* in) {
     }
 }
 
-void SampleConvert::SampleRepeat() {
-    // Written once, then once more each time the accumulator reaches a whole frame.
+int SampleConvert::SampleRepeat() {
     int copies = 1;
     accumulator_ = accumulator_ + ratio_;
     while (accumulator_ >= 1.0f) {
         ++copies;
         accumulator_ = accumulator_ - 1.0f;
     }
-    for (int k = 0; k < copies; ++k) {
-        if (outUsed_ + outFrameBytes_ > out_.size()) {
-            Flush();
-        }
-        std::memcpy(out_.data() + outUsed_, frame_.data(), outFrameBytes_);
-        outUsed_ += outFrameBytes_;
-    }
+    return copies;
 }
 
 void SampleConvert::Flush() {

@@ -61,9 +61,17 @@ public:
     std::size_t PendingBytes() const { return pendingBytes_; }
 
 private:
+    using FrameLoop = void (SampleConvert::*)(const std::uint8_t* data, std::size_t frames);
+
+    // Any channel counts, one channel at a time.
     void ConvertFrames(const std::uint8_t* data, std::size_t frames);
+    // The usual mono and stereo rows, with the frame layout known at compile time.
+    template <bool Input8, bool Output8, int InChannels, int OutChannels>
+    void ConvertFramesFixed(const std::uint8_t* data, std::size_t frames);
+    FrameLoop ChooseFrameLoop() const;
     void MakeOutputFrame(const std::uint8_t* in);
-    void SampleRepeat();
+    // How many times the current frame is written: once, plus once per whole frame accumulated.
+    int SampleRepeat();
     void Flush();
 
     PcmSink& sink_;
@@ -76,6 +84,7 @@ private:
     int outChannels_ = 1;
     std::size_t inFrameBytes_ = 1;
     std::size_t outFrameBytes_ = 1;
+    FrameLoop frameLoop_ = &SampleConvert::ConvertFrames;
 
     std::vector<std::uint8_t> frame_;    // the current output frame
     std::vector<std::uint8_t> pending_;  // the start of a frame cut by the end of a block
