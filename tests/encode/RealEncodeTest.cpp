@@ -1,0 +1,303 @@
+#include "EncodeTestUtil.h"
+#include "MessageRecorder.h"
+#include "encode/Wavtomp3.h"
+#include "encode/Wavtowma.h"
+#include "platform/ExeFolder.h"
+#include "platform/Module.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <vector>
+
+using namespace encodetest;
+
+// The real modules built beside the test: what goes in must come out, whole and in place.
+namespace {
+
+// Feeds pcm in the chunk size Init returned, as the join does.
+template <typename Feed>
+void FeedInChunks(const std::vector<std::int16_t>& pcm, int chunkBytes, Feed feed) {
+    const std::size_t chunkSamples = static_cast<std::size_t>(chunkBytes) / 2;
+    for (std::size_t at = 0; at < pcm.size(); at += chunkSamples) {
+        const std::size_t n = std::min(chunkSamples, pcm.size() - at);
+        feed(pcm.data() + at, static_cast<int>(n * 2));
+    }
+}
+
+QString EncodeMp3(const QString& name, const std::vector<std::int16_t>& pcm, int rate, int modeCode, int kbps,
+                  bool close = true, int* chunkBytes = nullptr) {
+    const QString path = TempDir() + name;
+    WavToMp3 adapter;
+    const int n = adapter.Init(path, rate, modeCode, kbps, false, false, true, false);
+    EXPECT_GT(n, 0);
+    if (chunkBytes != nullptr) {
+        *chunkBytes = n;
+    }
+    if (n > 0) {
+        FeedInChunks(pcm, n,
+                     [&](const std::int16_t* p, int bytes) { EXPECT_GE(adapter.EncodeChunk(p, bytes), 0); });
+    }
+    if (close) {
+        adapter.Close();
+    }
+    return path;
+}
+
+QString EncodeWma(const QString& name, const std::vector<std::int16_t>& pcm, int rate, int channels,
+                  int bitrate, bool close = true) {
+    const QString path = TempDir() + name;
+    WavToWma adapter;
+    const int n = adapter.Init(path, rate, channels, bitrate);
+    EXPECT_EQ(n, 16384);
+    if (n > 0) {
+        FeedInChunks(pcm, n,
+                     [&](const std::int16_t* p, int bytes) { EXPECT_TRUE(adapter.WriteChunk(p, bytes)); });
+        EXPECT_TRUE(adapter.WriteChunk(pcm.data(), 0));
+    }
+    if (close) {
+        EXPECT_TRUE(adapter.Close());
+    }
+    return path;
+}
+
+struct Mp3Case {
+    const char* name;
+    int rate;
+    int channels;
+    int modeCode;
+    int kbps;
+    int chunkBytes;
+    double minSnr;
+};
+
+class Mp3RoundTrip : public ::testing::TestWithParam<Mp3Case> {
+protected:
+    MessageRecorder recorder;
+};
+
+TEST_P(Mp3RoundTrip, DecodesToExactlyTheSamplesEncoded) {
+    const Mp3Case& c = GetParam();
+    // Not a whole number of frames or chunks, so the end padding is exercised.
+    const int frames = c.rate / 2 + 321;
+    const std::vector<std::int16_t> pcm = Tone(c.rate, c.channels, frames);
+    int chunkBytes = 0;
+    const QString path =
+        EncodeMp3(QString(c.name) + ".mp3", pcm, c.rate, c.modeCode, c.kbps, true, &chunkBytes);
+    EXPECT_EQ(chunkBytes, c.chunkBytes);
+
+    const std::vector<std::int16_t> ffmpeg = DecodeWithFfmpeg(path);
+    const Decoded layer = DecodeWithLayer(path, false);
+    EXPECT_EQ(ffmpeg.size(), pcm.size());
+    EXPECT_EQ(layer.samples.size(), pcm.size());
+    EXPECT_EQ(layer.info.freq, static_cast<std::uint32_t>(c.rate));
+    EXPECT_EQ(layer.info.chans, static_cast<std::uint32_t>(c.channels));
+    const double snr = Snr(pcm, layer.samples);
+    std::cout << "[ MP3 " << c.name << " " << c.kbps << " kbps ] SNR " << snr << " dB (ffmpeg "
+              << Snr(pcm, ffmpeg) << " dB)\n";
+    EXPECT_GT(snr, c.minSnr);
+    EXPECT_GT(Snr(pcm, ffmpeg), c.minSnr);
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, Mp3RoundTrip,
+                         ::testing::Values(Mp3Case{"stereo_44100", 44100, 2, 1, 128, 2304, 22},
+                                           Mp3Case{"joint_48000", 48000, 2, 2, 192, 2304, 22},
+                                           Mp3Case{"dual_32000", 32000, 2, 3, 128, 2304, 22},
+                                           Mp3Case{"mono_22050", 22050, 1, 4, 64, 1152, 22},
+                                           Mp3Case{"mono_8000", 8000, 1, 4, 32, 1152, 22}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+// Rates MP3 cannot carry are resampled by the module to the nearest one it can.
+TEST(Mp3Resampling, UncarriedRatesBecomeTheNearestMp3Rate) {
+    MessageRecorder recorder;
+    struct Case {
+        int rate;
+        int channels;
+        int outRate;
+    };
+    for (const Case& c : {Case{96000, 2, 48000}, Case{6000, 1, 8000}, Case{37800, 2, 32000}}) {
+        SCOPED_TRACE(c.rate);
+        const int frames = c.rate / 2;
+        const QString path =
+            EncodeMp3(QString("resampled_%1.mp3").arg(c.rate), Tone(c.rate, c.channels, frames), c.rate,
+                      c.channels == 2 ? 1 : 4, 128);
+        const Decoded layer = DecodeWithLayer(path, false);
+        EXPECT_EQ(layer.info.freq, static_cast<std::uint32_t>(c.outRate));
+        EXPECT_NEAR(static_cast<double>(layer.Frames()), static_cast<double>(frames) * c.outRate / c.rate,
+                    2.0);
+        EXPECT_EQ(DecodeWithFfmpeg(path).size(), layer.samples.size());
+    }
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+// Whatever target format a join produces, the module accepts it.
+TEST(Mp3Module, EveryRateBitrateAndModeStarts) {
+    platform::Module module(platform::ExeFolder() + "lame_enc.so");
+    const auto init = module.Lookup<BeInitStreamFunction>("beInitStream");
+    const auto close = module.Lookup<BeCloseStreamFunction>("beCloseStream");
+    ASSERT_NE(init, nullptr);
+    ASSERT_NE(close, nullptr);
+    for (const int rate : {4000, 6000, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 37800, 44100, 48000,
+                           64000, 88200, 96000, 192000}) {
+        for (const int kbps : {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}) {
+            for (std::uint8_t mode = 0; mode <= 3; ++mode) {
+                Mp3EncoderConfig config{};
+                config.sampleRate = static_cast<std::uint32_t>(rate);
+                config.mode = mode;
+                config.bitrate = static_cast<std::uint16_t>(kbps);
+                std::uint32_t samples = 0;
+                std::uint32_t bufferSize = 0;
+                Mp3Stream stream = nullptr;
+                ASSERT_EQ(init(&config, &samples, &bufferSize, &stream), MP3_OK) << rate << " " << kbps;
+                const bool mpeg1 = rate >= 28000;
+                EXPECT_EQ(samples, mpeg1 ? 1152u : 576u) << rate;
+                EXPECT_GE(bufferSize, 7200u);
+                close(stream);
+            }
+        }
+    }
+}
+
+TEST(Mp3Adapter, DestroyedWithoutCloseLeavesAPlayableFile) {
+    MessageRecorder recorder;
+    const std::vector<std::int16_t> pcm = Tone(44100, 2, 30000);
+    const QString path = EncodeMp3("unclosed.mp3", pcm, 44100, 1, 128, false);
+    EXPECT_EQ(DecodeWithLayer(path, false).samples.size(), pcm.size());
+    EXPECT_EQ(DecodeWithFfmpeg(path).size(), pcm.size());
+}
+
+TEST(Mp3Adapter, FullDiskIsAFailure) {
+    MessageRecorder recorder;
+    const std::vector<std::int16_t> pcm = Tone(44100, 2, 44100 * 2);
+    WavToMp3 adapter;
+    const int n = adapter.Init("/dev/full", 44100, 1, 128, false, false, false, false);
+    ASSERT_EQ(n, 2304);
+    int failures = 0;
+    FeedInChunks(pcm, n, [&](const std::int16_t* p, int bytes) {
+        if (failures == 0 && adapter.EncodeChunk(p, bytes) == -1) {
+            ++failures;
+        }
+    });
+    adapter.Close();
+    EXPECT_EQ(failures, 1);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, "Can not write the file.");
+}
+
+struct WmaCase {
+    const char* name;
+    int rate;
+    int channels;
+    int bitrate;
+};
+
+class WmaRoundTrip : public ::testing::TestWithParam<WmaCase> {
+protected:
+    MessageRecorder recorder;
+};
+
+// The output is 44100 Hz stereo whatever goes in. It decodes from its very first sample on
+// (the codec's delay is compensated), and is whole codec frames long: the input rounded up to a
+// frame, plus the one frame of silence that completes the last.
+TEST_P(WmaRoundTrip, DecodesToTheWholeInputFromItsStart) {
+    const WmaCase& c = GetParam();
+    const int frames = c.rate / 2 + 321;
+    const std::vector<std::int16_t> pcm = Tone(c.rate, c.channels, frames);
+    const QString path = EncodeWma(QString(c.name) + ".wma", pcm, c.rate, c.channels, c.bitrate);
+
+    EXPECT_EQ(Probe(path, "codec_name,sample_rate,channels"),
+              "codec_name=wmav2\nsample_rate=44100\nchannels=2");
+    const std::vector<std::int16_t> ffmpeg = DecodeWithFfmpeg(path);
+    const Decoded layer = DecodeWithLayer(path, true);
+    EXPECT_EQ(layer.info.freq, 44100u);
+    EXPECT_EQ(layer.info.chans, 2u);
+    EXPECT_EQ(layer.samples.size(), ffmpeg.size());
+
+    // The same tone, as the output should carry it: at 44100 Hz, in both channels.
+    const int outFrames = static_cast<int>((static_cast<long>(frames) * 44100 + c.rate - 1) / c.rate);
+    std::vector<std::int16_t> expected = Tone(44100, 2, outFrames);
+    if (c.channels == 1) {
+        for (std::size_t i = 0; i < expected.size(); i += 2) {
+            expected[i + 1] = expected[i];
+        }
+    }
+    const std::size_t wholeFrames = (static_cast<std::size_t>(outFrames) + 2047) / 2048 * 2048 + 2048;
+    EXPECT_NEAR(static_cast<double>(layer.Frames()), static_cast<double>(wholeFrames), 2048.0);
+    EXPECT_GE(layer.Frames(), static_cast<std::size_t>(outFrames));
+
+    const double snr = Snr(expected, layer.samples);
+    const double startSnr = Snr(expected, layer.samples, 0, 2 * 2048);
+    std::cout << "[ WMA " << c.name << " " << c.bitrate / 1000 << " kbit/s ] SNR " << snr
+              << " dB, first 2048 " << startSnr << " dB, " << layer.Frames() << " frames for " << outFrames
+              << "\n";
+    EXPECT_GT(snr, 40);
+    EXPECT_GT(startSnr, 38);
+    EXPECT_GT(Snr(expected, ffmpeg), 40);
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, WmaRoundTrip,
+                         ::testing::Values(WmaCase{"stereo_44100", 44100, 2, 128000},
+                                           WmaCase{"mono_8000", 8000, 1, 64000},
+                                           WmaCase{"stereo_48000", 48000, 2, 160000},
+                                           WmaCase{"mono_22050", 22050, 1, 48000}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(WmaAdapter, DestroyedWithoutCloseLeavesAPlayableFile) {
+    MessageRecorder recorder;
+    const std::vector<std::int16_t> pcm = Tone(44100, 2, 30000);
+    const QString path = EncodeWma("unclosed.wma", pcm, 44100, 2, 128000, false);
+    const std::vector<std::int16_t> decoded = DecodeWithFfmpeg(path);
+    EXPECT_GE(decoded.size(), pcm.size());
+    EXPECT_GT(Snr(pcm, decoded), 30);
+    EXPECT_EQ(DecodeWithLayer(path, true).samples.size(), decoded.size());
+}
+
+TEST(WmaAdapter, NothingWrittenStillMakesAReadableFile) {
+    MessageRecorder recorder;
+    const QString path = EncodeWma("empty.wma", {}, 44100, 2, 128000);
+    EXPECT_EQ(Probe(path, "codec_name"), "codec_name=wmav2");
+}
+
+TEST(WmaAdapter, RefusedFormatsLeaveNoFile) {
+    MessageRecorder recorder;
+    const QString badInput = TempDir() + "bad_input.wma";
+    const QString badOutput = TempDir() + "bad_output.wma";
+    {
+        WavToWma adapter;
+        EXPECT_EQ(adapter.Init(badInput, 0, 2, 128000), -1);
+    }
+    {
+        WavToWma adapter;
+        // Below what the encoder can do.
+        EXPECT_EQ(adapter.Init(badOutput, 44100, 2, 8000), -1);
+    }
+    {
+        WavToWma adapter;
+        EXPECT_EQ(adapter.Init(TempDir() + "no/such/folder.wma", 44100, 2, 128000), -1);
+    }
+    ASSERT_EQ(recorder.messages.size(), 3u);
+    EXPECT_EQ(recorder.messages[0].text, "Failed to Set Input Format");
+    EXPECT_EQ(recorder.messages[1].text, "Failed to Set Output Format");
+    EXPECT_EQ(recorder.messages[2].text, "Failed to Create Audio Writer");
+    EXPECT_FALSE(QFile::exists(badInput));
+    EXPECT_FALSE(QFile::exists(badOutput));
+}
+
+TEST(WmaAdapter, FullDiskIsAFailure) {
+    MessageRecorder recorder;
+    const std::vector<std::int16_t> pcm = Tone(44100, 2, 44100 * 2);
+    bool ok = true;
+    {
+        WavToWma adapter;
+        ASSERT_EQ(adapter.Init("/dev/full", 44100, 2, 128000), 16384);
+        FeedInChunks(pcm, 16384,
+                     [&](const std::int16_t* p, int bytes) { ok = adapter.WriteChunk(p, bytes) && ok; });
+        ok = adapter.Close() && ok;
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+}  // namespace
