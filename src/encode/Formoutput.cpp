@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <iterator>
+
 TOutputForm* OutputForm = nullptr;
 
 namespace {
