@@ -2,6 +2,7 @@
 
 #include "app/ToolIcons.h"
 #include "audio/Decoder.h"
+#include "i18n/Formlanguage.h"
 #include "i18n/IniFile.h"
 #include "platform/ExeFolder.h"
 #include "platform/LangId.h"
@@ -126,6 +127,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     connect(ButtonClear, &QToolButton::clicked, this, &TMainForm::ButtonClearClick);
     connect(ButtonUp, &QToolButton::clicked, this, &TMainForm::ButtonUpClick);
     connect(ButtonDown, &QToolButton::clicked, this, &TMainForm::ButtonDownClick);
+    connect(ButtonLanguage, &QToolButton::clicked, this, &TMainForm::ButtonLanguageClick);
 
     FormCreate();
 }
@@ -277,6 +279,16 @@ void TMainForm::PlaceBanner() {
 
 void TMainForm::FormActivate() {
     ApplyLanguage();
+}
+
+void TMainForm::ButtonLanguageClick() {
+    LanguageForm->exec();
+    // The dialog has just reported the settings file it could not write; one report is enough.
+    if (LanguageForm->SettingsWriteFailed()) {
+        settingsWriteErrorShown_ = true;
+    }
+    ApplyLanguage();
+    UpdateStatusBar();
 }
 
 void TMainForm::FormDestroy() {

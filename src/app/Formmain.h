@@ -91,6 +91,8 @@ public:
     void ButtonClearClick();
     void ButtonUpClick();
     void ButtonDownClick();
+    // Shows the language dialog; whatever its result, applies the language and refreshes the status bar.
+    void ButtonLanguageClick();
     // Shows the open dialog; false when it was cancelled. Tests put their own chooser here.
     std::function<bool(QStringList& paths)> ExecuteOpenDialog;
 

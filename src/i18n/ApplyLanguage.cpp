@@ -5,8 +5,12 @@
 #include "i18n/Formlanguage.h"
 #include "join/Formprocess.h"
 
+#include <QCheckBox>
 #include <QFont>
+#include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -44,7 +48,15 @@ void TMainForm::ApplyLanguage() {
             window->setFont(font);
         }
     }
-    // CharSet chose the code page of the file's texts; they arrive here already decoded.
+    // CharSet chose the code page the texts were decoded from, so Qt needs nothing more to render
+    // them; the number is kept on each window for whoever needs to know what the file was written for.
+    const int charSet = ToInt(
+        LanguageText(QStringLiteral("LanguageProperty"), QStringLiteral("CharSet"), QStringLiteral("1")), 1);
+    for (QWidget* window : FiveWindows()) {
+        if (window != nullptr) {
+            window->setProperty("CharSet", charSet);
+        }
+    }
 
     const QString toolBar = QStringLiteral("ToolBar");
     const QString hint = QStringLiteral("Hint");
@@ -80,4 +92,47 @@ void TMainForm::ApplyLanguage() {
     }
 
     SetOpenDialogFilter(LanguageText(QStringLiteral("OpenDialog"), QStringLiteral("Filter"), QString()));
+    const auto text = [this](const char* section, const char* key) {
+        return LanguageText(QLatin1String(section), QLatin1String(key), QString());
+    };
+    if (OutputForm != nullptr) {
+        OutputForm->WavFilter = text("SaveDialog", "WAVFilter");
+        OutputForm->Mp3Filter = text("SaveDialog", "MP3Filter");
+        OutputForm->WmaFilter = text("SaveDialog", "WMAFilter");
+    }
+
+    if (ProcessForm != nullptr) {
+        ProcessForm->setWindowTitle(text("ProcessForm", "Caption"));
+        ProcessForm->Label2->setText(text("ProcessForm", "Joining"));
+        ProcessForm->Label3->setText(text("ProcessForm", "Encoding"));
+        ProcessForm->ButtonCancel->setText(text("Common", "Cancel"));
+    }
+    if (LanguageForm != nullptr) {
+        LanguageForm->setWindowTitle(text("LanguageForm", "Caption"));
+        LanguageForm->Label1->setText(text("LanguageForm", "Language"));
+        LanguageForm->ButtonOk->setText(text("Common", "Ok"));
+        LanguageForm->ButtonCancel->setText(text("Common", "Cancel"));
+    }
+    if (OutputForm != nullptr) {
+        TOutputForm& wizard = *OutputForm;
+        wizard.setWindowTitle(text("OutputForm", "Caption"));
+        wizard.GroupBox1->setTitle(text("OutputForm", "OutputFormat"));
+        wizard.GroupBox2->setTitle(text("OutputForm", "Bitrate"));
+        wizard.GroupBox3->setTitle(text("OutputForm", "Sign"));
+        wizard.CheckBoxMP3CRC->setText(text("OutputForm", "CheckCRC"));
+        wizard.CheckBoxMP3Copyright->setText(text("OutputForm", "CheckCopyright"));
+        wizard.CheckBoxMP3Original->setText(text("OutputForm", "CheckOriginal"));
+        wizard.CheckBoxMP3Private->setText(text("OutputForm", "CheckPrivate"));
+        wizard.GroupBox4->setTitle(text("OutputForm", "Bitrate"));
+        wizard.GroupBox5->setTitle(text("OutputForm", "OutputFile"));
+        wizard.ButtonBack->setText(text("OutputForm", "Back"));
+        wizard.ButtonNext->setText(text("OutputForm", "Next"));
+        wizard.ButtonCancel->setText(text("Common", "Cancel"));
+        wizard.NextCaption = text("OutputForm", "Next");
+        wizard.JoinCaption = text("OutputForm", "Join");
+        wizard.MessageCaption = text("Common", "Message");
+        wizard.OverwriteQuestion = text("OutputForm", "Question");
+        // A wizard left on its file page shows Join there, not Next.
+        wizard.UpdateWizardButtons();
+    }
 }
