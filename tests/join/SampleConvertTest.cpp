@@ -34,7 +34,8 @@ std::vector<std::int16_t> AsSamples(const QByteArray& bytes) {
 std::vector<int> RepeatCounts(const QByteArray& bytes, int inputFrames) {
     std::vector<int> counts(static_cast<std::size_t>(inputFrames), 0);
     for (const std::int16_t s : AsSamples(bytes)) {
-        ++counts[static_cast<std::size_t>(s)];
+        // Frame numbers above 32767 wrap in 16 bits; read back unsigned they are whole again.
+        counts.at(static_cast<std::uint16_t>(s))++;
     }
     return counts;
 }
