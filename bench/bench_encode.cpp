@@ -10,6 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -82,6 +84,34 @@ QString WavInput() {
     return path;
 }
 
+// CPU seconds used so far by this process or by its finished children: on a busy machine the
+// wall-clock times mostly measure the other load, the CPU times the work itself.
+double CpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Records the CPU milliseconds per iteration that the loop just timed used.
+class CpuCounter {
+public:
+    CpuCounter(benchmark::State& state, int who) : state_(state), who_(who), start_(CpuSeconds(who)) {}
+    ~CpuCounter() {
+        if (state_.iterations() > 0) {
+            state_.counters["cpu_ms"] =
+                (CpuSeconds(who_) - start_) * 1000 / static_cast<double>(state_.iterations());
+        }
+    }
+    CpuCounter(const CpuCounter&) = delete;
+    CpuCounter& operator=(const CpuCounter&) = delete;
+
+private:
+    benchmark::State& state_;
+    int who_;
+    double start_;
+};
+
 bool Run(const QString& program, const QStringList& args) {
     QProcess process;
     process.start(program, args);
@@ -93,6 +123,7 @@ void BM_WavToMp3(benchmark::State& state) {
     const std::vector<std::int16_t>& pcm = Pcm();
     const QString out = BenchDir() + "ours.mp3";
     QDir().mkpath(BenchDir());
+    CpuCounter cpu(state, RUSAGE_SELF);
     for (auto _ : state) {
         WavToMp3 adapter;
         const int chunk = adapter.Init(out, kRate, 2, 128, false, false, false, false);
@@ -111,6 +142,7 @@ void BM_WavToMp3(benchmark::State& state) {
 
 void BM_LameCommand(benchmark::State& state) {
     const QString in = WavInput();
+    CpuCounter cpu(state, RUSAGE_CHILDREN);
     for (auto _ : state) {
         if (in.isEmpty() || !Run("lame", {"--quiet", "-b", "128", "-m", "j", in, BenchDir() + "peer.mp3"})) {
             state.SkipWithError("lame failed");
@@ -123,6 +155,7 @@ void BM_WavToWma(benchmark::State& state) {
     const std::vector<std::int16_t>& pcm = Pcm();
     const QString out = BenchDir() + "ours.wma";
     QDir().mkpath(BenchDir());
+    CpuCounter cpu(state, RUSAGE_SELF);
     for (auto _ : state) {
         WavToWma adapter;
         const int chunk = adapter.Init(out, kRate, 2, 128000);
@@ -141,6 +174,7 @@ void BM_WavToWma(benchmark::State& state) {
 
 void BM_FfmpegWmav2(benchmark::State& state) {
     const QString in = WavInput();
+    CpuCounter cpu(state, RUSAGE_CHILDREN);
     for (auto _ : state) {
         if (in.isEmpty() || !Run("ffmpeg", {"-v", "error", "-y", "-i", in, "-c:a", "wmav2", "-b:a", "128k",
                                             BenchDir() + "peer.wma"})) {
@@ -162,20 +196,27 @@ public:
         for (const Run& run : runs) {
             if (!run.error_occurred) {
                 const std::string name = run.benchmark_name();
-                times[name.substr(0, name.find('/'))] = run.GetAdjustedRealTime();
+                const std::string key = name.substr(0, name.find('/'));
+                times[key] = run.GetAdjustedRealTime();
+                const auto cpu = run.counters.find("cpu_ms");
+                cpuTimes[key] = cpu != run.counters.end() ? cpu->second.value : 0;
             }
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;
+    std::map<std::string, double> cpuTimes;
 };
 
 void PrintRatio(const RatioReporter& reporter, const std::string& ours, const std::string& peer) {
     const auto a = reporter.times.find(ours);
     const auto b = reporter.times.find(peer);
     if (a != reporter.times.end() && b != reporter.times.end() && b->second > 0) {
-        std::printf("%-14s / %-16s %8.1f ms / %8.1f ms = %.2f\n", ours.c_str(), peer.c_str(), a->second,
-                    b->second, a->second / b->second);
+        const double cpuOurs = reporter.cpuTimes.at(ours);
+        const double cpuPeer = reporter.cpuTimes.at(peer);
+        std::printf("%-12s / %-15s wall %7.1f / %7.1f ms = %.2f   cpu %7.1f / %7.1f ms = %.2f\n",
+                    ours.c_str(), peer.c_str(), a->second, b->second, a->second / b->second, cpuOurs, cpuPeer,
+                    cpuPeer > 0 ? cpuOurs / cpuPeer : 0.0);
     }
 }
 
