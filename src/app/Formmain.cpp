@@ -126,6 +126,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     connect(ButtonRemove, &QToolButton::clicked, this, &TMainForm::ButtonRemoveClick);
     connect(ButtonClear, &QToolButton::clicked, this, &TMainForm::ButtonClearClick);
     connect(ButtonUp, &QToolButton::clicked, this, &TMainForm::ButtonUpClick);
+    connect(ButtonJoin, &QToolButton::clicked, this, &TMainForm::ButtonJoinClick);
     connect(ButtonDown, &QToolButton::clicked, this, &TMainForm::ButtonDownClick);
     connect(ButtonLanguage, &QToolButton::clicked, this, &TMainForm::ButtonLanguageClick);
 

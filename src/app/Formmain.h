@@ -90,6 +90,8 @@ public:
     void ButtonRemoveClick();
     void ButtonClearClick();
     void ButtonUpClick();
+    // Runs one join: the output wizard, the job inside the progress dialog, the completion message.
+    void ButtonJoinClick();
     void ButtonDownClick();
     // Shows the language dialog; whatever its result, applies the language and refreshes the status bar.
     void ButtonLanguageClick();

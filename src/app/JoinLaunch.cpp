@@ -1,0 +1,83 @@
+// The Join button: the output wizard, the target format of the list, the join job and the
+// progress dialog, then the completion message.
+#include "app/AudioFileRow.h"
+#include "app/Formmain.h"
+#include "encode/Formoutput.h"
+#include "join/Formprocess.h"
+#include "join/Jointhread.h"
+#include "platform/MessageBox.h"
+
+#include <QPointer>
+
+namespace {
+
+// The job reads the list row by row while it runs, as the list stands at that moment.
+class ListViewRows : public join::JoinRows {
+public:
+    explicit ListViewRows(const TMainForm& form) : form_(form) {}
+    int Count() const override { return form_.RowCount(); }
+    join::JoinRow Row(int index) const override {
+        const AudioFileRow& row = *form_.Row(index);
+        return {row.FullPath(), row.SampleRate(), row.Channels(), row.Bits()};
+    }
+
+private:
+    const TMainForm& form_;
+};
+
+// The wizard keeps the user's choice after it has closed; the job reads it when its output stage begins.
+join::JoinOutput OutputChoice(const TOutputForm& wizard) {
+    join::JoinOutput output;
+    switch (wizard.Format()) {
+        case TOutputForm::OutputFormat::Mp3:
+            output.kind = join::OutputKind::Mp3;
+            break;
+        case TOutputForm::OutputFormat::Wma:
+            output.kind = join::OutputKind::Wma;
+            break;
+        case TOutputForm::OutputFormat::Wav:
+            output.kind = join::OutputKind::Wav;
+            break;
+    }
+    output.path = wizard.OutputPath();
+    output.mp3Kbps = wizard.Mp3BitrateKbps();
+    output.mp3Copyright = wizard.Mp3Copyright();
+    output.mp3Crc = wizard.Mp3Crc();
+    output.mp3Original = wizard.Mp3Original();
+    output.mp3Private = wizard.Mp3Private();
+    output.wmaBitrate = wizard.WmaBitrate();
+    return output;
+}
+
+}  // namespace
+
+void TMainForm::ButtonJoinClick() {
+    if (RowCount() < 2 || OutputForm->exec() != QDialog::Accepted) {
+        return;
+    }
+    auto rows = std::make_unique<ListViewRows>(*this);
+    const join::TargetFormat target = join::TargetOf(*rows);
+    // The job frees itself when its thread ends; the pointer then reads null, so a late request
+    // touches nothing.
+    QPointer<TJoinThread> job = new TJoinThread(std::make_unique<join::ProcessFormHost>(ProcessForm),
+                                                std::move(rows), [] { return OutputChoice(*OutputForm); });
+    job->TempPcmFile = TempPcmFile;
+    job->TargetSampleRate = target.sampleRate;
+    job->TargetChannels = target.channels;
+    job->TargetBits = target.bits;
+    job->start();
+
+    ProcessForm->JoinFailed = false;
+    if (ProcessForm->exec() == TProcessForm::kCancelResult) {
+        if (job) {
+            job->Terminate();
+        }
+        return;
+    }
+    if (ProcessForm->JoinFailed) {
+        return;
+    }
+    platform::MessageBox(LanguageText(QStringLiteral("Join"), QStringLiteral("Complete"), QString()),
+                         LanguageText(QStringLiteral("Common"), QStringLiteral("Message"), QString()),
+                         platform::MB_ICONINFORMATION | platform::MB_SYSTEMMODAL);
+}

@@ -1,0 +1,363 @@
+#include "join/JoinJob.h"
+
+#include "app/FileProbe.h"
+#include "audio/Decoder.h"
+#include "audio/Waveinf.h"
+#include "encode/Wavtomp3.h"
+#include "encode/Wavtowma.h"
+#include "join/JoinHost.h"
+#include "join/SampleConvert.h"
+#include "join/WavOutput.h"
+
+#include <QFile>
+
+#include <sys/file.h>
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace join {
+namespace {
+
+constexpr std::size_t kBlock = 10240;
+constexpr std::size_t kWideBlock = 20480;
+
+// The temporary PCM file of a join, held with an exclusive lock from creation to deletion, so a
+// second join running at the same moment (another copy of the program) fails with a message
+// instead of deleting or overwriting this one's data.
+class TempPcm {
+public:
+    explicit TempPcm(QString path) : file_(std::move(path)) {}
+    ~TempPcm() { file_.close(); }
+
+    // Deletes a leftover file and creates the new one; false when another join holds it or it
+    // cannot be created.
+    bool Create() {
+        if (QFile::exists(file_.fileName())) {
+            QFile old(file_.fileName());
+            if (old.open(QIODevice::ReadWrite) && flock(old.handle(), LOCK_EX | LOCK_NB) != 0) {
+                return false;
+            }
+            old.remove();
+        }
+        return file_.open(QIODevice::ReadWrite | QIODevice::NewOnly) &&
+               flock(file_.handle(), LOCK_EX | LOCK_NB) == 0;
+    }
+    QFile& File() { return file_; }
+    void Remove() { file_.remove(); }
+
+private:
+    QFile file_;
+};
+
+bool HasExtension(const QString& path, const char* extension) {
+    return FileExtension(path).compare(QLatin1String(extension), Qt::CaseInsensitive) == 0;
+}
+
+std::uint32_t Le32(const char* p) {
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+// Frames of the temporary file as the encoders take them: 16-bit, and at most two channels.
+class EncoderFeed {
+public:
+    EncoderFeed(int channels, int bits, int chunkBytes)
+        : channels_(channels),
+          bytesPerSample_(bits == 8 ? 1 : 2),
+          outChannels_(channels == 1 ? 1 : 2),
+          frames_(static_cast<std::size_t>(chunkBytes) / (2 * static_cast<std::size_t>(outChannels_))),
+          raw_(frames_ * static_cast<std::size_t>(channels_ * bytesPerSample_)),
+          pcm_(frames_ * static_cast<std::size_t>(outChannels_)) {}
+
+    // Reads the next chunk; the bytes taken from the file go to consumed. False at the end of the
+    // file or on a read error (readFailed).
+    bool Next(QFile& in, std::uint64_t& consumed, bool& readFailed) {
+        const qint64 got = in.read(raw_.data(), static_cast<qint64>(raw_.size()));
+        if (got <= 0) {
+            readFailed = got < 0;
+            return false;
+        }
+        consumed += static_cast<std::uint64_t>(got);
+        const std::size_t frameBytes = static_cast<std::size_t>(channels_ * bytesPerSample_);
+        frameCount_ = static_cast<std::size_t>(got) / frameBytes;
+        for (std::size_t f = 0; f < frameCount_; ++f) {
+            MixFrame(raw_.data() + f * frameBytes, pcm_.data() + f * static_cast<std::size_t>(outChannels_));
+        }
+        return true;
+    }
+    const std::int16_t* Samples() const { return pcm_.data(); }
+    int Bytes() const { return static_cast<int>(frameCount_ * static_cast<std::size_t>(outChannels_) * 2); }
+
+private:
+    int Sample(const char* frame, int channel) const {
+        if (bytesPerSample_ == 1) {
+            return Widen8To16(static_cast<std::uint8_t>(frame[channel]));
+        }
+        std::int16_t value = 0;
+        std::memcpy(&value, frame + 2 * channel, 2);
+        return value;
+    }
+
+    // More than two channels go down to stereo: the even channels to the left, the odd ones to the
+    // right, averaged so nothing clips.
+    void MixFrame(const char* frame, std::int16_t* out) const {
+        if (channels_ <= 2) {
+            for (int c = 0; c < channels_; ++c) {
+                out[c] = static_cast<std::int16_t>(Sample(frame, c));
+            }
+            return;
+        }
+        int sums[2] = {0, 0};
+        int counts[2] = {0, 0};
+        for (int c = 0; c < channels_; ++c) {
+            sums[c % 2] += Sample(frame, c);
+            ++counts[c % 2];
+        }
+        out[0] = static_cast<std::int16_t>(sums[0] / counts[0]);
+        out[1] = static_cast<std::int16_t>(sums[1] / counts[1]);
+    }
+
+    int channels_;
+    int bytesPerSample_;
+    int outChannels_;
+    std::size_t frames_;
+    std::vector<char> raw_;
+    std::vector<std::int16_t> pcm_;
+    std::size_t frameCount_ = 0;
+};
+
+}  // namespace
+
+int Percent(std::uint64_t done, std::uint64_t total) {
+    return total == 0 ? 0 : static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total));
+}
+
+TargetFormat TargetOf(const JoinRows& rows) {
+    TargetFormat target;
+    for (int i = 0; i < rows.Count(); ++i) {
+        const JoinRow row = rows.Row(i);
+        target.sampleRate = std::max(target.sampleRate, row.sampleRate);
+        target.channels = std::max(target.channels, row.channels);
+        target.bits = std::max(target.bits, row.bits);
+    }
+    return target;
+}
+
+JoinJob::JoinJob(JoinHost& host, const JoinRows& rows, std::function<JoinOutput()> output)
+    : host_(host), rows_(rows), output_(std::move(output)) {}
+
+void JoinJob::ShowError(const QString& text) {
+    host_.MessageBox(text, QStringLiteral("Error"), platform::MB_OK);
+}
+
+void JoinJob::DoJoin() {
+    host_.SetJoinProgress(0);
+    host_.SetOutputProgress(0);
+    TempPcm temp(TempPcmFile);
+    if (!temp.Create()) {
+        ShowError(QStringLiteral("Could not create '") + TempPcmFile +
+                  QStringLiteral("': another join may be using it"));
+        host_.SetJoinFailed();
+        host_.Close();
+        return;
+    }
+    {
+        DeviceSink sink(temp.File());
+        if (!AppendRows(sink, [&] { return sink.Failed(); }) || !temp.File().flush()) {
+            joinFailed_ = true;
+        }
+    }
+    if (!joinFailed_) {
+        const JoinOutput output = output_();
+        host_.SetStatusText(output.path);
+        if (!WriteOutput(output)) {
+            // The output stage ended at once: the dialog stays open for Cancel; the temporary file
+            // stays until the next join.
+            return;
+        }
+    }
+    temp.Remove();
+    host_.Close();
+}
+
+bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed) {
+    SampleConvert convert(sink);
+    for (int i = 0; i < rows_.Count(); ++i) {
+        const JoinRow row = rows_.Row(i);
+        host_.SetStatusText(row.path);
+        bool ok = true;
+        if (HasExtension(row.path, ".wav")) {
+            ok = JoinWavRow(row, convert);
+        } else if (HasExtension(row.path, ".mp3")) {
+            ok = JoinDecodedRow(row, false, convert);
+        } else if (HasExtension(row.path, ".wma")) {
+            ok = JoinDecodedRow(row, true, convert);
+        }
+        if (ok && writeFailed()) {
+            ShowError(QStringLiteral("Could not write '") + TempPcmFile + QLatin1Char('\''));
+            ok = false;
+        }
+        if (!ok) {
+            host_.SetJoinFailed();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
+    std::ifstream in(QFile::encodeName(row.path).toStdString(), std::ios::binary);
+    if (!in.is_open()) {
+        ShowError(QStringLiteral("Could not open '") + row.path + QLatin1Char('\''));
+        return false;
+    }
+    std::array<char, 36> head{};
+    in.read(head.data(), head.size());
+    const char* fmt = head.data() + 12;
+    if (in.gcount() != static_cast<std::streamsize>(head.size()) || std::memcmp(fmt, "fmt ", 4) != 0) {
+        ShowError(QStringLiteral("This is not a valid Wave file"));
+        return false;
+    }
+    if ((static_cast<unsigned char>(fmt[8]) | (static_cast<unsigned char>(fmt[9]) << 8)) != 1) {
+        ShowError(QStringLiteral("Can not handle compressed Wave file"));
+        return false;
+    }
+    const std::uint32_t formatSize = Le32(fmt + 4);
+    if (formatSize > 16) {
+        in.ignore(formatSize - 16);
+    }
+    SkipPad(in, formatSize);
+    std::uint32_t dataSize = 0;
+    // A file cut short since it was added ends before its data: the same words as a damaged header.
+    if (!in.good() || !SkipToDataChunk(in, dataSize)) {
+        ShowError(QStringLiteral("This is not a valid Wave file"));
+        return false;
+    }
+
+    convert.Setup(row.sampleRate, row.channels, row.bits, TargetSampleRate, TargetChannels, TargetBits);
+    const std::size_t block = convert.SameFormat() || row.bits == 8 ? kBlock : kWideBlock;
+    std::vector<char> buffer(block);
+    // Sizes are unsigned: data of 2 to 4 GiB is read like any other. A data chunk that claims more
+    // than the file holds is read to the end of the file.
+    std::uint64_t consumed = 0;
+    while (consumed < dataSize) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block, dataSize - consumed));
+        in.read(buffer.data(), static_cast<std::streamsize>(want));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) {
+            break;
+        }
+        consumed += got;
+        convert.Convert(buffer.data(), got);
+        host_.SetJoinProgress(Percent(consumed, dataSize));
+        host_.ProcessMessages();
+        if (host_.Terminated()) {
+            break;
+        }
+    }
+    return true;
+}
+
+bool JoinJob::JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert) {
+    const audio::StreamHandle stream =
+        wma ? audio::OpenWmaFileStream(false, row.path, 0, 0, audio::STREAM_DECODE)
+            : audio::OpenFileStream(false, row.path, 0, 0, audio::STREAM_DECODE);
+    if (stream == 0) {
+        ShowError(QStringLiteral("Could not open '") + row.path + QLatin1Char('\''));
+        return false;
+    }
+    convert.Setup(row.sampleRate, row.channels, row.bits, TargetSampleRate, TargetChannels, TargetBits);
+    const std::size_t block = convert.SameFormat() || row.bits == 8 ? kBlock : kWideBlock;
+    std::vector<char> buffer(block);
+    while (audio::IsStreamActive(stream) != 0) {
+        const std::uint32_t got =
+            audio::ReadStreamData(stream, buffer.data(), static_cast<std::uint32_t>(block));
+        convert.Convert(buffer.data(), got);
+        host_.SetJoinProgress(Percent(audio::GetStreamPosition(stream, audio::POS_BYTE),
+                                      audio::GetStreamLength(stream, audio::POS_BYTE)));
+        host_.ProcessMessages();
+        if (host_.Terminated()) {
+            break;
+        }
+    }
+    audio::FreeStream(stream);
+    return true;
+}
+
+bool JoinJob::WriteOutput(const JoinOutput& output) {
+    if (output.kind == OutputKind::Wav) {
+        const WavTarget target{TargetSampleRate, TargetChannels, TargetBits};
+        return WriteWavOutput(TempPcmFile, output.path, target, host_) != WavOutputResult::CannotCreate;
+    }
+    return EncodeOutput(output);
+}
+
+bool JoinJob::EncodeOutput(const JoinOutput& output) {
+    const bool mp3 = output.kind == OutputKind::Mp3;
+    // The encoders take at most two channels; wider targets are mixed down frame by frame.
+    const int channels = TargetChannels == 1 ? 1 : 2;
+    WavToMp3* mp3Encoder = nullptr;
+    WavToWma* wmaEncoder = nullptr;
+    std::unique_ptr<WavToMp3> mp3Owner;
+    std::unique_ptr<WavToWma> wmaOwner;
+    int chunk = -1;
+    if (mp3) {
+        int kbps = output.mp3Kbps;
+        if (TargetSampleRate <= 11025 && kbps > 64) {
+            kbps = 64;
+        }
+        mp3Owner = std::make_unique<WavToMp3>();
+        mp3Encoder = mp3Owner.get();
+        chunk = mp3Encoder->Init(output.path, TargetSampleRate, channels == 2 ? 1 : 4, kbps,
+                                 output.mp3Copyright, output.mp3Crc, output.mp3Original, output.mp3Private);
+    } else {
+        wmaOwner = std::make_unique<WavToWma>();
+        wmaEncoder = wmaOwner.get();
+        chunk = wmaEncoder->Init(output.path, TargetSampleRate, channels, output.wmaBitrate);
+    }
+    if (chunk <= 0) {
+        return false;
+    }
+
+    QFile in(TempPcmFile);
+    const bool opened = in.open(QIODevice::ReadOnly);
+    const std::uint64_t size = opened ? static_cast<std::uint64_t>(in.size()) : 0;
+    bool readFailed = !opened;
+    EncoderFeed feed(TargetChannels, TargetBits, chunk);
+    std::uint64_t position = 0;
+    while (!readFailed && position < size && feed.Next(in, position, readFailed)) {
+        const bool encoded = mp3 ? mp3Encoder->EncodeChunk(feed.Samples(), feed.Bytes()) != -1
+                                 : wmaEncoder->WriteChunk(feed.Samples(), feed.Bytes());
+        if (!encoded) {
+            // The MP3 adapter has shown its message; the WMA writer says nothing of its own.
+            if (!mp3) {
+                ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
+            }
+            joinFailed_ = true;
+            host_.SetJoinFailed();
+            break;
+        }
+        host_.SetOutputProgress(Percent(position, size));
+        host_.ProcessMessages();
+        if (host_.Terminated()) {
+            break;
+        }
+    }
+    if (readFailed) {
+        ShowError(QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\''));
+        host_.SetJoinFailed();
+    }
+    if (mp3) {
+        mp3Encoder->Close();
+    } else if (!wmaEncoder->Close() && !joinFailed_ && !readFailed) {
+        ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
+        host_.SetJoinFailed();
+    }
+    return true;
+}
+
+}  // namespace join

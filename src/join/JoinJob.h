@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace join {
+
+class JoinHost;
+class PcmSink;
+class SampleConvert;
+
+// One input of a join as the file list holds it: the path and the format recorded when the file
+// was added. The recorded format, not the file's header, decides the conversion.
+struct JoinRow {
+    QString path;
+    int sampleRate = 0;
+    int channels = 0;
+    int bits = 0;
+};
+
+// The list of inputs, read row by row while the join runs.
+class JoinRows {
+public:
+    virtual ~JoinRows() = default;
+    virtual int Count() const = 0;
+    virtual JoinRow Row(int index) const = 0;
+};
+
+enum class OutputKind { Wav, Mp3, Wma };
+
+// The output the user chose, read when the output stage begins.
+struct JoinOutput {
+    OutputKind kind = OutputKind::Wav;
+    QString path;
+    int mp3Kbps = 128;
+    bool mp3Copyright = false;
+    bool mp3Crc = false;
+    bool mp3Original = false;
+    bool mp3Private = false;
+    int wmaBitrate = 96000;  // bit/s
+};
+
+// The whole join: every row read or decoded in list order, raised to the target format and appended
+// to the temporary PCM file, then written out as WAV or encoded to MP3 or WMA. Runs on the thread
+// of its host and tells it everything it shows.
+class JoinJob {
+public:
+    JoinJob(JoinHost& host, const JoinRows& rows, std::function<JoinOutput()> output);
+
+    QString TempPcmFile;
+    int TargetSampleRate = 0;
+    int TargetChannels = 1;
+    int TargetBits = 8;
+
+    void DoJoin();
+
+private:
+    // The rows in list order; false when one failed (its message shown) or the temporary file
+    // could not be written.
+    bool AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed);
+    // A row failure shows its message itself and returns false.
+    bool JoinWavRow(const JoinRow& row, SampleConvert& convert);
+    bool JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert);
+    // False when the output stage ended at once: the dialog stays open and nothing is cleaned up.
+    bool WriteOutput(const JoinOutput& output);
+    bool EncodeOutput(const JoinOutput& output);
+    void ShowError(const QString& text);
+
+    JoinHost& host_;
+    const JoinRows& rows_;
+    std::function<JoinOutput()> output_;
+    bool joinFailed_ = false;
+};
+
+// The highest sample rate, channel count and bit depth over the rows, from 0, 1 and 8.
+struct TargetFormat {
+    int sampleRate = 0;
+    int channels = 1;
+    int bits = 8;
+};
+TargetFormat TargetOf(const JoinRows& rows);
+
+// Percentage of done in total, truncated toward zero; 0 when total is 0.
+int Percent(std::uint64_t done, std::uint64_t total);
+
+}  // namespace join

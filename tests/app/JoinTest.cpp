@@ -1,0 +1,182 @@
+#include "app/Formmain.h"
+#include "encode/Formoutput.h"
+#include "join/Formprocess.h"
+#include "join/Jointhread.h"
+
+#include "MessageRecorder.h"
+#include "app/MainWindowFixture.h"
+#include "audio/TestMedia.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray kLanguage = "[Common]\nMessage=Message\n[Join]\nComplete=Joined.\n";
+
+// Joins through the real windows: the Join button, the wizard driven by its own buttons, the
+// progress dialog, the completion message.
+class JoinTest : public MainWindowFixture {
+protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        for (const char* module : {"lame_enc.so", "wmaudsdk.so"}) {
+            QFile::link(QStringLiteral(WAVESTITCH_BUILD_DIR "/") + module, appDir_ + module);
+        }
+        WriteLanguage("English.ini", kLanguage);
+        CreateForms();
+        MainForm->TempPcmFile = appDir_ + QStringLiteral("AudioTemp.pcm");
+        MainForm->FormActivate();
+    }
+    void TearDown() override {
+        WaitForJobs();
+        MainWindowFixture::TearDown();
+    }
+
+    static void WaitForJobs() {
+        // A finished job frees itself from the event loop.
+        for (int i = 0; i < 100000 && TJoinThread::LiveJobs() > 0; ++i) {
+            QCoreApplication::processEvents();
+            QThread::msleep(1);
+        }
+        EXPECT_EQ(TJoinThread::LiveJobs(), 0);
+    }
+
+    // Once the wizard shows: choose the format, walk to the file page and press Join.
+    // then runs at the next chance to handle events after the wizard has closed.
+    static void AnswerWizard(QRadioButton* format, const QString& output, std::function<void()> then = {}) {
+        QTimer::singleShot(0, OutputForm, [format, output, then] {
+            format->click();
+            while (OutputForm->PageControl1->currentIndex() != TOutputForm::kFilePage) {
+                OutputForm->ButtonNext->click();
+            }
+            OutputForm->EditOutputFile->setText(output);
+            OutputForm->ButtonNext->click();
+            if (then) {
+                QTimer::singleShot(0, ProcessForm, then);
+            }
+        });
+    }
+
+    void AddInputs() {
+        const int before = MainForm->RowCount();
+        QStringList paths{testmedia::Tone(44100, 2, 1.0),
+                          testmedia::Lame("join_in.mp3", testmedia::Tone(22050, 1, 1.0), {"-b", "64"}),
+                          testmedia::Asf("join_in.wma", 48000, 2, 1.0)};
+        MainForm->AddFiles(paths);
+        ASSERT_EQ(MainForm->RowCount(), before + 3);
+    }
+
+    std::vector<QString> Completions(const MessageRecorder& recorder) const {
+        std::vector<QString> texts;
+        for (const auto& m : recorder.messages) {
+            if (m.text == QLatin1String("Joined.")) {
+                EXPECT_EQ(m.caption, QStringLiteral("Message"));
+                EXPECT_EQ(m.flags, 0x1040u);
+                texts.push_back(m.text);
+            }
+        }
+        return texts;
+    }
+};
+
+TEST_F(JoinTest, ThreeFormatsJoinToEachOutputWithOneCompletionMessageEach) {
+    AddInputs();
+    const struct {
+        QRadioButton* TOutputForm::*radio;
+        const char* name;
+        bool wma;
+    } outputs[] = {
+        {&TOutputForm::RadioWAV, "joined.wav", false},
+        {&TOutputForm::RadioMP3, "joined.mp3", false},
+        {&TOutputForm::RadioWMA, "joined.wma", true},
+    };
+    for (const auto& o : outputs) {
+        MessageRecorder recorder;
+        const QString path = appDir_ + QLatin1String(o.name);
+        AnswerWizard(OutputForm->*o.radio, path);
+        MainForm->ButtonJoinClick();
+        EXPECT_EQ(Completions(recorder).size(), 1u) << o.name;
+        EXPECT_EQ(recorder.messages.size(), 1u) << o.name;
+        EXPECT_FALSE(ProcessForm->isVisible());
+        EXPECT_FALSE(QFile::exists(MainForm->TempPcmFile));
+        WaitForJobs();
+
+        // Target 48000 Hz stereo 16-bit: three seconds of audio, whatever the output.
+        if (QString(o.name).endsWith(QLatin1String(".wav"))) {
+            EXPECT_NEAR(static_cast<double>(QFileInfo(path).size() - 44) / (48000 * 4), 3.0, 0.1);
+        } else {
+            const testmedia::Decoded decoded = testmedia::OpenAndReadAll(path, o.wma);
+            EXPECT_EQ(decoded.info.chans, 2u);
+            EXPECT_NEAR(static_cast<double>(decoded.Frames()) / decoded.info.freq, 3.0, 0.1) << o.name;
+        }
+    }
+}
+
+TEST_F(JoinTest, NothingHappensWithOneRowOrACancelledWizard) {
+    QStringList one{testmedia::Tone(44100, 2, 1.0)};
+    MainForm->AddFiles(one);
+    MessageRecorder recorder;
+    bool wizardShown = false;
+    QTimer::singleShot(0, OutputForm, [&] { wizardShown = OutputForm->isVisible(); });
+    MainForm->ButtonJoinClick();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(wizardShown);
+
+    AddInputs();
+    QTimer::singleShot(0, OutputForm, [] { OutputForm->ButtonCancel->click(); });
+    MainForm->ButtonJoinClick();
+    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_EQ(TJoinThread::LiveJobs(), 0);
+}
+
+TEST_F(JoinTest, CancelDuringTheJoinShowsNoCompletionMessage) {
+    AddInputs();
+    MessageRecorder recorder;
+    const QString path = appDir_ + QStringLiteral("cancelled.wav");
+    AnswerWizard(OutputForm->RadioWAV, path, [] { ProcessForm->ButtonCancel->click(); });
+    MainForm->ButtonJoinClick();
+    WaitForJobs();
+    EXPECT_TRUE(Completions(recorder).empty());
+    // Every loop stopped after its first block: the output holds one block of the temporary file.
+    EXPECT_EQ(QFileInfo(path).size(), 44 + 10240);
+    EXPECT_FALSE(ProcessForm->isVisible());
+    EXPECT_FALSE(QFile::exists(MainForm->TempPcmFile));
+}
+
+TEST_F(JoinTest, AMissingEncoderLeavesTheDialogOpenUntilCancel) {
+    QFile::remove(appDir_ + QStringLiteral("lame_enc.so"));
+    AddInputs();
+    MessageRecorder recorder;
+    AnswerWizard(OutputForm->RadioMP3, appDir_ + QStringLiteral("never.mp3"));
+    bool openAfterMessage = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!recorder.messages.empty() && TJoinThread::LiveJobs() == 0) {
+            openAfterMessage = ProcessForm->isVisible();
+            ProcessForm->ButtonCancel->click();
+        }
+    });
+    poll.start(1);
+    MainForm->ButtonJoinClick();
+    poll.stop();
+    EXPECT_TRUE(openAfterMessage);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, QStringLiteral("Could not load lame_enc.so file"));
+
+    // The next join starts clean.
+    QFile::link(QStringLiteral(WAVESTITCH_BUILD_DIR "/lame_enc.so"), appDir_ + QStringLiteral("lame_enc.so"));
+    AnswerWizard(OutputForm->RadioWAV, appDir_ + QStringLiteral("after.wav"));
+    MainForm->ButtonJoinClick();
+    EXPECT_EQ(Completions(recorder).size(), 1u);
+    EXPECT_FALSE(ProcessForm->JoinFailed);
+}
+
+}  // namespace

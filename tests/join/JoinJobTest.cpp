@@ -1,0 +1,275 @@
+#include "join/JoinJob.h"
+
+#include "MessageRecorder.h"
+#include "RecordingHost.h"
+#include "WavBuilder.h"
+#include "audio/Decoder.h"
+#include "audio/TestMedia.h"
+#include "platform/ExeFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/file.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class VectorRows : public join::JoinRows {
+public:
+    int Count() const override { return static_cast<int>(rows.size()); }
+    join::JoinRow Row(int index) const override { return rows[static_cast<std::size_t>(index)]; }
+    std::vector<join::JoinRow> rows;
+};
+
+class JoinHostLog : public RecordingHost {
+public:
+    void SetStatusText(const QString& text) override {
+        RecordingHost::SetStatusText(text);
+        statusTexts << text;
+    }
+    QStringList statusTexts;
+};
+
+// Decoded PCM of a file through the decoding layer.
+QByteArray Pcm(const QString& path) {
+    return testmedia::OpenAndReadAll(path, path.endsWith(QLatin1String(".wma"))).pcm;
+}
+
+class JoinJobTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        // The encoder modules are loaded from the program's folder: the build folder.
+        platform::SetExeFolderForTesting(QStringLiteral(WAVESTITCH_BUILD_DIR "/"));
+    }
+    void TearDown() override { platform::SetExeFolderForTesting(QString()); }
+
+    QString Path(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
+    QString Write(const QString& name, const QByteArray& bytes) {
+        const QString path = Path(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+    // Rows as the file list would record them.
+    void AddRow(const QString& path, int rate, int channels, int bits) {
+        rows_.rows.push_back({path, rate, channels, bits});
+    }
+
+    // Runs a join with the target the Join button would compute.
+    void Join(join::OutputKind kind, const QString& output, int mp3Kbps = 128) {
+        join::JoinJob job(host_, rows_, [&] {
+            join::JoinOutput out;
+            out.kind = kind;
+            out.path = output;
+            out.mp3Kbps = mp3Kbps;
+            return out;
+        });
+        const join::TargetFormat target = join::TargetOf(rows_);
+        job.TempPcmFile = Path(QStringLiteral("AudioTemp.pcm"));
+        job.TargetSampleRate = target.sampleRate;
+        job.TargetChannels = target.channels;
+        job.TargetBits = target.bits;
+        job.DoJoin();
+    }
+
+    QTemporaryDir dir_;
+    VectorRows rows_;
+    JoinHostLog host_;
+};
+
+TEST_F(JoinJobTest, RowsInTheTargetFormatAreConcatenatedExactly) {
+    const QByteArray a = testmedia::ReadFile(testmedia::Tone(44100, 2, 0.5)).mid(44);
+    const QString mp3 = testmedia::Lame("join_b.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"});
+    const QString odd = Write("odd.wav", WavBuilder()
+                                             .Format(2, 44100, 16)
+                                             .Chunk("LIST", "abc")
+                                             .Chunk("junk", "xyz", false)
+                                             .Data(QByteArray(4000, '\x11'))
+                                             .Bytes());
+    AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    AddRow(mp3, 44100, 2, 16);
+    AddRow(odd, 44100, 2, 16);
+    const QString out = Path("out.wav");
+    Join(join::OutputKind::Wav, out);
+
+    EXPECT_TRUE(host_.messages.empty());
+    EXPECT_FALSE(host_.joinFailed);
+    EXPECT_TRUE(host_.closed);
+    EXPECT_FALSE(QFile::exists(Path("AudioTemp.pcm")));
+    const QByteArray written = testmedia::ReadFile(out);
+    ASSERT_GT(written.size(), 44);
+    EXPECT_EQ(written.mid(44), a + Pcm(mp3) + QByteArray(4000, '\x11'));
+    EXPECT_EQ(host_.statusTexts.last(), out);
+    EXPECT_EQ(host_.joinProgress.back(), 100);
+}
+
+TEST_F(JoinJobTest, LowerFormatsAreRaisedToTheTarget) {
+    // 22050 Hz mono 8-bit beside 44100 Hz stereo 16-bit: every frame twice, widened, in both channels.
+    const QString low =
+        Write("low.wav", WavBuilder().Format(1, 22050, 8).Data(QByteArray(22050, '\xFF')).Bytes());
+    AddRow(low, 22050, 1, 8);
+    AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    const QString out = Path("raised.wav");
+    Join(join::OutputKind::Wav, out);
+    const QByteArray written = testmedia::ReadFile(out);
+    EXPECT_EQ(written.mid(22, 2), QByteArray("\x02\x00", 2));          // channels
+    EXPECT_EQ(written.mid(24, 4), QByteArray("\x44\xAC\x00\x00", 4));  // 44100 Hz
+    EXPECT_EQ(written.mid(34, 2), QByteArray("\x10\x00", 2));          // 16 bits
+    ASSERT_EQ(written.size(), 44 + (2 * 22050 + 22050) * 4);
+    // Widen8To16(255) = 32511 = 0x7EFF in both channels of the first frames.
+    EXPECT_EQ(written.mid(44, 8), QByteArray("\xFF\x7E\xFF\x7E\xFF\x7E\xFF\x7E", 8));
+}
+
+TEST_F(JoinJobTest, GaplessMp3InputsKeepEverySampleInMp3Output) {
+    const QString one = testmedia::Lame("gap_1.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"});
+    const QString two = testmedia::Lame("gap_2.mp3", testmedia::Tone(44100, 2, 0.5), {"-b", "128"});
+    AddRow(one, 44100, 2, 16);
+    AddRow(two, 44100, 2, 16);
+    const QString out = Path("gapless.mp3");
+    Join(join::OutputKind::Mp3, out);
+    ASSERT_TRUE(host_.messages.empty()) << host_.messages[0].text.toStdString();
+    const auto inputFrames =
+        testmedia::OpenAndReadAll(one, false).Frames() + testmedia::OpenAndReadAll(two, false).Frames();
+    EXPECT_EQ(inputFrames, 66150u);
+    EXPECT_EQ(testmedia::OpenAndReadAll(out, false).Frames(), inputFrames);
+}
+
+TEST_F(JoinJobTest, WideAndNarrowTargetsEncodeToMp3AndWma) {
+    // Six channels are mixed down to stereo for the encoders; 8-bit targets are widened.
+    AddRow(Write("six.wav", WavBuilder().Format(6, 32000, 16).Data(QByteArray(32000 * 12, '\0')).Bytes()),
+           32000, 6, 16);
+    AddRow(Write("six2.wav", WavBuilder().Format(6, 32000, 16).Data(QByteArray(32000 * 12, '\0')).Bytes()),
+           32000, 6, 16);
+    Join(join::OutputKind::Mp3, Path("six.mp3"));
+    const testmedia::Decoded six = testmedia::OpenAndReadAll(Path("six.mp3"), false);
+    EXPECT_EQ(six.info.chans, 2u);
+    EXPECT_EQ(six.Frames(), 64000u);
+
+    rows_.rows.clear();
+    AddRow(Write("mono8.wav", WavBuilder().Format(1, 8000, 8).Data(QByteArray(8000, '\x80')).Bytes()), 8000,
+           1, 8);
+    AddRow(Path("mono8.wav"), 8000, 1, 8);
+    Join(join::OutputKind::Wma, Path("mono8.wma"));
+    const testmedia::Decoded wma = testmedia::OpenAndReadAll(Path("mono8.wma"), true);
+    EXPECT_EQ(wma.info.freq, 44100u);
+    // Nothing of the input is lost; WMA pads the end to whole codec frames.
+    EXPECT_GE(wma.Frames(), 2u * 44100);
+    EXPECT_LE(wma.Frames(), 2u * 44100 + 2 * 2048);
+    EXPECT_TRUE(host_.messages.empty());
+}
+
+TEST_F(JoinJobTest, AFailingRowStopsTheJoinBeforeLaterRowsAndWritesNothing) {
+    for (int i = 1; i <= 5; ++i) {
+        AddRow(i == 3 ? Path("missing.mp3") : testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    }
+    const QString out = Path("never.wav");
+    Join(join::OutputKind::Wav, out);
+    ASSERT_EQ(host_.messages.size(), 1u);
+    EXPECT_EQ(host_.messages[0].text, QStringLiteral("Could not open '") + Path("missing.mp3") + "'");
+    EXPECT_EQ(host_.messages[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(host_.messages[0].flags, 0u);
+    EXPECT_EQ(host_.statusTexts.size(), 3);
+    EXPECT_EQ(host_.statusTexts.last(), Path("missing.mp3"));
+    EXPECT_TRUE(host_.joinFailed);
+    EXPECT_TRUE(host_.closed);
+    EXPECT_FALSE(QFile::exists(out));
+    EXPECT_FALSE(QFile::exists(Path("AudioTemp.pcm")));
+}
+
+TEST_F(JoinJobTest, BrokenWavRowsFailWithTheirMessages) {
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* message;
+    } cases[] = {
+        {"compressed.wav", WavBuilder().Format(2, 44100, 16, 3).Data(QByteArray(400, '\0')).Bytes(),
+         "Can not handle compressed Wave file"},
+        {"nofmt.wav", QByteArray(12, 'R') + WavBuilder().Chunk("JUNK", "ab").Bytes().mid(12),
+         "This is not a valid Wave file"},
+        {"cut.wav", WavBuilder().Format(2, 44100, 16).Chunk("LIST", QByteArray(100, 'x')).Bytes().left(80),
+         "This is not a valid Wave file"},
+    };
+    for (const auto& c : cases) {
+        host_ = JoinHostLog();
+        rows_.rows.clear();
+        AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+        AddRow(Write(c.name, c.bytes), 44100, 2, 16);
+        Join(join::OutputKind::Wav, Path("broken.wav"));
+        ASSERT_EQ(host_.messages.size(), 1u) << c.name;
+        EXPECT_EQ(host_.messages[0].text, QLatin1String(c.message)) << c.name;
+        EXPECT_TRUE(host_.joinFailed) << c.name;
+    }
+}
+
+TEST_F(JoinJobTest, DataClaimingMoreThanTheFileHoldsIsReadToItsEnd) {
+    AddRow(Write("short.wav",
+                 WavBuilder().Format(1, 8000, 16).Data(QByteArray(1000, '\x22'), 0xFFFFFFFF).Bytes()),
+           8000, 1, 16);
+    AddRow(Write("short2.wav",
+                 WavBuilder().Format(1, 8000, 16).Data(QByteArray(600, '\x33'), 0x7FFFF000).Bytes()),
+           8000, 1, 16);
+    Join(join::OutputKind::Wav, Path("claims.wav"));
+    EXPECT_FALSE(host_.joinFailed);
+    EXPECT_EQ(testmedia::ReadFile(Path("claims.wav")).mid(44),
+              QByteArray(1000, '\x22') + QByteArray(600, '\x33'));
+}
+
+TEST_F(JoinJobTest, AMissingEncoderLeavesTheDialogOpenAndTheTemporaryFile) {
+    platform::SetExeFolderForTesting(dir_.path() + QLatin1Char('/'));
+    AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    {
+        MessageRecorder adapterMessages;
+        Join(join::OutputKind::Mp3, Path("nomodule.mp3"));
+        ASSERT_EQ(adapterMessages.messages.size(), 1u);
+        EXPECT_EQ(adapterMessages.messages[0].text, QStringLiteral("Could not load lame_enc.so file"));
+    }
+    EXPECT_TRUE(host_.messages.empty());
+    EXPECT_FALSE(host_.joinFailed);
+    EXPECT_FALSE(host_.closed);
+    EXPECT_TRUE(QFile::exists(Path("AudioTemp.pcm")));
+    // The next join starts clean: it replaces the leftover file.
+    platform::SetExeFolderForTesting(QStringLiteral(WAVESTITCH_BUILD_DIR "/"));
+    host_ = JoinHostLog();
+    Join(join::OutputKind::Wav, Path("after.wav"));
+    EXPECT_TRUE(host_.closed);
+    EXPECT_EQ(testmedia::ReadFile(Path("after.wav")).size(), 44 + 2 * 88200);
+}
+
+TEST_F(JoinJobTest, ATerminateRequestStopsEveryLoopAfterItsFirstBlock) {
+    AddRow(testmedia::Tone(44100, 2, 1.0), 44100, 2, 16);
+    AddRow(testmedia::Tone(44100, 2, 1.0), 44100, 2, 16);
+    host_.terminateAfter = 1;
+    Join(join::OutputKind::Wav, Path("stopped.wav"));
+    EXPECT_FALSE(host_.joinFailed);
+    EXPECT_TRUE(host_.closed);
+    // One block of each row reached the temporary file; the output copy stopped after its first block.
+    const QByteArray written = testmedia::ReadFile(Path("stopped.wav"));
+    EXPECT_EQ(written.size(), 44 + 10240);
+    EXPECT_EQ(host_.processed, 3);
+}
+
+TEST_F(JoinJobTest, ASecondJoinWhileTheFirstHoldsTheTemporaryFileFails) {
+    QFile held(Path("AudioTemp.pcm"));
+    ASSERT_TRUE(held.open(QIODevice::ReadWrite));
+    ASSERT_EQ(flock(held.handle(), LOCK_EX | LOCK_NB), 0);
+    AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    // A lock taken through another open of the file counts as another join, in this process too.
+    Join(join::OutputKind::Wav, Path("second.wav"));
+    held.close();
+    ASSERT_EQ(host_.messages.size(), 1u);
+    EXPECT_EQ(host_.messages[0].text, QStringLiteral("Could not create '") + Path("AudioTemp.pcm") +
+                                          "': another join may be using it");
+    EXPECT_TRUE(host_.joinFailed);
+    EXPECT_TRUE(host_.closed);
+    EXPECT_FALSE(QFile::exists(Path("second.wav")));
+    EXPECT_TRUE(QFile::exists(Path("AudioTemp.pcm")));
+}
+
+}  // namespace
