@@ -140,9 +140,9 @@ int WavToMp3::EncodeChunk(const std::int16_t* buffer, int byteCount) {
     return written;
 }
 
-void WavToMp3::Close() {
+bool WavToMp3::Close() {
     if (stream == nullptr) {
-        return;
+        return !writeFailed;
     }
     outputBytes = 0;
     const bool ended = beDeinitStream(stream, outputBuffer.data(), &outputBytes) == MP3_OK;
@@ -172,6 +172,7 @@ void WavToMp3::Close() {
         writeFailed = true;
         ShowMessage(kWriteFailed);
     }
+    return ended && !writeFailed;
 }
 
 bool WavToMp3::WriteOutput(std::uint32_t bytes) {

@@ -28,7 +28,9 @@ public:
     // Returns the MP3 bytes written for this buffer (0 while the encoder collects data), or -1
     // after showing a message.
     int EncodeChunk(const std::int16_t* buffer, int byteCount);
-    void Close();
+    // Finishes the file. False when the encoder or a write failed at the end (its message shown),
+    // or an earlier write had failed.
+    bool Close();
 
     // The bitrate in kbps sent to the encoder for a requested one.
     static int SnapBitrate(int kbps);

@@ -351,8 +351,11 @@ bool JoinJob::EncodeOutput(const JoinOutput& output) {
         ShowError(QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\''));
         host_.SetJoinFailed();
     }
+    // The MP3 adapter shows its own message when the end of the file cannot be written.
     if (mp3) {
-        mp3Encoder->Close();
+        if (!mp3Encoder->Close() && !joinFailed_) {
+            host_.SetJoinFailed();
+        }
     } else if (!wmaEncoder->Close() && !joinFailed_ && !readFailed) {
         ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
         host_.SetJoinFailed();

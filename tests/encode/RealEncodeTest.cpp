@@ -179,8 +179,21 @@ TEST(Mp3Adapter, FullDiskIsAFailure) {
             ++failures;
         }
     });
-    adapter.Close();
+    EXPECT_FALSE(adapter.Close());
     EXPECT_EQ(failures, 1);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, "Can not write the file.");
+}
+
+// A short encode fits the file's buffer, so the full disk shows only when the file is closed; the
+// join must still learn of it.
+TEST(Mp3Adapter, FullDiskAtTheEndIsAFailure) {
+    MessageRecorder recorder;
+    const std::vector<std::int16_t> pcm = Tone(44100, 2, 1152);
+    WavToMp3 adapter;
+    ASSERT_EQ(adapter.Init("/dev/full", 44100, 1, 128, false, false, false, false), 2304);
+    EXPECT_GE(adapter.EncodeChunk(pcm.data(), 2304), 0);
+    EXPECT_FALSE(adapter.Close());
     ASSERT_EQ(recorder.messages.size(), 1u);
     EXPECT_EQ(recorder.messages[0].text, "Can not write the file.");
 }
