@@ -1,12 +1,52 @@
 #pragma once
 
+#include <QDate>
 #include <QDialog>
+
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QPushButton;
 
 // The about dialog: version, home-page link and copyright.
 class TAboutForm : public QDialog {
     Q_OBJECT
 public:
+    // The start of the copyright period, between the translated copyright word and the current year.
+    static constexpr const char* kOwnerNotice = " Verdane 2026-";
+
     explicit TAboutForm(QWidget* parent = nullptr);
+
+    QFrame* Bevel1 = nullptr;
+    QFrame* Bevel2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QPushButton* ButtonOk = nullptr;
+
+    // The decoded address Label5 opens; set by the main window before every showing.
+    QString HomePage;
+    // Filled by the main window's ApplyLanguage; Label6 and Label7 are built from them.
+    QString CopyrightText;
+    QString ReservedText;
+
+    // Today's date; tests put a clock of their own here.
+    std::function<QDate()> Today = [] { return QDate::currentDate(); };
+
+    // Rebuilds the copyright labels, so a new year or a new language shows without a restart.
+    void FormActivate();
+    void Label5Click();
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 };
 
 extern TAboutForm* AboutForm;

@@ -1,5 +1,6 @@
 #include "app/Formmain.h"
 
+#include "about/Encodestring.h"
 #include "app/ToolIcons.h"
 #include "audio/Decoder.h"
 #include "i18n/Formlanguage.h"
@@ -128,6 +129,10 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     connect(ButtonUp, &QToolButton::clicked, this, &TMainForm::ButtonUpClick);
     connect(ButtonJoin, &QToolButton::clicked, this, &TMainForm::ButtonJoinClick);
     connect(ButtonDown, &QToolButton::clicked, this, &TMainForm::ButtonDownClick);
+    connect(ButtonAbout, &QToolButton::clicked, this, &TMainForm::ButtonAboutClick);
+    connect(ButtonUpdate, &QToolButton::clicked, this, &TMainForm::ButtonUpdateClick);
+    connect(CppWebBrowser1, &TBannerPane::DocumentComplete, this,
+            [this] { CppWebBrowser1DocumentComplete(CppWebBrowser1); });
     connect(ButtonLanguage, &QToolButton::clicked, this, &TMainForm::ButtonLanguageClick);
 
     FormCreate();
@@ -163,7 +168,7 @@ void TMainForm::CreateToolBar() {
         this->*place.bevel = bevel;
     }
 
-    CppWebBrowser1 = new QWidget(Panel1);
+    CppWebBrowser1 = new TBannerPane(Panel1);
     CppWebBrowser1->setObjectName(QStringLiteral("CppWebBrowser1"));
     CppWebBrowser1->setGeometry(0, 0, kBannerWidth, kToolBarHeight);
 }
@@ -263,6 +268,7 @@ void TMainForm::FormCreate() {
     }
 
     setAcceptDrops(true);
+    EncodedHomePage = QLatin1String(kEncodedHomePage);
     AppDir = platform::ExeFolder();
 
     const i18n::IniFile settings(i18n::SettingsFilePath(AppDir));
@@ -270,6 +276,9 @@ void TMainForm::FormCreate() {
         settings.ReadString(QStringLiteral("General"), QStringLiteral("Ad"), QString()) != QLatin1String("0");
     CppWebBrowser1->setVisible(bannerOn);
     PlaceBanner();
+    if (bannerOn) {
+        SetUpBanner();
+    }
 }
 
 void TMainForm::PlaceBanner() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "about/Banner.h"
 #include "app/FileProbe.h"
 #include "i18n/Language.h"
 #include "platform/FileFilter.h"
@@ -51,7 +52,7 @@ public:
     QToolButton* ButtonUpdate = nullptr;
     QToolButton* ButtonUp = nullptr;
     QToolButton* ButtonDown = nullptr;
-    QWidget* CppWebBrowser1 = nullptr;
+    TBannerPane* CppWebBrowser1 = nullptr;
     QList<QIcon> ImageList1;
     QFileDialog* OpenDialog1 = nullptr;
 
@@ -95,6 +96,11 @@ public:
     void ButtonDownClick();
     // Shows the language dialog; whatever its result, applies the language and refreshes the status bar.
     void ButtonLanguageClick();
+    // About shows the about dialog with the decoded home page; Update opens that page.
+    void ButtonAboutClick();
+    void ButtonUpdateClick();
+    // Every page the banner shows loses its border.
+    void CppWebBrowser1DocumentComplete(QObject* sender);
     // Shows the open dialog; false when it was cancelled. Tests put their own chooser here.
     std::function<bool(QStringList& paths)> ExecuteOpenDialog;
 
@@ -125,6 +131,8 @@ private:
     void CreateFileList();
     void CreateStatusBar();
     void PlaceBanner();
+    // Writes the animation to AdFile and shows the banner page naming it.
+    void SetUpBanner();
     bool ApplicationEvents1Message(QEvent* e);
     bool RunOpenDialog(QStringList& paths);
     QIcon FileTypeIcon(const QString& extension) const;

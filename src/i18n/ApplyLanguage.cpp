@@ -101,6 +101,16 @@ void TMainForm::ApplyLanguage() {
         OutputForm->WmaFilter = text("SaveDialog", "WMAFilter");
     }
 
+    if (AboutForm != nullptr) {
+        AboutForm->setWindowTitle(text("AboutForm", "Caption"));
+        AboutForm->Label2->setText(text("AboutForm", "Version"));
+        AboutForm->Label4->setText(text("AboutForm", "HomePage"));
+        // Label6 and Label7 are rebuilt from these at the dialog's next activation.
+        AboutForm->CopyrightText = text("AboutForm", "Copyright");
+        AboutForm->ReservedText = text("AboutForm", "Reserved");
+        AboutForm->ButtonOk->setText(text("Common", "Ok"));
+    }
+
     if (ProcessForm != nullptr) {
         ProcessForm->setWindowTitle(text("ProcessForm", "Caption"));
         ProcessForm->Label2->setText(text("ProcessForm", "Joining"));

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "app/MainWindowFixture.h"
+#include "platform/ShellOpen.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A main-window fixture whose temporary folder is a folder of its own, with every address the
+// program asks to open recorded.
+class AboutFixture : public MainWindowFixture {
+protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        ASSERT_TRUE(temp_.isValid());
+        tempPath_ = temp_.path() + QLatin1Char('/');
+        previousTmp_ = qgetenv("TMPDIR");
+        qputenv("TMPDIR", temp_.path().toLocal8Bit());
+        previousShellOpen_ =
+            platform::SetShellOpenHandler([this](const QString& address) { opened_ << address; });
+    }
+    void TearDown() override {
+        MainWindowFixture::TearDown();
+        platform::SetShellOpenHandler(previousShellOpen_);
+        if (previousTmp_.isEmpty()) {
+            qunsetenv("TMPDIR");
+        } else {
+            qputenv("TMPDIR", previousTmp_);
+        }
+    }
+
+    QString AdFilePath() const { return tempPath_ + QStringLiteral("_WavestitchAd.swf"); }
+
+    QTemporaryDir temp_;
+    QString tempPath_;
+    QStringList opened_;
+
+private:
+    QByteArray previousTmp_;
+    platform::ShellOpenHandler previousShellOpen_;
+};
