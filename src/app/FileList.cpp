@@ -42,10 +42,7 @@ int TMainForm::RowCount() const {
 }
 
 RowWords TMainForm::CurrentRowWords() const {
-    const QString section = QStringLiteral("ListView");
-    return {LanguageText(section, QStringLiteral("Bits"), QString()),
-            LanguageText(section, QStringLiteral("Mono"), QString()),
-            LanguageText(section, QStringLiteral("Stereo"), QString())};
+    return LanguageRowWords(LanguageIni.get());
 }
 
 QIcon TMainForm::FileTypeIcon(const QString& extension) const {

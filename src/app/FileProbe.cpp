@@ -2,6 +2,7 @@
 
 #include "audio/Decoder.h"
 #include "audio/Waveinf.h"
+#include "i18n/Language.h"
 
 #include <QCollator>
 #include <QFileInfo>
@@ -76,6 +77,13 @@ ProbeResult ProbeFile(const QString& path) {
         return ProbeStream(path, audio::OpenWmaFileStream, ProbeStatus::NotWMAInfo);
     }
     return {};
+}
+
+RowWords LanguageRowWords(const i18n::LanguageFile* languageIni) {
+    const QString section = QStringLiteral("ListView");
+    return {i18n::LanguageText(languageIni, section, QStringLiteral("Bits"), QString()),
+            i18n::LanguageText(languageIni, section, QStringLiteral("Mono"), QString()),
+            i18n::LanguageText(languageIni, section, QStringLiteral("Stereo"), QString())};
 }
 
 QString RejectionKey(ProbeStatus status) {

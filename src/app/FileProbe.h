@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace i18n {
+class LanguageFile;
+}
+
 #include <array>
 #include <cstdint>
 
@@ -30,6 +34,9 @@ struct RowWords {
     QString mono;
     QString stereo;
 };
+
+// The row words of a language file; empty where the file has none.
+RowWords LanguageRowWords(const i18n::LanguageFile* languageIni);
 
 // A row: its caption (the file name) and its ten sub-items, as the file list holds them.
 struct AudioFileRowTexts {
