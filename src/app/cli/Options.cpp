@@ -1,0 +1,185 @@
+#include "app/cli/Options.h"
+
+#include "app/FileProbe.h"
+
+#include <QCommandLineParser>
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+namespace cli {
+namespace {
+
+// The bitrates the output wizard offers, in kbps.
+constexpr std::array kMp3Kbps{32, 64, 96, 128, 192, 256, 320};
+constexpr std::array kWmaKbps{48, 64, 80, 96, 128, 160};
+
+std::optional<join::OutputKind> KindOf(const QString& name) {
+    const QString lower = name.toLower();
+    if (lower == QLatin1String("wav")) {
+        return join::OutputKind::Wav;
+    }
+    if (lower == QLatin1String("mp3")) {
+        return join::OutputKind::Mp3;
+    }
+    if (lower == QLatin1String("wma")) {
+        return join::OutputKind::Wma;
+    }
+    return std::nullopt;
+}
+
+template <std::size_t N>
+QString ListText(const std::array<int, N>& values) {
+    QStringList texts;
+    for (const int value : values) {
+        texts << QString::number(value);
+    }
+    return texts.join(QLatin1Char(' '));
+}
+
+template <std::size_t N>
+bool Contains(const std::array<int, N>& values, int value) {
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+ParsedCommandLine UsageError(const QString& error) {
+    ParsedCommandLine parsed;
+    parsed.error = error;
+    return parsed;
+}
+
+}  // namespace
+
+QString UsageText() {
+    return QStringLiteral(
+        "Usage: wavestitch-join [OPTIONS] -o OUTPUT INPUT...\n"
+        "       wavestitch-join --info INPUT...\n"
+        "Joins WAV, MP3 and WMA files, in the order given, into one WAV, MP3 or WMA file.\n"
+        "\n"
+        "  -o, --output FILE     the output file\n"
+        "  -f, --format FMT      wav, mp3 or wma; by default taken from the output's extension\n"
+        "  -b, --bitrate KBPS    MP3: 32 64 96 128 192 256 320 (default 128);\n"
+        "                        WMA: 48 64 80 96 128 160 (default 96)\n"
+        "      --crc --copyright --original --private     the MP3 flags\n"
+        "      --sort            order the inputs by path, ignoring case (by default they keep the order "
+        "given)\n"
+        "      --overwrite       replace an existing output (by default an existing output is an error)\n"
+        "  -q, --quiet           no progress display\n"
+        "      --info            print each input's row and the target format; join nothing\n"
+        "  -h, --help            this text\n"
+        "      --version         the version\n"
+        "\n"
+        "Exit status: 0 joined; 1 the join failed; 2 a usage error or a rejected input (nothing is\n"
+        "written); 130 interrupted (the output holds what was joined until then).\n");
+}
+
+ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, {},
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption format({QStringLiteral("f"), QStringLiteral("format")}, {},
+                                    QStringLiteral("FMT"));
+    const QCommandLineOption bitrate({QStringLiteral("b"), QStringLiteral("bitrate")}, {},
+                                     QStringLiteral("KBPS"));
+    const QCommandLineOption crc(QStringLiteral("crc"));
+    const QCommandLineOption copyright(QStringLiteral("copyright"));
+    const QCommandLineOption original(QStringLiteral("original"));
+    const QCommandLineOption privateFlag(QStringLiteral("private"));
+    const QCommandLineOption sort(QStringLiteral("sort"));
+    const QCommandLineOption overwrite(QStringLiteral("overwrite"));
+    const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption info(QStringLiteral("info"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({output, format, bitrate, crc, copyright, original, privateFlag, sort, overwrite, quiet,
+                       info, help, version});
+    if (!parser.parse(arguments)) {
+        return UsageError(parser.errorText());
+    }
+
+    ParsedCommandLine parsed;
+    if (parser.isSet(help)) {
+        parsed.action = ParsedCommandLine::Action::Help;
+        return parsed;
+    }
+    if (parser.isSet(version)) {
+        parsed.action = ParsedCommandLine::Action::Version;
+        return parsed;
+    }
+    JoinOptions& o = parsed.options;
+    o.inputs = parser.positionalArguments();
+    o.sort = parser.isSet(sort);
+    o.quiet = parser.isSet(quiet);
+    o.info = parser.isSet(info);
+    if (o.inputs.isEmpty()) {
+        return UsageError(QStringLiteral("no input files"));
+    }
+    if (o.info) {
+        for (const QCommandLineOption* joinOnly :
+             {&output, &format, &bitrate, &crc, &copyright, &original, &privateFlag, &overwrite}) {
+            if (parser.isSet(*joinOnly)) {
+                return UsageError(QStringLiteral("--info joins nothing and takes no --%1")
+                                      .arg(joinOnly->names().constLast()));
+            }
+        }
+        parsed.action = ParsedCommandLine::Action::Info;
+        return parsed;
+    }
+
+    o.output = parser.value(output);
+    if (o.output.isEmpty()) {
+        return UsageError(QStringLiteral("no output file: give -o FILE"));
+    }
+    const QString formatName = parser.isSet(format) ? parser.value(format) : FileExtension(o.output).mid(1);
+    const std::optional<join::OutputKind> kind = KindOf(formatName);
+    if (!kind) {
+        return UsageError(
+            parser.isSet(format)
+                ? QStringLiteral("unknown format '%1': use wav, mp3 or wma").arg(formatName)
+                : QStringLiteral("cannot tell the format from '%1': give -f wav, mp3 or wma").arg(o.output));
+    }
+    o.kind = *kind;
+
+    if (parser.isSet(bitrate)) {
+        bool number = false;
+        const int kbps = parser.value(bitrate).toInt(&number);
+        if (o.kind == join::OutputKind::Wav) {
+            return UsageError(QStringLiteral("WAV output has no bitrate"));
+        }
+        const bool mp3 = o.kind == join::OutputKind::Mp3;
+        if (!number || (mp3 ? !Contains(kMp3Kbps, kbps) : !Contains(kWmaKbps, kbps))) {
+            return UsageError(QStringLiteral("%1 bitrate '%2': use one of %3")
+                                  .arg(mp3 ? QStringLiteral("MP3") : QStringLiteral("WMA"),
+                                       parser.value(bitrate), mp3 ? ListText(kMp3Kbps) : ListText(kWmaKbps)));
+        }
+        (mp3 ? o.mp3Kbps : o.wmaKbps) = kbps;
+    }
+    for (const QCommandLineOption* flag : {&crc, &copyright, &original, &privateFlag}) {
+        if (parser.isSet(*flag) && o.kind != join::OutputKind::Mp3) {
+            return UsageError(QStringLiteral("--%1 is a flag of MP3 output").arg(flag->names().constFirst()));
+        }
+    }
+    o.crc = parser.isSet(crc);
+    o.copyright = parser.isSet(copyright);
+    o.original = parser.isSet(original);
+    o.privateFlag = parser.isSet(privateFlag);
+    o.overwrite = parser.isSet(overwrite);
+    parsed.action = ParsedCommandLine::Action::Join;
+    return parsed;
+}
+
+join::JoinOutput OutputOf(const JoinOptions& options, const QString& path) {
+    join::JoinOutput output;
+    output.kind = options.kind;
+    output.path = path;
+    output.mp3Kbps = options.mp3Kbps;
+    output.mp3Copyright = options.copyright;
+    output.mp3Crc = options.crc;
+    output.mp3Original = options.original;
+    output.mp3Private = options.privateFlag;
+    output.wmaBitrate = options.wmaKbps * 1000;
+    return output;
+}
+
+}  // namespace cli

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "join/JoinJob.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace cli {
+
+// What the command line asks for, checked: a join's output settings are complete and valid.
+struct JoinOptions {
+    QStringList inputs;
+    QString output;
+    join::OutputKind kind = join::OutputKind::Wav;
+    int mp3Kbps = 128;
+    int wmaKbps = 96;
+    bool crc = false;
+    bool copyright = false;
+    bool original = false;
+    bool privateFlag = false;
+    bool sort = false;
+    bool overwrite = false;
+    bool quiet = false;
+    bool info = false;
+};
+
+struct ParsedCommandLine {
+    enum class Action { Join, Info, Help, Version, UsageError };
+    Action action = Action::UsageError;
+    JoinOptions options;
+    QString error;  // the usage error, for Action::UsageError
+};
+
+// arguments as main receives them, the program name first.
+ParsedCommandLine ParseCommandLine(const QStringList& arguments);
+
+QString UsageText();
+
+// The output settings the join job reads when its output stage begins.
+join::JoinOutput OutputOf(const JoinOptions& options, const QString& path);
+
+}  // namespace cli
