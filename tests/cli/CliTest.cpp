@@ -1,0 +1,239 @@
+#include "app/FileProbe.h"
+#include "audio/TestMedia.h"
+#include "i18n/Language.h"
+#include "platform/LangId.h"
+
+#include <QDirIterator>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+const QString kJoiner = QStringLiteral(WAVESTITCH_BUILD_DIR "/wavestitch-join");
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class CliTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(QDir().mkpath(TempDir()));
+    }
+
+    QString Path(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
+    // The joiner's temporary folder, so a test can see what it leaves behind.
+    QString TempDir() const { return Path(QStringLiteral("tmp")); }
+
+    // Starts the joiner in English with its own temporary folder.
+    void Start(QProcess& process, const QStringList& args, const QString& program = kJoiner) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), TempDir());
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        process.setProcessEnvironment(env);
+        process.start(program, args);
+        ASSERT_TRUE(process.waitForStarted(-1));
+    }
+    static Result Finish(QProcess& process) {
+        process.waitForFinished(-1);
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+    Result Run(const QStringList& args, const QString& program = kJoiner) const {
+        QProcess process;
+        Start(process, args, program);
+        return Finish(process);
+    }
+
+    // Everything a join may leave behind besides its output: temporary PCM, hidden partial outputs.
+    QStringList Leftovers() const {
+        QStringList found;
+        QDirIterator it(dir_.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            if (path.startsWith(TempDir()) || QFileInfo(path).fileName().startsWith(QLatin1Char('.'))) {
+                found << path;
+            }
+        }
+        return found;
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(CliTest, UsageErrorsWriteNothing) {
+    const QString wav = testmedia::Tone(44100, 2, 0.2);
+    const QString out = Path(QStringLiteral("out.mp3"));
+    const std::vector<QStringList> cases = {
+        {},
+        {wav},
+        {QStringLiteral("-o"), out},
+        {QStringLiteral("--bogus"), QStringLiteral("-o"), out, wav},
+        {QStringLiteral("-o"), Path(QStringLiteral("out.ogg")), wav},
+        {QStringLiteral("-f"), QStringLiteral("flac"), QStringLiteral("-o"), out, wav},
+        {QStringLiteral("-b"), QStringLiteral("100"), QStringLiteral("-o"), out, wav},
+        {QStringLiteral("-f"), QStringLiteral("wma"), QStringLiteral("-b"), QStringLiteral("320"),
+         QStringLiteral("-o"), out, wav},
+        {QStringLiteral("-b"), QStringLiteral("128"), QStringLiteral("-o"), Path(QStringLiteral("out.wav")),
+         wav},
+        {QStringLiteral("--crc"), QStringLiteral("-o"), Path(QStringLiteral("out.wma")), wav},
+        {QStringLiteral("--info"), QStringLiteral("-o"), out, wav},
+    };
+    for (const QStringList& args : cases) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(r.err.contains(QStringLiteral("--help"))) << r.err.toStdString();
+    }
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
+    EXPECT_EQ(Run({QStringLiteral("--help")}).exitCode, 0);
+}
+
+TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
+    const QString wav = testmedia::Tone(44100, 2, 0.2);
+    const QString notes = testmedia::WriteFile(QStringLiteral("notes.txt"), "hello");
+    const QString fake = testmedia::WriteFile(QStringLiteral("fake.mp3"), QByteArray(4096, 'x'));
+    const QString out = Path(QStringLiteral("out.wav"));
+
+    const Result r = Run({QStringLiteral("-o"), out, wav, notes, fake});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(notes + QStringLiteral(": This file type is not supported.")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(fake + QStringLiteral(": The format of this MP3 file cannot be read.")));
+    EXPECT_FALSE(QFileInfo::exists(out));
+    EXPECT_EQ(Leftovers(), QStringList());
+
+    // The accepted rows still print; the target of an incomplete list does not.
+    const Result info = Run({QStringLiteral("--info"), wav, notes});
+    EXPECT_EQ(info.exitCode, 2);
+    EXPECT_EQ(info.out.count(QLatin1Char('\n')), 1);
+    EXPECT_FALSE(info.out.contains(QStringLiteral("target")));
+}
+
+TEST_F(CliTest, InfoPrintsRowsAsTheListHoldsThemAndTheTarget) {
+    const QString wav = testmedia::Tone(22050, 1, 1.5);
+    const QString mp3 =
+        testmedia::Lame(QStringLiteral("cli.mp3"), testmedia::Tone(44100, 2, 1), {"-b", "128"});
+    const QString wma = testmedia::Asf(QStringLiteral("cli.wma"), 32000, 2, 1);
+    // The same language file the joiner reads from its folder in this locale.
+    const auto language = i18n::OpenLanguageFile(QStringLiteral(WAVESTITCH_BUILD_DIR "/"),
+                                                 platform::LangIdFromLocaleName(QStringLiteral("C")), false);
+    const RowWords words = LanguageRowWords(language.languageIni.get());
+    ASSERT_FALSE(words.mono.isEmpty());
+
+    // --sort orders the paths as the Add button does; the three names sort as given here.
+    const Result r = Run({QStringLiteral("--info"), QStringLiteral("--sort"), wma, wav, mp3});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
+
+    const QString folder = QFileInfo(wav).absolutePath() + QLatin1Char('/');
+    const QString size = SizeText(QFileInfo(wav).size());
+    EXPECT_EQ(lines[2], QStringList({QFileInfo(wav).fileName(), "22050 Hz", words.mono, "16 " + words.bits,
+                                     size, "00:01", folder, "22050", "1", "16", "1"})
+                            .join('\t'));
+    const QStringList mp3Row = lines[0].split('\t');
+    EXPECT_EQ(mp3Row,
+              QStringList({"cli.mp3", "44100 Hz", words.stereo, "16 " + words.bits,
+                           SizeText(QFileInfo(mp3).size()), "00:01", folder, "44100", "2", "16", "1"}));
+    const QStringList wmaRow = lines[1].split('\t');
+    ASSERT_EQ(wmaRow.size(), 11);
+    EXPECT_EQ(wmaRow[0], "cli.wma");
+    EXPECT_EQ(wmaRow.mid(7, 3), QStringList({"32000", "2", "16"}));
+    EXPECT_EQ(lines[3], "target\t44100\t2\t16");
+}
+
+TEST_F(CliTest, JoinsToEachFormat) {
+    const QString a = testmedia::Tone(44100, 2, 0.5);
+    const QString b = testmedia::Tone(22050, 1, 0.5);
+    // The second input raised to 44100 Hz doubles its 11025 frames.
+    const std::uint64_t frames = 22050 + 11025 * 2;
+    for (const char* format : {"wav", "mp3", "wma"}) {
+        const QString out = Path(QStringLiteral("joined.") + QLatin1String(format));
+        const Result r = Run({QStringLiteral("-q"), QStringLiteral("-o"), out, a, b});
+        ASSERT_EQ(r.exitCode, 0) << format << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+        if (QLatin1String(format) == QLatin1String("wav")) {
+            EXPECT_EQ(QFileInfo(out).size(), static_cast<qint64>(44 + frames * 4));
+            continue;
+        }
+        // MP3 carries its delay and padding, so it decodes to the joined length exactly; the
+        // WMA encoder works in frames of 2048 and starts late.
+        const testmedia::Decoded decoded = testmedia::OpenAndReadAll(out, QLatin1String(format) == "wma");
+        EXPECT_EQ(decoded.info.freq, 44100u);
+        if (QLatin1String(format) == QLatin1String("mp3")) {
+            EXPECT_EQ(decoded.Frames(), frames);
+        } else {
+            EXPECT_NEAR(static_cast<double>(decoded.Frames()), static_cast<double>(frames), 4096.0);
+        }
+    }
+    EXPECT_EQ(Leftovers(), QStringList());
+}
+
+TEST_F(CliTest, ExistingOutputIsRefusedUnlessOverwriteIsGiven) {
+    const QString wav = testmedia::Tone(44100, 2, 0.2);
+    const QString out = Path(QStringLiteral("keep.wav"));
+    {
+        QFile file(out);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("precious");
+    }
+    const Result refused = Run({QStringLiteral("-o"), out, wav});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("--overwrite")));
+    EXPECT_EQ(testmedia::ReadFile(out), "precious");
+
+    const Result replaced = Run({QStringLiteral("--overwrite"), QStringLiteral("-o"), out, wav});
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.err.toStdString();
+    EXPECT_EQ(QFileInfo(out).size(), QFileInfo(wav).size());
+}
+
+TEST_F(CliTest, InterruptFinishesTheOutputWithWhatWasJoined) {
+    // Long enough that encoding it takes seconds: the signal always arrives while the job runs.
+    const QString wav = testmedia::Tone(44100, 2, 180);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const QString out = Path(QStringLiteral("stopped%1.mp3").arg(signal));
+        QProcess process;
+        Start(process, {QStringLiteral("-o"), out, wav});
+        // The temporary PCM file exists from the start of the job to its end.
+        bool started = false;
+        while (!started && process.state() == QProcess::Running) {
+            started = QDirIterator(TempDir(), {QStringLiteral("AudioTemp.pcm")}, QDir::Files,
+                                   QDirIterator::Subdirectories)
+                          .hasNext();
+            QThread::msleep(2);
+        }
+        ASSERT_TRUE(started);
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        const Result r = Finish(process);
+        EXPECT_EQ(r.exitCode, 130) << r.err.toStdString();
+
+        const testmedia::Decoded decoded = testmedia::OpenAndReadAll(out, false);
+        EXPECT_GT(decoded.Frames(), 0u);
+        EXPECT_LT(decoded.Frames(), 180u * 44100);
+        EXPECT_EQ(Leftovers(), QStringList());
+    }
+}
+
+TEST_F(CliTest, EncoderThatCannotStartFailsWithoutOutput) {
+    // A copy of the joiner without the modules beside it: the MP3 adapter cannot load its encoder.
+    const QString lonely = Path(QStringLiteral("wavestitch-join"));
+    ASSERT_TRUE(QFile::copy(kJoiner, lonely));
+    const QString out = Path(QStringLiteral("nothing.mp3"));
+    const Result r = Run({QStringLiteral("-o"), out, testmedia::Tone(44100, 2, 0.2)}, lonely);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("lame_enc.so"))) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out));
+    EXPECT_EQ(Leftovers(), QStringList());
+}
+
+}  // namespace
