@@ -111,6 +111,18 @@ inline QString Probe(const QString& path, const QString& entries) {
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+// An environment variable the encoder modules read, set for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QByteArray& value) : name_(name) { qputenv(name, value); }
+    ~ScopedEnv() { qunsetenv(name_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+};
+
 inline QByteArray ReadFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

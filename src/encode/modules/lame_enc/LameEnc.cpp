@@ -1,9 +1,11 @@
 #include "encode/Mp3EncoderApi.h"
 
+#include "BlockedEncoder.h"
+#include "LameSetup.h"
+
 #include <lame/lame.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -12,35 +14,14 @@
 
 // The MP3 encoder module on libmp3lame. It takes any rate and bitrate a join can produce: rates MP3
 // cannot carry are resampled by LAME to the nearest one it can, and bitrates are moved to the
-// nearest one the resulting MPEG version allows.
-
-namespace {
-
-constexpr std::array<int, 9> kMp3Rates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
-constexpr std::array<int, 14> kMpeg1Bitrates{32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-constexpr std::array<int, 14> kMpeg2Bitrates{8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-
-// Nearest by distance; on a tie the higher one, so nothing is thrown away needlessly.
-template <std::size_t N>
-int Nearest(const std::array<int, N>& values, long wanted) {
-    int best = values[0];
-    for (const int value : values) {
-        if (std::labs(value - wanted) <= std::labs(best - wanted)) {
-            best = value;
-        }
-    }
-    return best;
-}
-
-struct LameFree {
-    void operator()(lame_global_flags* flags) const { lame_close(flags); }
-};
-
-}  // namespace
+// nearest one the resulting MPEG version allows. With more than one core, a stream at a rate MP3
+// carries is encoded in blocks on worker threads; otherwise on the caller's thread, as one encoder.
 
 struct Mp3StreamState {
-    std::unique_ptr<lame_global_flags, LameFree> lame;
-    int channels = 2;
+    lameenc::EncoderSettings settings;
+    // The one-thread encoder, or null when the stream is encoded in blocks.
+    lameenc::LamePtr lame;
+    std::unique_ptr<lameenc::BlockedEncoder> blocked;
     std::uint32_t samplesPerChunk = 0;
     std::uint32_t outputBufferSize = 0;
     // A stereo chunk of odd length leaves its last left sample here until its right one comes.
@@ -52,18 +33,6 @@ struct Mp3StreamState {
 
 namespace {
 
-MPEG_mode LameMode(std::uint8_t mode) {
-    switch (mode) {
-        case MP3_MODE_JOINT_STEREO:
-            return JOINT_STEREO;
-        case MP3_MODE_MONO:
-            return MONO;
-        default:
-            // LAME has no dual-channel coding; plain stereo keeps both channels independent too.
-            return STEREO;
-    }
-}
-
 // LAME's own worst case is 1.25 bytes per sample plus 7200; the sample count is taken at the
 // output rate, since upsampling makes more samples than went in.
 std::uint32_t OutputBufferSize(std::uint32_t framesPerChunk, int inRate, int outRate) {
@@ -72,29 +41,8 @@ std::uint32_t OutputBufferSize(std::uint32_t framesPerChunk, int inRate, int out
     return static_cast<std::uint32_t>(outFrames + outFrames / 4 + 7200);
 }
 
-bool Configure(lame_global_flags* lame, const Mp3EncoderConfig& config, int channels) {
-    const int inRate = static_cast<int>(config.sampleRate);
-    const int outRate = Nearest(kMp3Rates, inRate);
-    const int bitrate =
-        outRate >= 32000 ? Nearest(kMpeg1Bitrates, config.bitrate) : Nearest(kMpeg2Bitrates, config.bitrate);
-    lame_set_num_channels(lame, channels);
-    lame_set_in_samplerate(lame, inRate);
-    lame_set_out_samplerate(lame, outRate);
-    lame_set_mode(lame, LameMode(config.mode));
-    lame_set_VBR(lame, vbr_off);
-    lame_set_brate(lame, bitrate);
-    lame_set_extension(lame, config.privateFlag != 0);
-    lame_set_error_protection(lame, config.crc != 0);
-    lame_set_copyright(lame, config.copyright != 0);
-    lame_set_original(lame, config.original != 0);
-    // The Info tag frame goes first and is completed by beGetInfoTag; no ID3 tags of our own.
-    lame_set_bWriteVbrTag(lame, 1);
-    lame_set_write_id3tag_automatic(lame, 0);
-    return lame_init_params(lame) >= 0;
-}
-
 bool ValidStream(Mp3Stream stream) {
-    return stream != nullptr && stream->lame != nullptr;
+    return stream != nullptr && (stream->lame != nullptr || stream->blocked != nullptr);
 }
 
 }  // namespace
@@ -107,26 +55,35 @@ MP3_ENCODER_EXPORT Mp3Result beInitStream(const Mp3EncoderConfig* config, std::u
         return MP3_ERR_INVALID_CONFIG;
     }
     *stream = nullptr;
-    if (config->kind != MP3_CONFIG_MP3 || config->sampleRate == 0 || config->sampleRate > 1'000'000 ||
-        config->mode > MP3_MODE_MONO) {
-        return MP3_ERR_INVALID_CONFIG;
-    }
     std::unique_ptr<Mp3StreamState> state(new (std::nothrow) Mp3StreamState);
     if (!state) {
         return MP3_ERR_NO_MEMORY;
     }
-    state->lame.reset(lame_init());
-    if (!state->lame) {
-        return MP3_ERR_NO_MEMORY;
-    }
-    state->channels = config->mode == MP3_MODE_MONO ? 1 : 2;
-    if (!Configure(state->lame.get(), *config, state->channels)) {
+    if (!lameenc::MakeSettings(*config, &state->settings)) {
         return MP3_ERR_INVALID_CONFIG;
     }
-    state->samplesPerChunk = static_cast<std::uint32_t>(lame_get_framesize(state->lame.get()));
-    state->outputBufferSize = OutputBufferSize(state->samplesPerChunk, static_cast<int>(config->sampleRate),
-                                               lame_get_out_samplerate(state->lame.get()));
-    state->joined.reserve(state->samplesPerChunk + 2);
+    const lameenc::EncoderSettings& settings = state->settings;
+    lameenc::LamePtr first = lameenc::CreateEncoder(settings, true);
+    if (!first) {
+        return MP3_ERR_INVALID_CONFIG;
+    }
+    state->samplesPerChunk = static_cast<std::uint32_t>(lame_get_framesize(first.get()));
+    state->outputBufferSize = OutputBufferSize(state->samplesPerChunk, settings.inRate, settings.outRate);
+    // Blocks join seamlessly only on the encoder's own frame grid, which resampling would move.
+    const int threads = lameenc::WorkerCount();
+    if (threads > 1 && !settings.Resampled()) {
+        const int blockFrames = lameenc::BlockFrames();
+        state->outputBufferSize = std::max(state->outputBufferSize, lameenc::BlockedEncoder::OutputBufferSize(
+                                                                        settings, threads, blockFrames));
+        state->blocked.reset(new (std::nothrow)
+                                 lameenc::BlockedEncoder(settings, std::move(first), threads, blockFrames));
+        if (!state->blocked) {
+            return MP3_ERR_NO_MEMORY;
+        }
+    } else {
+        state->lame = std::move(first);
+        state->joined.reserve(state->samplesPerChunk + 2);
+    }
     *samplesPerChunk = state->samplesPerChunk;
     *outputBufferSize = state->outputBufferSize;
     *stream = state.release();
@@ -144,8 +101,18 @@ MP3_ENCODER_EXPORT Mp3Result beEncodeChunk(Mp3Stream stream, std::uint32_t sampl
     if (sampleCount > stream->samplesPerChunk) {
         return MP3_ERR_TOO_MANY_SAMPLES;
     }
+    if (stream->blocked) {
+        lameenc::Output out{output, stream->outputBufferSize, 0};
+        try {
+            const bool ok = stream->blocked->Add(samples, sampleCount, out);
+            *outputBytes = static_cast<std::uint32_t>(out.used);
+            return ok ? MP3_OK : MP3_ERR_ENCODE;
+        } catch (const std::bad_alloc&) {
+            return MP3_ERR_NO_MEMORY;
+        }
+    }
     int written = 0;
-    if (stream->channels == 1) {
+    if (stream->settings.channels == 1) {
         written = lame_encode_buffer(stream->lame.get(), samples, samples, static_cast<int>(sampleCount),
                                      output, static_cast<int>(stream->outputBufferSize));
     } else {
@@ -178,6 +145,17 @@ MP3_ENCODER_EXPORT Mp3Result beDeinitStream(Mp3Stream stream, std::uint8_t* outp
         return MP3_ERR_INVALID_STREAM;
     }
     *outputBytes = 0;
+    if (stream->blocked) {
+        lameenc::Output out{output, stream->outputBufferSize, 0};
+        stream->finished = true;
+        try {
+            const bool ok = stream->blocked->Finish(out);
+            *outputBytes = static_cast<std::uint32_t>(out.used);
+            return ok ? MP3_OK : MP3_ERR_ENCODE;
+        } catch (const std::bad_alloc&) {
+            return MP3_ERR_NO_MEMORY;
+        }
+    }
     std::uint32_t used = 0;
     if (stream->hasCarry) {
         // The lone left sample gets a silent right one rather than being dropped.
@@ -228,6 +206,15 @@ MP3_ENCODER_EXPORT Mp3Result beGetInfoTag(Mp3Stream stream, std::uint8_t* output
         return MP3_ERR_INVALID_STREAM;
     }
     *outputBytes = 0;
+    if (stream->blocked) {
+        const std::vector<std::uint8_t> tag = stream->blocked->InfoTag();
+        if (tag.size() > capacity) {
+            return MP3_ERR_BUFFER_TOO_SMALL;
+        }
+        std::copy(tag.begin(), tag.end(), output);
+        *outputBytes = static_cast<std::uint32_t>(tag.size());
+        return MP3_OK;
+    }
     const std::size_t size = lame_get_lametag_frame(stream->lame.get(), output, capacity);
     if (size > capacity) {
         return MP3_ERR_BUFFER_TOO_SMALL;

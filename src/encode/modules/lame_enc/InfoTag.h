@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The LAME/Info tag of a stream whose frames came from several encoders: the first encoder's tag
+// frame with the whole stream's counts, seek table, padding and checksums written in.
+namespace lameenc {
+
+// CRC-16 with polynomial 0x8005, bit-reversed, starting at 0: the one LAME uses for its tag.
+std::uint16_t Crc16(const std::uint8_t* data, std::size_t size, std::uint16_t crc = 0);
+
+// LAME's seek table bookkeeping: a running bitrate sum sampled at ever wider frame spacing, so
+// a stream of the same frames gets the same 100 entries whichever encoders made them.
+class SeekTable {
+public:
+    void Add(int kbps);
+    void Write(std::uint8_t* toc) const;  // 100 entries
+    std::uint32_t Frames() const { return frames; }
+
+private:
+    static constexpr int kSize = 400;
+    std::vector<int> bag = std::vector<int>(kSize);
+    std::uint32_t frames = 0;
+    int sum = 0;
+    int seen = 0;
+    int want = 1;
+    int pos = 0;
+};
+
+struct StreamTotals {
+    const SeekTable* seek = nullptr;
+    std::uint32_t bytes = 0;     // the whole stream, the tag frame included
+    std::uint16_t musicCrc = 0;  // over every byte after the tag frame
+    int padding = 0;
+};
+
+// Writes the totals into tag, a frame from lame_get_lametag_frame; false when it is no such frame.
+bool PatchInfoTag(std::vector<std::uint8_t>& tag, const StreamTotals& totals);
+
+}  // namespace lameenc
