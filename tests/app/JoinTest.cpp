@@ -32,7 +32,6 @@ protected:
         }
         WriteLanguage("English.ini", kLanguage);
         CreateForms();
-        MainForm->TempPcmFile = appDir_ + QStringLiteral("AudioTemp.pcm");
         MainForm->FormActivate();
     }
     void TearDown() override {

@@ -32,11 +32,19 @@ protected:
         ASSERT_TRUE(dir_.isValid());
         appDir_ = dir_.path() + QLatin1Char('/');
         platform::SetExeFolderForTesting(appDir_);
+        // The banner's file and the join's temporary file go to the test's own folder too.
+        previousTmpDir_ = qgetenv("TMPDIR");
+        qputenv("TMPDIR", dir_.path().toLocal8Bit());
         previousLangId_ = platform::SetUserDefaultLangIdProvider([this] { return langId_; });
     }
     void TearDown() override {
         DestroyForms();
         platform::SetExeFolderForTesting(QString());
+        if (previousTmpDir_.isEmpty()) {
+            qunsetenv("TMPDIR");
+        } else {
+            qputenv("TMPDIR", previousTmpDir_);
+        }
         platform::SetUserDefaultLangIdProvider(previousLangId_);
         audio::SetOutputDeviceCheck({});
     }
@@ -52,4 +60,5 @@ protected:
     QString appDir_;
     std::uint16_t langId_ = 0x0409;
     platform::LangIdProvider previousLangId_;
+    QByteArray previousTmpDir_;
 };

@@ -3,6 +3,7 @@
 #include "audio/Decoder.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -19,8 +20,12 @@
 // process; a file already made is reused.
 namespace testmedia {
 
+// The temporary folder the process started with: tests that point TMPDIR at a folder of their own
+// must not take the shared inputs away with it.
+inline const QString kStartTempPath = QDir::tempPath();
+
 inline QString Dir() {
-    static QTemporaryDir dir;
+    static QTemporaryDir dir(kStartTempPath + QStringLiteral("/wavestitch-media-XXXXXX"));
     return dir.path() + '/';
 }
 
