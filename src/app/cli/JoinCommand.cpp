@@ -234,6 +234,10 @@ int RunInfo(const JoinOptions& options) {
 
 int RunJoin(const JoinOptions& options) {
     const QString output = QDir::cleanPath(QFileInfo(options.output).absoluteFilePath());
+    if (QFileInfo(output).isDir()) {
+        PrintError(output + QStringLiteral(": the output is a folder"));
+        return kExitUsage;
+    }
     if (!options.overwrite && QFileInfo::exists(output)) {
         PrintError(output + QStringLiteral(": the output exists; --overwrite replaces it"));
         return kExitUsage;
