@@ -1,5 +1,6 @@
 // Adding files: 1,000 WAV, MP3 and WMA files through the main window's AddFiles, reported per file;
 // and probing an hour-long MP3 beside decoding it, with the ratio of the two.
+#include "BenchFiles.h"
 #include "app/AudioFileRow.h"
 #include "app/ErrorReport.h"
 #include "app/FileProbe.h"
@@ -22,17 +23,8 @@
 
 namespace {
 
-QString Dir() {
-    static QTemporaryDir dir;
-    return dir.path() + QLatin1Char('/');
-}
-
-bool Run(const QString& program, const QStringList& args) {
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(-1);
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
+using bench::Dir;
+using bench::Run;
 
 // Ten distinct files of each type, each ten seconds long.
 QStringList Inputs() {

@@ -1,5 +1,6 @@
 // Whole joins through the join engine: ten one-minute WAV files to WAV, and five one-minute MP3
 // files to MP3 at 128 kbps, reported as seconds of audio joined per second.
+#include "BenchFiles.h"
 #include "audio/Decoder.h"
 #include "join/JoinHost.h"
 #include "join/JoinJob.h"
@@ -13,17 +14,8 @@
 
 namespace {
 
-QString Dir() {
-    static QTemporaryDir dir;
-    return dir.path() + QLatin1Char('/');
-}
-
-bool Run(const QString& program, const QStringList& args) {
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(-1);
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
+using bench::Dir;
+using bench::Run;
 
 // A minute of music-like sound: two tones over pink noise.
 QString Minute(int index, bool mp3) {

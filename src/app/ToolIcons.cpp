@@ -4,6 +4,8 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include <functional>
+
 namespace {
 
 const QColor kInk(0x2f, 0x4f, 0x7f);
@@ -155,9 +157,8 @@ void Draw(QPainter& p, ToolIcon kind, qreal s) {
     }
 }
 
-}  // namespace
-
-QIcon MakeToolIcon(ToolIcon kind, int size) {
+// An icon drawn at one and at two device pixels per pixel, so it stays sharp on dense screens.
+QIcon RenderIcon(int size, const std::function<void(QPainter&, qreal)>& draw) {
     QIcon icon;
     for (const qreal scale : {1.0, 2.0}) {
         QPixmap pixmap(qRound(size * scale), qRound(size * scale));
@@ -165,38 +166,36 @@ QIcon MakeToolIcon(ToolIcon kind, int size) {
         pixmap.setDevicePixelRatio(scale);
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
-        Draw(painter, kind, size);
+        draw(painter, size);
         painter.end();
         icon.addPixmap(pixmap);
     }
     return icon;
 }
 
+void DrawFileType(QPainter& painter, const QString& label, qreal s) {
+    painter.setPen(QPen(kInk, 1));
+    painter.setBrush(Qt::white);
+    painter.drawRect(QRectF(s * 0.15, 0.5, s * 0.7, s - 1));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(label.compare(QLatin1String("WAV"), Qt::CaseInsensitive) == 0   ? kAccent
+                     : label.compare(QLatin1String("MP3"), Qt::CaseInsensitive) == 0 ? kInk
+                                                                                     : kWarn);
+    painter.drawRect(QRectF(0, s * 0.45, s, s * 0.4));
+    QFont font = painter.font();
+    font.setPixelSize(qMax(5, qRound(s * 5 / 16)));
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRectF(0, s * 0.45, s, s * 0.4), Qt::AlignCenter, label.left(3).toUpper());
+}
+
+}  // namespace
+
+QIcon MakeToolIcon(ToolIcon kind, int size) {
+    return RenderIcon(size, [kind](QPainter& painter, qreal s) { Draw(painter, kind, s); });
+}
+
 QIcon MakeFileTypeIcon(const QString& label, int size) {
-    QIcon icon;
-    for (const qreal scale : {1.0, 2.0}) {
-        QPixmap pixmap(qRound(size * scale), qRound(size * scale));
-        pixmap.fill(Qt::transparent);
-        pixmap.setDevicePixelRatio(scale);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const qreal s = size;
-        painter.setPen(QPen(kInk, 1));
-        painter.setBrush(Qt::white);
-        painter.drawRect(QRectF(s * 0.15, 0.5, s * 0.7, s - 1));
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(label.compare(QLatin1String("WAV"), Qt::CaseInsensitive) == 0   ? kAccent
-                         : label.compare(QLatin1String("MP3"), Qt::CaseInsensitive) == 0 ? kInk
-                                                                                         : kWarn);
-        painter.drawRect(QRectF(0, s * 0.45, s, s * 0.4));
-        QFont font = painter.font();
-        font.setPixelSize(qMax(5, size * 5 / 16));
-        font.setBold(true);
-        painter.setFont(font);
-        painter.setPen(Qt::white);
-        painter.drawText(QRectF(0, s * 0.45, s, s * 0.4), Qt::AlignCenter, label.left(3).toUpper());
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
+    return RenderIcon(size, [&label](QPainter& painter, qreal s) { DrawFileType(painter, label, s); });
 }
