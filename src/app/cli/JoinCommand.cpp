@@ -159,8 +159,12 @@ public:
         } else {
             result = renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
             // File systems without the no-replace rename get the plain one after a check.
-            if (result != 0 && errno == EINVAL && !QFileInfo::exists(output_)) {
-                result = std::rename(from.constData(), to.constData());
+            if (result != 0 && errno == EINVAL) {
+                if (QFileInfo::exists(output_)) {
+                    errno = EEXIST;
+                } else {
+                    result = std::rename(from.constData(), to.constData());
+                }
             }
         }
         if (result == 0) {
