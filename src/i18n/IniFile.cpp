@@ -185,8 +185,9 @@ QByteArray IniFile::WithValue(const QByteArray& content, const QByteArray& secti
     const QByteArray entry = key + '=' + value;
     if (where.section >= 0) {
         const Line& after = lines[where.lastEntry >= 0 ? where.lastEntry : where.section];
-        if (after.next == after.end) {
-            // The line ends the file without a line break; the new entry must not join it.
+        if (after.next == content.size() && !content.endsWith('\n')) {
+            // The line ends the file without a line break (at most a lone carriage return, which
+            // ends no line); the new entry must not join it.
             return result.insert(after.end, lineBreak + entry);
         }
         return result.insert(after.next, entry + lineBreak);

@@ -114,6 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"KeyGoesToFirstBlock", "[G]\na=1\n[H]\n[G]\nb=2\n", "G", "b", "new",
                   "[G]\na=1\nb=new\n[H]\n[G]\nb=2\n"},
         WriteCase{"KeyAfterUnterminatedLastLine", "[G]\na=1", "G", "k", "v", "[G]\na=1\nk=v"},
+        WriteCase{"KeyAfterLastLineEndingInLoneCr", "[G]\r\na=1\r", "G", "k", "v", "[G]\r\na=1\r\nk=v\r"},
         WriteCase{"SimilarSectionNameDoesNotMatch", "[G]\n  LANGUAGE = \"Old.ini\"\nlanguage=Second\n",
                   "General", "Language", "New.ini",
                   "[G]\n  LANGUAGE = \"Old.ini\"\nlanguage=Second\n[General]\nLanguage=New.ini\n"},
