@@ -88,7 +88,11 @@ bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info) {
         platform::ShowMessage(QStringLiteral("Cannot open the file!"));
         return false;
     }
+    const qint64 onDisk = QFileInfo(fileName).size();
+    return ReadWaveHeader(in, onDisk > 0 ? static_cast<std::uint64_t>(onDisk) : 0, info);
+}
 
+bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& info) {
     // The RIFF header is not checked: files with any first 12 bytes are read on.
     std::array<char, 36> head{};
     in.read(head.data(), head.size());
@@ -119,9 +123,9 @@ bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info) {
     // Streaming writers leave a placeholder such as 0xFFFFFFFF in the size; like the join, which
     // reads such data to the end of the file, count only what the file holds.
     const std::streamoff dataStart = in.tellg();
-    const qint64 onDisk = QFileInfo(fileName).size();
-    if (dataStart >= 0 && onDisk >= dataStart && static_cast<std::uint64_t>(onDisk - dataStart) < dataSize) {
-        dataSize = static_cast<std::uint32_t>(onDisk - dataStart);
+    if (dataStart >= 0 && streamSize >= static_cast<std::uint64_t>(dataStart) &&
+        streamSize - static_cast<std::uint64_t>(dataStart) < dataSize) {
+        dataSize = static_cast<std::uint32_t>(streamSize - static_cast<std::uint64_t>(dataStart));
     }
     info.dataSize = dataSize;
     info.fileSize = dataSize + 44;

@@ -19,6 +19,9 @@ struct WaveHeaderInfo {
 // an accepted 8- or 16-bit PCM file; otherwise shows its own message and returns false.
 bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info);
 
+// The same on a stream of streamSize bytes in all, read from its start.
+bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& info);
+
 // Reads chunk headers from the stream's position until the "data" chunk and stores its size.
 // Other chunks are skipped together with the pad byte RIFF puts after an odd-sized chunk, when
 // the writer put one there. Returns false when the stream ends first.
