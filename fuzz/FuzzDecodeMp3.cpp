@@ -1,0 +1,7 @@
+// The decoding layer opening and reading arbitrary bytes as an ".mp3" file.
+#include "FuzzDecodeStream.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::DecodeAll(data, size, false);
+    return 0;
+}
