@@ -32,18 +32,22 @@ public:
     explicit TempPcm(QString path) : file_(std::move(path)) {}
     ~TempPcm() { file_.close(); }
 
-    // Deletes a leftover file and creates the new one; false when another join holds it or it
-    // cannot be created.
-    bool Create() {
+    enum class Created { Yes, Locked, Failed };
+
+    // Deletes a leftover file and creates the new one. Locked when another join holds it; Failed
+    // when it cannot be created at all (a missing or unwritable temporary folder).
+    Created Create() {
         if (QFile::exists(file_.fileName())) {
             QFile old(file_.fileName());
             if (old.open(QIODevice::ReadWrite) && flock(old.handle(), LOCK_EX | LOCK_NB) != 0) {
-                return false;
+                return Created::Locked;
             }
             old.remove();
         }
-        return file_.open(QIODevice::ReadWrite | QIODevice::NewOnly) &&
-               flock(file_.handle(), LOCK_EX | LOCK_NB) == 0;
+        if (!file_.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
+            return Created::Failed;
+        }
+        return flock(file_.handle(), LOCK_EX | LOCK_NB) == 0 ? Created::Yes : Created::Locked;
     }
     QFile& File() { return file_; }
     void Remove() { file_.remove(); }
@@ -157,16 +161,23 @@ void JoinJob::DoJoin() {
     host_.SetJoinProgress(0);
     host_.SetOutputProgress(0);
     TempPcm temp(TempPcmFile);
-    if (!temp.Create()) {
+    const TempPcm::Created created = temp.Create();
+    if (created != TempPcm::Created::Yes) {
         ShowError(QStringLiteral("Could not create '") + TempPcmFile +
-                  QStringLiteral("': another join may be using it"));
+                  (created == TempPcm::Created::Locked ? QStringLiteral("': another join may be using it")
+                                                       : QStringLiteral("'")));
         host_.SetJoinFailed();
         host_.Close();
         return;
     }
     {
         DeviceSink sink(temp.File());
-        if (!AppendRows(sink, [&] { return sink.Failed(); }) || !temp.File().flush()) {
+        if (!AppendRows(sink, [&] { return sink.Failed(); })) {
+            joinFailed_ = true;
+        } else if (!temp.File().flush()) {
+            // The last block may still wait in the write buffer: a full disk can show only here.
+            ShowError(QStringLiteral("Could not write '") + TempPcmFile + QLatin1Char('\''));
+            host_.SetJoinFailed();
             joinFailed_ = true;
         }
     }
@@ -258,6 +269,11 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
         if (host_.Terminated()) {
             break;
         }
+    }
+    // A read error looks like the end of the file to the loop; the output would silently lack the rest.
+    if (in.bad()) {
+        ShowError(QStringLiteral("Could not read '") + row.path + QLatin1Char('\''));
+        return false;
     }
     return true;
 }

@@ -1,13 +1,16 @@
+#include "app/AudioFileRow.h"
 #include "app/Formmain.h"
 #include "encode/Formoutput.h"
 #include "join/Formprocess.h"
 #include "join/Jointhread.h"
 
+#include "FileSizeLimit.h"
 #include "MessageRecorder.h"
 #include "app/MainWindowFixture.h"
 #include "audio/TestMedia.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -16,6 +19,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace {
 
@@ -176,6 +181,77 @@ TEST_F(JoinTest, AMissingEncoderLeavesTheDialogOpenUntilCancel) {
     MainForm->ButtonJoinClick();
     EXPECT_EQ(Completions(recorder).size(), 1u);
     EXPECT_FALSE(ProcessForm->JoinFailed);
+}
+
+// Faults as the user meets them: a message, never the completion message, the inputs unchanged.
+// When the output stage ends at once the dialog stays open until Cancel, as for a missing encoder.
+TEST_F(JoinTest, FaultsShowTheirMessageAndNeverTheCompletion) {
+    AddInputs();
+    const QString copy = appDir_ + QStringLiteral("copy.wav");
+    ASSERT_TRUE(QFile::copy(testmedia::Tone(44100, 2, 1.0), copy));
+    QStringList extra{copy};
+    MainForm->AddFiles(extra);
+    std::vector<std::pair<QByteArray, QDateTime>> inputs;
+    for (int i = 0; i < 3; ++i) {
+        const QString path = MainForm->Row(i)->FullPath();
+        inputs.emplace_back(ReadFile(path), QFileInfo(path).lastModified());
+    }
+    const QString temp = MainForm->TempPcmFile;
+    const struct {
+        const char* name;
+        QRadioButton* TOutputForm::*radio;
+        QString output;
+        QString message;
+        std::function<void()> fault;
+        rlim_t limit;  // a full disk from the start of the join; 0 none
+        bool staysOpen;
+    } faults[] = {
+        {"temporary file fills", &TOutputForm::RadioMP3, appDir_ + "a.mp3", "Could not write '" + temp + "'",
+         nullptr, 200000, false},
+        {"output folder missing", &TOutputForm::RadioWAV, appDir_ + "gone/b.wav",
+         "Cannot creat the output file.", nullptr, 0, true},
+        {"input deleted", &TOutputForm::RadioWAV, appDir_ + "d.wav", "Could not open '" + copy + "'",
+         [copy] { QFile::remove(copy); }, 0, false},
+        {"temporary folder missing", &TOutputForm::RadioWMA, appDir_ + "c.wma",
+         "Could not create '" + appDir_ + "gone/AudioTemp.pcm'",
+         [this] { MainForm->TempPcmFile = appDir_ + "gone/AudioTemp.pcm"; }, 0, false},
+    };
+    for (const auto& f : faults) {
+        SCOPED_TRACE(f.name);
+        if (f.fault) {
+            f.fault();
+        }
+        MessageRecorder recorder;
+        bool cancelled = false;
+        QTimer cancelOnceDone;
+        QObject::connect(&cancelOnceDone, &QTimer::timeout, [&] {
+            if (ProcessForm->isVisible() && !recorder.messages.empty() && TJoinThread::LiveJobs() == 0) {
+                cancelled = true;
+                ProcessForm->ButtonCancel->click();
+            }
+        });
+        cancelOnceDone.start(1);
+        std::optional<FileSizeLimit> limit;
+        if (f.limit > 0) {
+            limit.emplace(f.limit);
+        }
+        AnswerWizard(OutputForm->*f.radio, f.output);
+        MainForm->ButtonJoinClick();
+        limit.reset();
+        cancelOnceDone.stop();
+        WaitForJobs();
+
+        ASSERT_EQ(recorder.messages.size(), 1u);
+        EXPECT_EQ(recorder.messages[0].text.toStdString(), f.message.toStdString());
+        EXPECT_TRUE(Completions(recorder).empty());
+        EXPECT_EQ(cancelled, f.staysOpen);
+        EXPECT_FALSE(ProcessForm->isVisible());
+        for (int i = 0; i < 3; ++i) {
+            const QString path = MainForm->Row(i)->FullPath();
+            EXPECT_EQ(ReadFile(path), inputs[static_cast<std::size_t>(i)].first) << i;
+            EXPECT_EQ(QFileInfo(path).lastModified(), inputs[static_cast<std::size_t>(i)].second) << i;
+        }
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "join/JoinJob.h"
 
+#include "FileSizeLimit.h"
 #include "MessageRecorder.h"
 #include "RecordingHost.h"
 #include "WavBuilder.h"
@@ -7,13 +8,19 @@
 #include "audio/TestMedia.h"
 #include "platform/ExeFolder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <sys/file.h>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace {
 
@@ -60,9 +67,14 @@ protected:
         rows_.rows.push_back({path, rate, channels, bits});
     }
 
-    // Runs a join with the target the Join button would compute.
-    void Join(join::OutputKind kind, const QString& output, int mp3Kbps = 128) {
+    // Runs a join with the target the Join button would compute. atOutputStage runs when the job
+    // asks for the output, after the temporary file is complete.
+    void Join(join::OutputKind kind, const QString& output, int mp3Kbps = 128,
+              const std::function<void()>& atOutputStage = {}) {
         join::JoinJob job(host_, rows_, [&] {
+            if (atOutputStage) {
+                atOutputStage();
+            }
             join::JoinOutput out;
             out.kind = kind;
             out.path = output;
@@ -70,7 +82,7 @@ protected:
             return out;
         });
         const join::TargetFormat target = join::TargetOf(rows_);
-        job.TempPcmFile = Path(QStringLiteral("AudioTemp.pcm"));
+        job.TempPcmFile = tempPcm_.isEmpty() ? Path(QStringLiteral("AudioTemp.pcm")) : tempPcm_;
         job.TargetSampleRate = target.sampleRate;
         job.TargetChannels = target.channels;
         job.TargetBits = target.bits;
@@ -80,6 +92,7 @@ protected:
     QTemporaryDir dir_;
     VectorRows rows_;
     JoinHostLog host_;
+    QString tempPcm_;  // empty: AudioTemp.pcm in the test's folder
 };
 
 TEST_F(JoinJobTest, RowsInTheTargetFormatAreConcatenatedExactly) {
@@ -270,6 +283,150 @@ TEST_F(JoinJobTest, ASecondJoinWhileTheFirstHoldsTheTemporaryFileFails) {
     EXPECT_TRUE(host_.closed);
     EXPECT_FALSE(QFile::exists(Path("second.wav")));
     EXPECT_TRUE(QFile::exists(Path("AudioTemp.pcm")));
+}
+
+// A fault during a join: the user sees a message, the job shows no completion (it fails, or it
+// leaves the dialog open for Cancel), and no input is changed.
+TEST_F(JoinJobTest, FaultsEndWithAMessageAndNoCompletionAndLeaveInputsAlone) {
+    const QString wav = Write("in.wav", testmedia::ReadFile(testmedia::Tone(44100, 2, 0.5)));
+    const QString mp3 = Write("in.mp3", testmedia::ReadFile(testmedia::Lame(
+                                            "fault_in.mp3", testmedia::Tone(44100, 2, 0.5), {"-b", "128"})));
+    enum Stage { None, BeforeJoin, AtOutput };
+    const struct {
+        const char* name;
+        join::OutputKind kind;
+        const char* output;                                // in the test's folder
+        const char* tempPcm;                               // in the test's folder; empty: AudioTemp.pcm
+        Stage limitAt;                                     // when the file size cap starts
+        rlim_t limit;                                      // the cap, as a full disk
+        std::function<void(const QString& folder)> fault;  // before the join
+        std::function<void(const QString& folder)> atOutput;
+        const char* message;  // %1 the output, %2 the temporary file, %3 the WAV input
+        bool dialogStaysOpen;
+    } faults[] = {
+        {"temporary file fills", join::OutputKind::Wav, "a.wav", "", BeforeJoin, 100000, nullptr, nullptr,
+         "Could not write '%2'", false},
+        {"temporary file fills at its last block", join::OutputKind::Wav, "a2.wav", "", BeforeJoin, 264500,
+         nullptr, nullptr, "Could not write '%2'", false},
+        {"WAV output fills", join::OutputKind::Wav, "b.wav", "", AtOutput, 150000, nullptr, nullptr,
+         "Could not write '%1'", false},
+        {"MP3 output fills", join::OutputKind::Mp3, "c.mp3", "", AtOutput, 4000, nullptr, nullptr,
+         "Can not write the file.", false},
+        {"WMA output fills", join::OutputKind::Wma, "d.wma", "", AtOutput, 6000, nullptr, nullptr,
+         "Could not write '%1'", false},
+        {"WAV output folder missing", join::OutputKind::Wav, "gone/e.wav", "", None, 0, nullptr, nullptr,
+         "Cannot creat the output file.", true},
+        {"MP3 output folder is a file", join::OutputKind::Mp3, "in.wav/f.mp3", "", None, 0, nullptr, nullptr,
+         "Can not create the file.", true},
+        {"WMA output folder vanishes", join::OutputKind::Wma, "out/g.wma", "", None, 0,
+         [](const QString& d) { QDir().mkpath(d + "out"); },
+         [](const QString& d) { QDir(d + "out").removeRecursively(); }, "Failed to Create Audio Writer",
+         true},
+        {"temporary folder missing", join::OutputKind::Wav, "h.wav", "tmp/AudioTemp.pcm", None, 0, nullptr,
+         nullptr, "Could not create '%2'", false},
+        {"temporary folder is a file", join::OutputKind::Wav, "i.wav", "in.mp3/AudioTemp.pcm", None, 0,
+         nullptr, nullptr, "Could not create '%2'", false},
+        {"WAV input deleted", join::OutputKind::Wav, "j.wav", "", None, 0,
+         [](const QString& d) { QFile::remove(d + "gone.wav"); }, nullptr, "Could not open '%3'", false},
+        {"WAV input cut in its header", join::OutputKind::Wav, "k.wav", "", None, 0,
+         [](const QString& d) { QFile::resize(d + "gone.wav", 30); }, nullptr,
+         "This is not a valid Wave file", false},
+        {"MP3 input emptied", join::OutputKind::Wav, "l.wav", "", None, 0,
+         [](const QString& d) { QFile::resize(d + "in.mp3", 0); }, nullptr, "Could not open '%4'", false},
+    };
+    for (const auto& f : faults) {
+        SCOPED_TRACE(f.name);
+        Write("in.mp3", testmedia::ReadFile(testmedia::Dir() + "fault_in.mp3"));
+        const QString victim = Write("gone.wav", testmedia::ReadFile(wav));
+        rows_.rows.clear();
+        AddRow(wav, 44100, 2, 16);
+        AddRow(mp3, 44100, 2, 16);
+        AddRow(victim, 44100, 2, 16);
+        const QString output = Path(f.output);
+        tempPcm_ = *f.tempPcm != 0 ? Path(f.tempPcm) : QString();
+        const QString temp = tempPcm_.isEmpty() ? Path("AudioTemp.pcm") : tempPcm_;
+        if (f.fault) {
+            f.fault(Path(""));
+        }
+        const QByteArray wavBytes = testmedia::ReadFile(wav);
+        const QDateTime wavTime = QFileInfo(wav).lastModified();
+        const QDateTime mp3Time = QFileInfo(mp3).lastModified();
+        const QByteArray mp3Bytes = testmedia::ReadFile(mp3);
+
+        host_ = JoinHostLog();
+        std::optional<FileSizeLimit> limit;
+        MessageRecorder adapterMessages;
+        if (f.limitAt == BeforeJoin) {
+            limit.emplace(f.limit);
+        }
+        Join(f.kind, output, 128, [&] {
+            if (f.limitAt == AtOutput) {
+                limit.emplace(f.limit);
+            }
+            if (f.atOutput) {
+                f.atOutput(Path(""));
+            }
+        });
+        limit.reset();
+
+        QStringList texts;
+        for (const auto& m : host_.messages) {
+            texts << m.text;
+        }
+        for (const auto& m : adapterMessages.messages) {
+            texts << m.text;
+        }
+        ASSERT_EQ(texts.size(), 1) << texts.join(" | ").toStdString();
+        const QString expected = QString::fromUtf8(f.message)
+                                     .replace("%1", output)
+                                     .replace("%2", temp)
+                                     .replace("%3", victim)
+                                     .replace("%4", mp3);
+        EXPECT_EQ(texts[0].toStdString(), expected.toStdString());
+        if (f.dialogStaysOpen) {
+            EXPECT_FALSE(host_.closed);
+            EXPECT_FALSE(host_.joinFailed);
+        } else {
+            EXPECT_TRUE(host_.closed);
+            EXPECT_TRUE(host_.joinFailed);
+        }
+        EXPECT_EQ(testmedia::ReadFile(wav), wavBytes);
+        EXPECT_EQ(testmedia::ReadFile(mp3), mp3Bytes);
+        EXPECT_EQ(QFileInfo(wav).lastModified(), wavTime);
+        EXPECT_EQ(QFileInfo(mp3).lastModified(), mp3Time);
+        QFile::remove(temp);
+    }
+}
+
+// A read error in the middle of an input must fail the join, not end that input early. The test
+// runs itself again under strace, which makes every read of the input after its first ones fail.
+TEST_F(JoinJobTest, AReadErrorInAWavInputFailsTheJoin) {
+    const QByteArray input = qgetenv("WAVESTITCH_FAULTY_INPUT");
+    if (!input.isEmpty()) {
+        AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+        AddRow(QString::fromLocal8Bit(input), 44100, 2, 16);
+        Join(join::OutputKind::Wav, Path("unread.wav"));
+        ASSERT_EQ(host_.messages.size(), 1u);
+        EXPECT_EQ(host_.messages[0].text.toStdString(), "Could not read '" + input.toStdString() + "'");
+        EXPECT_TRUE(host_.joinFailed);
+        EXPECT_FALSE(QFile::exists(Path("unread.wav")));
+        return;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty()) {
+        GTEST_SKIP() << "strace is not installed";
+    }
+    const QString faulty =
+        Write("faulty.wav", WavBuilder().Format(2, 44100, 16).Data(QByteArray(200000, 'x')).Bytes());
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("WAVESTITCH_FAULTY_INPUT"), faulty);
+    child.setProcessEnvironment(environment);
+    child.start(QStringLiteral("strace"),
+                {"-f", "-o", "/dev/null", "-P", faulty, "-e", "inject=read:error=EIO:when=3+",
+                 QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath(),
+                 "--gtest_filter=JoinJobTest.AReadErrorInAWavInputFailsTheJoin"});
+    ASSERT_TRUE(child.waitForFinished(-1));
+    EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "join/WavOutput.h"
 
+#include "FileSizeLimit.h"
 #include "RecordingHost.h"
 
 #include <QFile>
@@ -7,9 +8,6 @@
 #include <QtEndian>
 
 #include <gtest/gtest.h>
-
-#include <sys/resource.h>
-#include <csignal>
 
 namespace {
 
@@ -152,30 +150,6 @@ TEST_F(WavOutputTest, MissingTemporaryFileFailsTheJoinWithoutCreatingOutput) {
     EXPECT_TRUE(host.joinFailed);
     EXPECT_FALSE(QFile::exists(outputPath));
 }
-
-// Caps the size of files this process may write, as a full disk would, and lifts the cap again.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit limit = previous_;
-        limit.rlim_cur = bytes;
-        ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool ok() const { return ok_; }
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
-    bool ok_ = false;
-};
 
 TEST_F(WavOutputTest, WriteErrorIsReportedAndTheJoinMarkedFailed) {
     const QByteArray pcm = Pattern(8 * 10240);
