@@ -14,6 +14,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <vector>
+
 namespace {
 
 constexpr int kImageIndexRole = Qt::UserRole;
@@ -66,8 +68,8 @@ int TMainForm::ImageIndex(int row) const {
     return ListView1->topLevelItem(row)->data(0, kImageIndexRole).toInt();
 }
 
-void TMainForm::RenumberImages() {
-    for (int i = 0; i < RowCount(); ++i) {
+void TMainForm::RenumberImages(int from) {
+    for (int i = from; i < RowCount(); ++i) {
         SetImageIndex(ListView1->topLevelItem(i), i);
     }
 }
@@ -153,13 +155,29 @@ void TMainForm::UpdateStatusBar() {
 }
 
 void TMainForm::ButtonRemoveClick() {
-    for (int i = RowCount() - 1; i >= 0; --i) {
+    std::vector<int> selected;
+    for (int i = 0; i < RowCount(); ++i) {
         if (ListView1->topLevelItem(i)->isSelected()) {
-            delete ListView1->takeTopLevelItem(i);
-            ImageList1.removeAt(i);
+            selected.push_back(i);
         }
     }
-    RenumberImages();
+    // Unselected first: the view would otherwise revisit the whole selection at every removed row,
+    // which makes removing thousands of rows take seconds.
+    ListView1->clearSelection();
+    for (auto i = selected.rbegin(); i != selected.rend(); ++i) {
+        delete ListView1->takeTopLevelItem(*i);
+    }
+    QList<QIcon> kept;
+    kept.reserve(ImageList1.size() - static_cast<qsizetype>(selected.size()));
+    for (qsizetype i = 0, next = 0; i < ImageList1.size(); ++i) {
+        if (next < static_cast<qsizetype>(selected.size()) && selected[static_cast<std::size_t>(next)] == i) {
+            ++next;
+        } else {
+            kept.append(ImageList1[i]);
+        }
+    }
+    ImageList1 = kept;
+    RenumberImages(selected.empty() ? RowCount() : selected.front());
     UpdateStatusBar();
 }
 
@@ -186,7 +204,9 @@ void TMainForm::MoveSelectedRow(int step) {
     row->setSelected(true);
     ListView1->setFocus();
     ImageList1.move(from, to);
-    RenumberImages();
+    // One step swaps two neighbours: only their two image indexes change.
+    SetImageIndex(ListView1->topLevelItem(from), from);
+    SetImageIndex(row, to);
 }
 
 void TMainForm::ButtonUpClick() {

@@ -137,7 +137,8 @@ private:
     bool RunOpenDialog(QStringList& paths);
     QIcon FileTypeIcon(const QString& extension) const;
     void SetImageIndex(QTreeWidgetItem* row, int index);
-    void RenumberImages();
+    // Gives rows from the given one on the image index of their position.
+    void RenumberImages(int from = 0);
     // Moves the one selected row by step (-1 up, +1 down) with its icon.
     void MoveSelectedRow(int step);
 
