@@ -69,14 +69,14 @@ bool SkipToDataChunk(std::istream& in, std::uint32_t& dataSize) {
     }
 }
 
-std::uint32_t WaveSeconds(std::uint32_t dataSize, std::int32_t sampleRate, std::int32_t channels,
+std::uint32_t WaveSeconds(std::uint64_t dataSize, std::int32_t sampleRate, std::int32_t channels,
                           std::int32_t bitsPerSample) {
     // 64-bit arithmetic: the header's values are 16- and 32-bit and their product cannot overflow it.
     const std::int64_t bitsPerSecond = static_cast<std::int64_t>(sampleRate) * channels * bitsPerSample;
     const std::int64_t bytesPerSecond = bitsPerSecond / 8;
-    return bytesPerSecond > 0
-               ? static_cast<std::uint32_t>(dataSize / static_cast<std::uint64_t>(bytesPerSecond))
-               : 0;
+    return bytesPerSecond > 0 ? static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                    dataSize / static_cast<std::uint64_t>(bytesPerSecond), 0xFFFFFFFFu))
+                              : 0;
 }
 
 bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info) {
@@ -128,8 +128,14 @@ bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& 
         dataSize = static_cast<std::uint32_t>(streamSize - static_cast<std::uint64_t>(dataStart));
     }
     info.dataSize = dataSize;
-    info.fileSize = dataSize + 44;
-    info.seconds = WaveSeconds(dataSize, info.sampleRate, info.channels, info.bitsPerSample);
+    // 0xFFFFFFFF, which our own output writes above 4 GiB, means all that follows: the list shows
+    // the whole length, as the join reads it.
+    std::uint64_t dataBytes = dataSize;
+    if (dataSize == 0xFFFFFFFFu && dataStart >= 0 && streamSize > static_cast<std::uint64_t>(dataStart)) {
+        dataBytes = streamSize - static_cast<std::uint64_t>(dataStart);
+    }
+    info.fileSize = dataBytes + 44;
+    info.seconds = WaveSeconds(dataBytes, info.sampleRate, info.channels, info.bitsPerSample);
 
     if (info.bitsPerSample != 8 && info.bitsPerSample != 16) {
         platform::ShowMessage(QStringLiteral("Not PCM formats!"));

@@ -11,7 +11,7 @@ struct WaveHeaderInfo {
     std::int32_t sampleRate = 0;
     std::int32_t bitsPerSample = 0;
     std::uint32_t dataSize = 0;  // size of the "data" chunk, at most what the file holds after its header
-    std::uint64_t fileSize = 0;  // dataSize + 44: the size of the same data behind a canonical header
+    std::uint64_t fileSize = 0;  // data length + 44: the size of the same data behind a canonical header
     std::uint32_t seconds = 0;   // playing time in whole seconds
 };
 
@@ -31,5 +31,5 @@ bool SkipToDataChunk(std::istream& in, std::uint32_t& dataSize);
 void SkipPad(std::istream& in, std::uint32_t chunkSize);
 
 // Whole seconds that dataSize bytes last; 0 when rate x channels x bits is below 8 (no bytes per second).
-std::uint32_t WaveSeconds(std::uint32_t dataSize, std::int32_t sampleRate, std::int32_t channels,
+std::uint32_t WaveSeconds(std::uint64_t dataSize, std::int32_t sampleRate, std::int32_t channels,
                           std::int32_t bitsPerSample);

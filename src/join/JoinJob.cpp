@@ -10,6 +10,7 @@
 #include "join/WavOutput.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <sys/file.h>
 
@@ -252,11 +253,19 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
     const std::size_t block = convert.SameFormat() || row.bits == 8 ? kBlock : kWideBlock;
     std::vector<char> buffer(block);
     // Sizes are unsigned: data of 2 to 4 GiB is read like any other. A data chunk that claims more
-    // than the file holds is read to the end of the file.
+    // than the file holds is read to the end of the file. 0xFFFFFFFF, which our own output writes
+    // for more than 4 GiB, means all that follows, however long.
+    std::uint64_t dataEnd = dataSize;
+    if (dataSize == 0xFFFFFFFFu) {
+        const std::streamoff dataStart = in.tellg();
+        const qint64 fileSize = QFileInfo(row.path).size();
+        dataEnd = std::max<std::uint64_t>(dataSize, dataStart >= 0 && fileSize > dataStart
+                                                        ? static_cast<std::uint64_t>(fileSize - dataStart)
+                                                        : 0);
+    }
     std::uint64_t consumed = 0;
-    while (consumed < dataSize) {
-        const std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(block, dataSize - consumed));
+    while (consumed < dataEnd) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(block, dataEnd - consumed));
         in.read(buffer.data(), static_cast<std::streamsize>(want));
         const auto got = static_cast<std::size_t>(in.gcount());
         if (got == 0) {
@@ -264,7 +273,7 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
         }
         consumed += got;
         convert.Convert(buffer.data(), got);
-        host_.SetJoinProgress(Percent(consumed, dataSize));
+        host_.SetJoinProgress(Percent(consumed, dataEnd));
         host_.ProcessMessages();
         if (host_.Terminated()) {
             break;
