@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <sys/file.h>
@@ -412,8 +411,9 @@ TEST_F(JoinJobTest, AReadErrorInAWavInputFailsTheJoin) {
         EXPECT_FALSE(QFile::exists(Path("unread.wav")));
         return;
     }
-    if (QStandardPaths::findExecutable(QStringLiteral("strace")).isEmpty()) {
-        GTEST_SKIP() << "strace is not installed";
+    // strace may be missing, or tracing forbidden where the tests run.
+    if (QProcess::execute(QStringLiteral("strace"), {"-o", "/dev/null", "true"}) != 0) {
+        GTEST_SKIP() << "strace cannot run here";
     }
     const QString faulty =
         Write("faulty.wav", WavBuilder().Format(2, 44100, 16).Data(QByteArray(200000, 'x')).Bytes());
