@@ -3,6 +3,7 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace join {
@@ -84,7 +85,7 @@ void SampleConvert::Convert(const void* block, std::size_t length) {
 void SampleConvert::ConvertFrames(const std::uint8_t* data, std::size_t frames) {
     for (std::size_t i = 0; i < frames; ++i) {
         MakeOutputFrame(data + i * inFrameBytes_);
-        for (int copies = SampleRepeat(); copies > 0; --copies) {
+        for (std::int64_t copies = SampleRepeat(); copies > 0; --copies) {
             if (outUsed_ + outFrameBytes_ > out_.size()) {
                 Flush();
             }
@@ -114,7 +115,7 @@ void SampleConvert::ConvertFramesFixed(const std::uint8_t* data, std::size_t fra
                 frame[2 * c + 1] = in[2 * source + 1];
             }
         }
-        for (int copies = SampleRepeat(); copies > 0; --copies) {
+        for (std::int64_t copies = SampleRepeat(); copies > 0; --copies) {
             if (outUsed_ + outBytes > out_.size()) {
                 Flush();
             }
@@ -170,14 +171,16 @@ void SampleConvert::MakeOutputFrame(const std::uint8_t* in) {
     }
 }
 
-int SampleConvert::SampleRepeat() {
-    int copies = 1;
+std::int64_t SampleConvert::SampleRepeat() {
     accumulator_ = accumulator_ + ratio_;
-    while (accumulator_ >= 1.0f) {
-        ++copies;
-        accumulator_ = accumulator_ - 1.0f;
+    if (accumulator_ < 1.0f) {
+        return 1;
     }
-    return copies;
+    // The whole frames come off in one step, which gives the same float as taking them one by one;
+    // that never ends once the accumulator is too large (2^24) for 1 to change it.
+    const float whole = std::floor(accumulator_);
+    accumulator_ = accumulator_ - whole;
+    return 1 + static_cast<std::int64_t>(whole);
 }
 
 void SampleConvert::Flush() {

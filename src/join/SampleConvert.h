@@ -71,7 +71,7 @@ private:
     FrameLoop ChooseFrameLoop() const;
     void MakeOutputFrame(const std::uint8_t* in);
     // How many times the current frame is written: once, plus once per whole frame accumulated.
-    int SampleRepeat();
+    std::int64_t SampleRepeat();
     void Flush();
 
     PcmSink& sink_;

@@ -218,6 +218,15 @@ TEST_F(SampleConvertTest, ExtremeRatioIsHandedOnInPieces) {
     wide.Convert(&one, 2);
     EXPECT_EQ(counting.total, 44100u * 4);
     EXPECT_GT(counting.calls, 1);
+
+    // Past 2^24 repeats a float cannot count them down one by one; two crafted headers made the
+    // join loop forever here.
+    CountingSink extreme;
+    SampleConvert faster(extreme);
+    faster.Setup(1, 1, 8, 20000001, 1, 8);
+    const std::uint8_t sample = 200;
+    faster.Convert(&sample, 1);
+    EXPECT_EQ(extreme.total, 20000001u);
 }
 
 }  // namespace
