@@ -316,9 +316,22 @@ bool JoinJob::JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& conver
 bool JoinJob::WriteOutput(const JoinOutput& output) {
     if (output.kind == OutputKind::Wav) {
         const WavTarget target{TargetSampleRate, TargetChannels, TargetBits};
-        return WriteWavOutput(TempPcmFile, output.path, target, host_) != WavOutputResult::CannotCreate;
+        const WavOutputResult result = WriteWavOutput(TempPcmFile, output.path, target, host_);
+        if (result == WavOutputResult::Done) {
+            FailIfOutputVanished(output.path);
+        }
+        return result != WavOutputResult::CannotCreate;
     }
     return EncodeOutput(output);
+}
+
+void JoinJob::FailIfOutputVanished(const QString& path) {
+    // An open file stays writable after its folder is deleted, so every write succeeded and the
+    // joined audio is nowhere the user can find: that is no completed join.
+    if (!QFileInfo::exists(path)) {
+        ShowError(QStringLiteral("Could not write '") + path + QLatin1Char('\''));
+        host_.SetJoinFailed();
+    }
 }
 
 bool JoinJob::EncodeOutput(const JoinOutput& output) {
@@ -377,13 +390,21 @@ bool JoinJob::EncodeOutput(const JoinOutput& output) {
         host_.SetJoinFailed();
     }
     // The MP3 adapter shows its own message when the end of the file cannot be written.
+    bool closed = true;
     if (mp3) {
-        if (!mp3Encoder->Close() && !joinFailed_) {
+        closed = mp3Encoder->Close();
+        if (!closed && !joinFailed_) {
             host_.SetJoinFailed();
         }
-    } else if (!wmaEncoder->Close() && !joinFailed_ && !readFailed) {
-        ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
-        host_.SetJoinFailed();
+    } else {
+        closed = wmaEncoder->Close();
+        if (!closed && !joinFailed_ && !readFailed) {
+            ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
+            host_.SetJoinFailed();
+        }
+    }
+    if (closed && !joinFailed_ && !readFailed && !host_.Terminated()) {
+        FailIfOutputVanished(output.path);
     }
     return true;
 }

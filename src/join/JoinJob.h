@@ -66,6 +66,8 @@ private:
     // False when the output stage ended at once: the dialog stays open and nothing is cleaned up.
     bool WriteOutput(const JoinOutput& output);
     bool EncodeOutput(const JoinOutput& output);
+    // After an output stage that reported no failure: a missing output file fails the join.
+    void FailIfOutputVanished(const QString& path);
     void ShowError(const QString& text);
 
     JoinHost& host_;

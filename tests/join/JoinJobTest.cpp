@@ -36,7 +36,14 @@ public:
         RecordingHost::SetStatusText(text);
         statusTexts << text;
     }
+    void ProcessMessages() override {
+        RecordingHost::ProcessMessages();
+        if (onProcess) {
+            onProcess();
+        }
+    }
     QStringList statusTexts;
+    std::function<void()> onProcess;  // after every block
 };
 
 // Decoded PCM of a file through the decoding layer.
@@ -427,6 +434,28 @@ TEST_F(JoinJobTest, AReadErrorInAWavInputFailsTheJoin) {
                  "--gtest_filter=JoinJobTest.AReadErrorInAWavInputFailsTheJoin"});
     ASSERT_TRUE(child.waitForFinished(-1));
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
+}
+
+TEST_F(JoinJobTest, AnOutputFolderDeletedWhileWrittenFailsTheJoin) {
+    AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    for (const auto kind : {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma}) {
+        ASSERT_TRUE(QDir().mkpath(Path("out")));
+        const QString output = Path("out/joined");
+        host_ = JoinHostLog();
+        host_.onProcess = [&] {
+            if (host_.statusText == output) {
+                QDir(Path("out")).removeRecursively();
+            }
+        };
+        MessageRecorder adapterMessages;
+        Join(kind, output);
+        EXPECT_TRUE(adapterMessages.messages.empty());
+        ASSERT_EQ(host_.messages.size(), 1u);
+        EXPECT_EQ(host_.messages[0].text.toStdString(), "Could not write '" + output.toStdString() + "'");
+        EXPECT_TRUE(host_.joinFailed);
+        EXPECT_TRUE(host_.closed);
+    }
 }
 
 }  // namespace
