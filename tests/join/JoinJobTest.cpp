@@ -307,7 +307,7 @@ TEST_F(JoinJobTest, FaultsEndWithAMessageAndNoCompletionAndLeaveInputsAlone) {
         rlim_t limit;                                      // the cap, as a full disk
         std::function<void(const QString& folder)> fault;  // before the join
         std::function<void(const QString& folder)> atOutput;
-        const char* message;  // %1 the output, %2 the temporary file, %3 the WAV input
+        const char* message;  // %1 the output, %2 the temporary file, %3 the third row, %4 the MP3 row
         bool dialogStaysOpen;
     } faults[] = {
         {"temporary file fills", join::OutputKind::Wav, "a.wav", "", BeforeJoin, 100000, nullptr, nullptr,
@@ -324,7 +324,7 @@ TEST_F(JoinJobTest, FaultsEndWithAMessageAndNoCompletionAndLeaveInputsAlone) {
          "Cannot creat the output file.", true},
         {"MP3 output folder is a file", join::OutputKind::Mp3, "in.wav/f.mp3", "", None, 0, nullptr, nullptr,
          "Can not create the file.", true},
-        {"WMA output folder vanishes", join::OutputKind::Wma, "out/g.wma", "", None, 0,
+        {"WMA output folder deleted before the output stage", join::OutputKind::Wma, "out/g.wma", "", None, 0,
          [](const QString& d) { QDir().mkpath(d + "out"); },
          [](const QString& d) { QDir(d + "out").removeRecursively(); }, "Failed to Create Audio Writer",
          true},
