@@ -5,11 +5,15 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 
 namespace join {
 
 namespace {
+
+// Both size fields when the real sizes cannot be written: read to the end.
+constexpr std::uint32_t kToTheEnd = 0xFFFFFFFFu;
 
 void PutLe16(char* at, std::uint16_t value) {
     qToLittleEndian(value, at);
@@ -35,8 +39,8 @@ bool PatchSizes(QFile& file, std::uint64_t maxRiffSize) {
         return false;
     }
     const std::uint64_t riffSize = static_cast<std::uint64_t>(fileSize) - 8;
-    std::uint32_t riffField = 0xFFFFFFFFu;
-    std::uint32_t dataField = 0xFFFFFFFFu;
+    std::uint32_t riffField = kToTheEnd;
+    std::uint32_t dataField = kToTheEnd;
     if (riffSize <= maxRiffSize) {
         riffField = static_cast<std::uint32_t>(riffSize);
         dataField = static_cast<std::uint32_t>(riffSize - 36);
@@ -87,23 +91,34 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
         return WavOutputResult::CannotCreate;
     }
 
-    const QByteArray header = WavHeader(target, 0, 0);
+    // A pipe or a device cannot go back to the header, so it gets the streaming sizes at once.
+    const bool streaming = output.isSequential();
+    const QByteArray header = streaming ? WavHeader(target, kToTheEnd, kToTheEnd) : WavHeader(target, 0, 0);
     bool writeFailed = !WriteAll(output, header.constData(), header.size());
     bool readFailed = false;
     bool terminated = false;
 
-    const qint64 inputSize = input.size();
+    // Whole frames only, also after a stop and when the temporary file ends in a partial frame: the
+    // data size must be a multiple of the block alignment, or a reader pairs the wrong samples.
+    const qint64 frameBytes = std::max(1, (target.channels * target.bits) / 8);
+    const qint64 blockBytes = kWavCopyBlock / frameBytes * frameBytes;
+    const qint64 dataSize = input.size() / frameBytes * frameBytes;
     qint64 total = 0;
-    QByteArray block(kWavCopyBlock, '\0');
-    qint64 count = writeFailed ? 0 : input.read(block.data(), kWavCopyBlock);
+    QByteArray block(blockBytes, '\0');
+    // A file cut short while it is copied can end a read mid-frame too.
+    const auto readBlock = [&] {
+        const qint64 got = input.read(block.data(), std::min(blockBytes, dataSize - total));
+        return got < 0 ? got : got - got % frameBytes;
+    };
+    qint64 count = writeFailed ? 0 : readBlock();
     while (count > 0) {
         if (!WriteAll(output, block.constData(), count)) {
             writeFailed = true;
             break;
         }
         total += count;
-        host.SetOutputProgress(static_cast<int>(static_cast<double>(total) * 100.0 / inputSize));
-        count = input.read(block.data(), kWavCopyBlock);
+        host.SetOutputProgress(static_cast<int>(static_cast<double>(total) * 100.0 / dataSize));
+        count = readBlock();
         host.ProcessMessages();
         if (host.Terminated()) {
             terminated = true;
@@ -113,7 +128,7 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
     readFailed = count < 0 && !terminated;
 
     // A full disk still lets the header be patched in place, which leaves a valid shorter file.
-    if (!PatchSizes(output, maxRiffSize)) {
+    if (!streaming && !PatchSizes(output, maxRiffSize)) {
         writeFailed = true;
     }
     output.close();

@@ -28,15 +28,17 @@ struct WavTarget {
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFu;
 
 constexpr int kWavHeaderSize = 44;
-// The copy loop's block, also the unit of progress and event handling.
+// The copy loop's largest block, cut down to whole frames; also the unit of progress and event handling.
 constexpr int kWavCopyBlock = 10240;
 
 // The canonical 44-byte header; sizes are the values of the RIFF and data size fields.
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize);
 
 // Writes the joined PCM of tempPcmFile as a WAV file at outputPath: the header with both sizes 0,
-// the data copied in blocks with progress and a terminate check after each, then the sizes filled
-// in from the file's real length. maxRiffSize is a seam for tests of the oversize rule.
+// the whole frames of the data copied in blocks with progress and a terminate check after each,
+// then the sizes filled in from the file's real length. An output that cannot seek (a pipe, a
+// device) gets 0xFFFFFFFF in both sizes at once, as streaming writers do. maxRiffSize is a seam for
+// tests of the oversize rule.
 WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,
                                JoinHost& host, std::uint64_t maxRiffSize = kMaxRiffSize);
 

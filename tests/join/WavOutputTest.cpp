@@ -81,12 +81,13 @@ TEST_F(WavOutputTest, HeaderFieldsFollowTheTarget) {
     }
 }
 
-TEST_F(WavOutputTest, DataIsTheTemporaryFileUnchangedAndSizesArePatched) {
+TEST_F(WavOutputTest, DataIsTheTemporaryFilesWholeFramesAndSizesArePatched) {
+    // The file ends in a partial frame of the 4-byte stereo frames, which the output leaves out.
     const QByteArray pcm = Pattern(3 * 10240 + 517);
     WriteTemp(pcm);
     EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host), WavOutputResult::Done);
     const QByteArray wav = ReadOutput();
-    EXPECT_EQ(wav.mid(44), pcm);
+    EXPECT_EQ(wav.mid(44), pcm.chopped(1));
     ExpectSizesMatch(wav);
     EXPECT_EQ(host.outputProgress, (std::vector<int>{32, 65, 98, 100}));
     EXPECT_EQ(host.processed, 4);
@@ -104,15 +105,22 @@ TEST_F(WavOutputTest, EmptyJoinGivesABareHeader) {
     EXPECT_TRUE(host.outputProgress.empty());
 }
 
-TEST_F(WavOutputTest, TerminatedCopyKeepsTheCopiedBlocksWithMatchingSizes) {
+TEST_F(WavOutputTest, TerminatedCopyKeepsTheCopiedWholeFramesWithMatchingSizes) {
     const QByteArray pcm = Pattern(5 * 10240);
     WriteTemp(pcm);
-    host.terminateAfter = 2;
-    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host), WavOutputResult::Terminated);
-    const QByteArray wav = ReadOutput();
-    EXPECT_EQ(wav.mid(44), pcm.left(2 * 10240));
-    ExpectSizesMatch(wav);
-    EXPECT_FALSE(host.joinFailed);
+    // 10240 bytes are not a whole number of the 6-byte frames of 16-bit 3-channel audio.
+    for (const WavTarget target : {WavTarget{44100, 2, 16}, WavTarget{44100, 3, 16}}) {
+        RecordingHost stopping;
+        stopping.terminateAfter = 2;
+        EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, target, stopping), WavOutputResult::Terminated);
+        const QByteArray wav = ReadOutput();
+        const QByteArray data = wav.mid(44);
+        EXPECT_EQ(data, pcm.left(data.size()));
+        EXPECT_GT(data.size(), 2 * 10240 - 2 * target.channels * 2);
+        EXPECT_EQ(data.size() % (target.channels * 2), 0) << target.channels;
+        ExpectSizesMatch(wav);
+        EXPECT_FALSE(stopping.joinFailed);
+    }
 }
 
 TEST_F(WavOutputTest, OversizeDataMarksBothSizesUnknownAndKeepsAllData) {
