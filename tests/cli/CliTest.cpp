@@ -7,8 +7,13 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -20,7 +25,12 @@ struct Result {
     int exitCode = -1;
     QString out;
     QString err;
+    QByteArray outBytes;
 };
+
+std::uint32_t Le32(const QByteArray& bytes, int at) {
+    return qFromLittleEndian<std::uint32_t>(bytes.constData() + at);
+}
 
 class CliTest : public testing::Test {
 protected:
@@ -45,8 +55,9 @@ protected:
     static Result Finish(QProcess& process) {
         process.waitForFinished(-1);
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        const QByteArray out = process.readAllStandardOutput();
+        return {process.exitCode(), QString::fromUtf8(out), QString::fromUtf8(process.readAllStandardError()),
+                out};
     }
     Result Run(const QStringList& args, const QString& program = kJoiner) const {
         QProcess process;
@@ -87,6 +98,7 @@ TEST_F(CliTest, UsageErrorsWriteNothing) {
          wav},
         {QStringLiteral("--crc"), QStringLiteral("-o"), Path(QStringLiteral("out.wma")), wav},
         {QStringLiteral("--info"), QStringLiteral("-o"), out, wav},
+        {QStringLiteral("-o"), QStringLiteral("-"), wav},
     };
     for (const QStringList& args : cases) {
         const Result r = Run(args);
@@ -195,6 +207,91 @@ TEST_F(CliTest, ExistingOutputIsRefusedUnlessOverwriteIsGiven) {
     const Result replaced = Run({QStringLiteral("--overwrite"), QStringLiteral("-o"), out, wav});
     EXPECT_EQ(replaced.exitCode, 0) << replaced.err.toStdString();
     EXPECT_EQ(QFileInfo(out).size(), QFileInfo(wav).size());
+}
+
+TEST_F(CliTest, StandardOutputGetsTheFinalSizesOnlyWhereItCanSeek) {
+    const QString wav = testmedia::Tone(44100, 2, 0.5);
+    const QStringList args{QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("wav"),
+                           QStringLiteral("-o"), QStringLiteral("-"),  wav};
+    const qint64 dataBytes = 22050 * 4;
+    // A pipe gets the streaming sizes, and a reader still takes every sample.
+    const Result piped = Run(args);
+    ASSERT_EQ(piped.exitCode, 0) << piped.err.toStdString();
+    ASSERT_EQ(piped.outBytes.size(), 44 + dataBytes);
+    EXPECT_EQ(Le32(piped.outBytes, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(Le32(piped.outBytes, 40), 0xFFFFFFFFu);
+    const QString pipedFile = testmedia::WriteFile(QStringLiteral("piped.wav"), piped.outBytes);
+    EXPECT_EQ(testmedia::RunTool(QStringLiteral("sox"), {pipedFile, QStringLiteral("-t"),
+                                                         QStringLiteral("s16"), QStringLiteral("-")})
+                  .size(),
+              dataBytes);
+
+    // Redirected (>) the header is patched; appended (>>) what the file held stays before a stream.
+    const QString out = Path(QStringLiteral("redirected"));
+    for (const QIODevice::OpenMode mode : {QIODevice::Truncate, QIODevice::Append}) {
+        {
+            QFile earlier(out);
+            ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+            earlier.write("earlier");
+        }
+        QProcess process;
+        process.setStandardOutputFile(out, mode);
+        Start(process, args);
+        ASSERT_EQ(Finish(process).exitCode, 0);
+        const bool appended = mode == QIODevice::Append;
+        const QByteArray bytes = testmedia::ReadFile(out);
+        EXPECT_EQ(bytes.startsWith("earlier"), appended);
+        const QByteArray joined = bytes.mid(appended ? 7 : 0);
+        ASSERT_EQ(joined.size(), 44 + dataBytes);
+        EXPECT_EQ(Le32(joined, 40), appended ? 0xFFFFFFFFu : dataBytes);
+    }
+
+    const Result wma =
+        Run({QStringLiteral("-f"), QStringLiteral("wma"), QStringLiteral("-o"), QStringLiteral("-"), wav});
+    EXPECT_EQ(wma.exitCode, 2);
+    EXPECT_TRUE(wma.outBytes.isEmpty());
+    EXPECT_TRUE(wma.err.contains(QStringLiteral("WMA output needs a file it can seek in")))
+        << wma.err.toStdString();
+    EXPECT_EQ(Leftovers(), QStringList());
+}
+
+TEST_F(CliTest, FifoIsWrittenInPlaceAndLinksAreReplacedNotFollowed) {
+    const QString wav = testmedia::Tone(44100, 2, 0.2);
+    const QString fifo = Path(QStringLiteral("fifo.wav"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess reader;
+    reader.start(QStringLiteral("cat"), {fifo});
+    ASSERT_TRUE(reader.waitForStarted(-1));
+    const Result r = Run({QStringLiteral("-q"), QStringLiteral("-o"), fifo, wav});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    // A joiner that never opened the FIFO must not leave the reader waiting.
+    const int unblock = open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+    if (unblock >= 0) {
+        close(unblock);
+    }
+    reader.waitForFinished(-1);
+    EXPECT_EQ(reader.readAllStandardOutput().size(), QFileInfo(wav).size());
+    struct stat info = {};
+    EXPECT_TRUE(lstat(QFile::encodeName(fifo).constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+
+    // A link is replaced, its target left as it was; a link into /proc, as /dev/stdout is, is refused.
+    const QString target = Path(QStringLiteral("target.wav"));
+    {
+        QFile file(target);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("precious");
+    }
+    const QString link = Path(QStringLiteral("link.wav"));
+    const QString procLink = Path(QStringLiteral("stdout.wav"));
+    ASSERT_TRUE(QFile::link(target, link));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/fd/1"), procLink));
+    EXPECT_EQ(Run({QStringLiteral("--overwrite"), QStringLiteral("-o"), link, wav}).exitCode, 0);
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(QFileInfo(link).size(), QFileInfo(wav).size());
+    EXPECT_EQ(testmedia::ReadFile(target), "precious");
+    EXPECT_EQ(Run({QStringLiteral("--overwrite"), QStringLiteral("-o"), procLink, wav}).exitCode, 2);
+    EXPECT_TRUE(QFileInfo(procLink).isSymLink());
+    EXPECT_EQ(Leftovers(), QStringList());
 }
 
 TEST_F(CliTest, InterruptFinishesTheOutputWithWhatWasJoined) {

@@ -57,7 +57,7 @@ QString UsageText() {
         "       wavestitch-join --info INPUT...\n"
         "Joins WAV, MP3 and WMA files, in the order given, into one WAV, MP3 or WMA file.\n"
         "\n"
-        "  -o, --output FILE     the output file\n"
+        "  -o, --output FILE     the output file; - writes to standard output (give -f)\n"
         "  -f, --format FMT      wav, mp3 or wma; by default taken from the output's extension\n"
         "  -b, --bitrate KBPS    MP3: 32 64 96 128 192 256 320 (default 128);\n"
         "                        WMA: 48 64 80 96 128 160 (default 96)\n"
@@ -70,8 +70,11 @@ QString UsageText() {
         "  -h, --help            this text\n"
         "      --version         the version\n"
         "\n"
-        "Exit status: 0 joined; 1 the join failed; 2 a usage error or a rejected input (nothing is\n"
-        "written); 130 interrupted (the output holds what was joined until then).\n");
+        "A FIFO, character device or socket is written in place; a WAV that cannot be seeked in gets\n"
+        "the streaming sizes (0xFFFFFFFF); WMA needs a file it can seek in.\n"
+        "\n"
+        "Exit status: 0 joined; 1 the join failed; 2 a usage error, a refused output or a rejected input\n"
+        "(nothing is written); 130 interrupted (the output holds what was joined until then).\n");
 }
 
 ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
@@ -130,6 +133,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     o.output = parser.value(output);
     if (o.output.isEmpty()) {
         return UsageError(QStringLiteral("no output file: give -o FILE"));
+    }
+    if (o.output == QLatin1String("-") && !parser.isSet(format)) {
+        return UsageError(QStringLiteral("standard output (-o -) has no extension: give -f wav, mp3 or wma"));
     }
     const QString formatName = parser.isSet(format) ? parser.value(format) : FileExtension(o.output).mid(1);
     const std::optional<join::OutputKind> kind = KindOf(formatName);
