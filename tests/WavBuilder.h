@@ -28,6 +28,17 @@ public:
         return Chunk("fmt ", fmt);
     }
 
+    // The extensible header sox and ffmpeg write above 48 kHz or two channels, with the PCM
+    // sub-format GUID.
+    WavBuilder& ExtensiblePcm(int channels, int rate, int bits) {
+        QByteArray fmt = WavBuilder().Format(channels, rate, bits, 0xFFFE).body_.mid(8);
+        Put16(fmt, 22);
+        Put16(fmt, static_cast<std::uint16_t>(bits));
+        Put32(fmt, 3);
+        fmt.append("\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16);
+        return Chunk("fmt ", fmt);
+    }
+
     // A chunk; an odd-sized one gets its zero pad byte unless pad is false.
     WavBuilder& Chunk(const char* id, const QByteArray& body, bool pad = true) {
         body_.append(id, 4);

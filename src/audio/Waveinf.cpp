@@ -69,6 +69,37 @@ bool SkipToDataChunk(std::istream& in, std::uint32_t& dataSize) {
     }
 }
 
+bool ReadFormatRest(std::istream& in, std::uint32_t formatSize, std::uint16_t& tag) {
+    // cbSize, valid bits and channel mask come before the sub-format GUID.
+    constexpr std::size_t kExtensionBytes = 24;
+    constexpr std::size_t kSubFormatAt = 8;
+    static constexpr unsigned char kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    std::uint64_t rest = formatSize > 16 ? formatSize - 16 : 0;
+    if (tag == kWaveFormatExtensible && rest >= kExtensionBytes) {
+        std::array<char, kExtensionBytes> extension{};
+        in.read(extension.data(), extension.size());
+        if (in.gcount() != static_cast<std::streamsize>(extension.size())) {
+            return false;
+        }
+        rest -= kExtensionBytes;
+        if (std::memcmp(extension.data() + kSubFormatAt, kPcmSubFormat, sizeof kPcmSubFormat) == 0) {
+            tag = kWaveFormatPcm;
+        }
+    }
+    if (!Skip(in, rest)) {
+        return false;
+    }
+    SkipPad(in, formatSize);
+    return true;
+}
+
+bool PlausibleWaveFormat(std::uint32_t sampleRate, std::uint32_t channels) {
+    // A rate of billions would make every other row repeat each frame thousands of times.
+    constexpr std::uint32_t kMaxSampleRate = 768000;
+    return sampleRate > 0 && sampleRate <= kMaxSampleRate && channels > 0;
+}
+
 std::uint32_t WaveSeconds(std::uint64_t dataSize, std::int32_t sampleRate, std::int32_t channels,
                           std::int32_t bitsPerSample) {
     // 64-bit arithmetic: the header's values are 16- and 32-bit and their product cannot overflow it.
@@ -84,7 +115,8 @@ bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info) {
     if (!fileName.isEmpty()) {
         in.open(QFile::encodeName(fileName).toStdString(), std::ios::binary);
     }
-    if (!in.is_open() || !in.good()) {
+    // A folder opens like a file here and only fails at the first read.
+    if (!in.is_open() || !in.good() || QFileInfo(fileName).isDir()) {
         platform::ShowMessage(QStringLiteral("Cannot open the file!"));
         return false;
     }
@@ -101,20 +133,16 @@ bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& 
         return false;
     }
     const char* fmt = head.data() + 12;
-    if (std::memcmp(fmt, "fmt ", 4) != 0 || Le16(fmt + 8) != 1) {
+    const std::uint32_t formatSize = Le32(fmt + 4);
+    std::uint16_t tag = Le16(fmt + 8);
+    if (std::memcmp(fmt, "fmt ", 4) != 0 || !ReadFormatRest(in, formatSize, tag) || tag != kWaveFormatPcm ||
+        !PlausibleWaveFormat(Le32(fmt + 12), Le16(fmt + 10))) {
         NotValid();
         return false;
     }
-    const std::uint32_t formatSize = Le32(fmt + 4);
     info.channels = Le16(fmt + 10);
     info.sampleRate = static_cast<std::int32_t>(Le32(fmt + 12));
     info.bitsPerSample = Le16(fmt + 22);
-
-    if (formatSize > 16 && !Skip(in, formatSize - 16)) {
-        NotValid();
-        return false;
-    }
-    SkipPad(in, formatSize);
     std::uint32_t dataSize = 0;
     if (!SkipToDataChunk(in, dataSize)) {
         NotValid();

@@ -30,6 +30,18 @@ bool SkipToDataChunk(std::istream& in, std::uint32_t& dataSize);
 // Skips the pad byte after a chunk of chunkSize bytes, when there is one.
 void SkipPad(std::istream& in, std::uint32_t chunkSize);
 
+constexpr std::uint16_t kWaveFormatPcm = 1;
+constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;
+
+// Reads the rest of a format chunk of formatSize bytes whose first 16 have been read, and its pad
+// byte. An extensible header whose sub-format is PCM turns tag into plain PCM: sox and ffmpeg write
+// such headers for ordinary 16-bit files above 48 kHz or with more than two channels. False when
+// the stream ends first.
+bool ReadFormatRest(std::istream& in, std::uint32_t formatSize, std::uint16_t& tag);
+
+// The sample rates and channel counts a header may state and still be audio we can join.
+bool PlausibleWaveFormat(std::uint32_t sampleRate, std::uint32_t channels);
+
 // Whole seconds that dataSize bytes last; 0 when rate x channels x bits is below 8 (no bytes per second).
 std::uint32_t WaveSeconds(std::uint64_t dataSize, std::int32_t sampleRate, std::int32_t channels,
                           std::int32_t bitsPerSample);

@@ -3,6 +3,7 @@
 #include "MessageRecorder.h"
 #include "WavBuilder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -87,6 +88,7 @@ TEST_F(WaveinfTest, SkipsFormatExtensionsAndOtherChunksWithOrWithoutPad) {
                                            .Chunk("junk", QByteArray(5, 'j'))
                                            .Data(data)
                                            .Bytes()},
+        {"extensible PCM", WavBuilder().ExtensiblePcm(2, 8000, 16).Data(data).Bytes()},
         {"any first 12 bytes",
          QByteArray(12, '?') + WavBuilder().Format(2, 8000, 16).Data(data).Bytes().mid(12)},
     };
@@ -115,7 +117,11 @@ TEST_F(WaveinfTest, RejectsWhatItCannotReadWithItsOwnMessage) {
              WavBuilder().Chunk("JUNK", "xx").Format(1, 8000, 16).Data({}).Bytes().mid(12),
          kNotValid},
         {"not PCM", WavBuilder().Format(1, 8000, 16, 3).Data({}).Bytes(), kNotValid},
-        {"extensible", WavBuilder().Format(2, 96000, 16, 0xFFFE, 24).Data({}).Bytes(), kNotValid},
+        {"extensible, not PCM", WavBuilder().Format(2, 96000, 16, 0xFFFE, 24).Data({}).Bytes(), kNotValid},
+        {"extensible, cut", WavBuilder().ExtensiblePcm(2, 96000, 16).Bytes().left(50), kNotValid},
+        {"rate 0", WavBuilder().Format(1, 0, 16).Data({}).Bytes(), kNotValid},
+        {"rate 2^31 - 1", WavBuilder().Format(1, 0x7FFFFFFF, 16).Data({}).Bytes(), kNotValid},
+        {"no channels", WavBuilder().Format(0, 8000, 16).Data({}).Bytes(), kNotValid},
         {"ends before data", WavBuilder().Format(1, 8000, 16).Chunk("LIST", "abcd").Bytes(), kNotValid},
         {"ends inside a chunk",
          WavBuilder().Format(1, 8000, 16).Chunk("LIST", QByteArray(50, 'a')).Bytes().left(70), kNotValid},
@@ -133,9 +139,12 @@ TEST_F(WaveinfTest, RejectsWhatItCannotReadWithItsOwnMessage) {
     WaveHeaderInfo info;
     EXPECT_FALSE(ReadWaveHeader(dir_.path() + QStringLiteral("/missing.wav"), info));
     EXPECT_FALSE(ReadWaveHeader(QString(), info));
-    ASSERT_EQ(recorder.messages.size(), 2u);
-    EXPECT_EQ(recorder.messages[0].text, QStringLiteral("Cannot open the file!"));
-    EXPECT_EQ(recorder.messages[1].text, QStringLiteral("Cannot open the file!"));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("folder.wav")));
+    EXPECT_FALSE(ReadWaveHeader(dir_.path() + QStringLiteral("/folder.wav"), info));
+    ASSERT_EQ(recorder.messages.size(), 3u);
+    for (const auto& m : recorder.messages) {
+        EXPECT_EQ(m.text, QStringLiteral("Cannot open the file!"));
+    }
 }
 
 TEST_F(WaveinfTest, HeaderValuesCannotOverflowOrDivideByZero) {
