@@ -5,6 +5,7 @@
 #include "audio/Decoder.h"
 #include "i18n/Formlanguage.h"
 #include "i18n/IniFile.h"
+#include "join/JoinJob.h"
 #include "platform/ExeFolder.h"
 #include "platform/LangId.h"
 #include "platform/MessageBox.h"
@@ -309,6 +310,9 @@ void TMainForm::FormDestroy() {
     audio::FreeOutputDevice();
     if (!AdFile.isEmpty() && QFile::exists(AdFile)) {
         QFile::remove(AdFile);
+    }
+    if (!TempPcmFile.isEmpty()) {
+        join::RemoveLeftoverTempPcm(TempPcmFile);
     }
     LanguageIni.reset();
 }

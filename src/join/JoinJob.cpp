@@ -38,12 +38,8 @@ public:
     // Deletes a leftover file and creates the new one. Locked when another join holds it; Failed
     // when it cannot be created at all (a missing or unwritable temporary folder).
     Created Create() {
-        if (QFile::exists(file_.fileName())) {
-            QFile old(file_.fileName());
-            if (old.open(QIODevice::ReadWrite) && flock(old.handle(), LOCK_EX | LOCK_NB) != 0) {
-                return Created::Locked;
-            }
-            old.remove();
+        if (!RemoveLeftover(file_.fileName())) {
+            return Created::Locked;
         }
         if (!file_.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
             return Created::Failed;
@@ -52,6 +48,18 @@ public:
     }
     QFile& File() { return file_; }
     void Remove() { file_.remove(); }
+
+    // False when another join holds the file.
+    static bool RemoveLeftover(const QString& path) {
+        if (QFile::exists(path)) {
+            QFile old(path);
+            if (old.open(QIODevice::ReadWrite) && flock(old.handle(), LOCK_EX | LOCK_NB) != 0) {
+                return false;
+            }
+            old.remove();
+        }
+        return true;
+    }
 
 private:
     QFile file_;
@@ -136,6 +144,10 @@ private:
 
 }  // namespace
 
+void RemoveLeftoverTempPcm(const QString& path) {
+    TempPcm::RemoveLeftover(path);
+}
+
 int Percent(std::uint64_t done, std::uint64_t total) {
     return total == 0 ? 0 : static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total));
 }
@@ -186,8 +198,9 @@ void JoinJob::DoJoin() {
         const JoinOutput output = output_();
         host_.SetStatusText(output.path);
         if (!WriteOutput(output)) {
-            // The output stage ended at once: the dialog stays open for Cancel; the temporary file
-            // stays until the next join.
+            // The output stage ended at once: the dialog stays open for Cancel. The temporary file
+            // is a full copy of the audio and goes now, not at some later join.
+            temp.Remove();
             return;
         }
     }
@@ -197,6 +210,11 @@ void JoinJob::DoJoin() {
 
 bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed) {
     SampleConvert convert(sink);
+    // Cancel still works inside a block whose few frames are repeated into gigabytes.
+    convert.SetInterruptCheck([this] {
+        host_.ProcessMessages();
+        return host_.Terminated();
+    });
     for (int i = 0; i < rows_.Count(); ++i) {
         const JoinRow row = rows_.Row(i);
         host_.SetStatusText(row.path);
@@ -222,7 +240,7 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
 
 bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
     std::ifstream in(QFile::encodeName(row.path).toStdString(), std::ios::binary);
-    if (!in.is_open()) {
+    if (!in.is_open() || QFileInfo(row.path).isDir()) {
         ShowError(QStringLiteral("Could not open '") + row.path + QLatin1Char('\''));
         return false;
     }
@@ -233,18 +251,22 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
         ShowError(QStringLiteral("This is not a valid Wave file"));
         return false;
     }
-    if ((static_cast<unsigned char>(fmt[8]) | (static_cast<unsigned char>(fmt[9]) << 8)) != 1) {
+    auto tag = static_cast<std::uint16_t>(static_cast<unsigned char>(fmt[8]) |
+                                          (static_cast<unsigned char>(fmt[9]) << 8));
+    const auto compressed = [&] {
         ShowError(QStringLiteral("Can not handle compressed Wave file"));
         return false;
+    };
+    if (tag != kWaveFormatPcm && tag != kWaveFormatExtensible) {
+        return compressed();
     }
-    const std::uint32_t formatSize = Le32(fmt + 4);
-    if (formatSize > 16) {
-        in.ignore(formatSize - 16);
+    const bool formatRead = ReadFormatRest(in, Le32(fmt + 4), tag);
+    if (formatRead && tag != kWaveFormatPcm) {
+        return compressed();
     }
-    SkipPad(in, formatSize);
     std::uint32_t dataSize = 0;
     // A file cut short since it was added ends before its data: the same words as a damaged header.
-    if (!in.good() || !SkipToDataChunk(in, dataSize)) {
+    if (!formatRead || !SkipToDataChunk(in, dataSize)) {
         ShowError(QStringLiteral("This is not a valid Wave file"));
         return false;
     }

@@ -84,6 +84,10 @@ struct TargetFormat {
 };
 TargetFormat TargetOf(const JoinRows& rows);
 
+// Deletes a temporary PCM file left behind, unless a join (of this or another copy of the
+// program) still holds it.
+void RemoveLeftoverTempPcm(const QString& path);
+
 // Percentage of done in total, truncated toward zero; 0 when total is 0.
 int Percent(std::uint64_t done, std::uint64_t total);
 

@@ -13,6 +13,8 @@ namespace {
 // Converted bytes are handed on in pieces of about this size, so a row with an extreme rate ratio
 // never needs a buffer in proportion to its repeats.
 constexpr std::size_t kOutputChunk = 64 * 1024;
+// Far above what an ordinary block produces, so the check only runs for extreme rate ratios.
+constexpr std::size_t kInterruptCheckBytes = 4 * 1024 * 1024;
 
 }  // namespace
 
@@ -46,7 +48,11 @@ void SampleConvert::Setup(int sourceRate, int sourceChannels, int sourceBits, in
     // Every frame gets the target's channel count, whatever the row holds, so the interleaving of
     // the joined data never shifts.
     outChannels_ = std::max(targetChannels, 1);
-    inFrameBytes_ = static_cast<std::size_t>(inChannels_) * (input8_ ? 1 : 2);
+    // A row in the target format is copied as it is, whatever its sample width.
+    inFrameBytes_ = static_cast<std::size_t>(inChannels_) *
+                    (sameFormat_ ? static_cast<std::size_t>(std::max((sourceBits + 7) / 8, 1))
+                     : input8_   ? 1
+                                 : 2);
     outFrameBytes_ = static_cast<std::size_t>(outChannels_) * (output8_ ? 1 : 2);
 
     frameLoop_ = ChooseFrameLoop();
@@ -58,11 +64,9 @@ void SampleConvert::Setup(int sourceRate, int sourceChannels, int sourceBits, in
 }
 
 void SampleConvert::Convert(const void* block, std::size_t length) {
-    if (sameFormat_) {
-        sink_.Append(static_cast<const char*>(block), length);
-        return;
-    }
     const auto* data = static_cast<const std::uint8_t*>(block);
+    interrupted_ = false;
+    sinceCheck_ = 0;
     if (pendingBytes_ > 0) {
         const std::size_t take = std::min(inFrameBytes_ - pendingBytes_, length);
         std::memcpy(pending_.data() + pendingBytes_, data, take);
@@ -72,22 +76,32 @@ void SampleConvert::Convert(const void* block, std::size_t length) {
         if (pendingBytes_ < inFrameBytes_) {
             return;
         }
-        (this->*frameLoop_)(pending_.data(), 1);
         pendingBytes_ = 0;
+        EmitFrames(pending_.data(), 1);
     }
     const std::size_t frames = length / inFrameBytes_;
-    (this->*frameLoop_)(data, frames);
-    pendingBytes_ = length - frames * inFrameBytes_;
+    if (!interrupted_) {
+        EmitFrames(data, frames);
+    }
+    pendingBytes_ = interrupted_ ? 0 : length - frames * inFrameBytes_;
     std::memcpy(pending_.data(), data + frames * inFrameBytes_, pendingBytes_);
     Flush();
+}
+
+void SampleConvert::EmitFrames(const std::uint8_t* data, std::size_t frames) {
+    if (sameFormat_) {
+        sink_.Append(reinterpret_cast<const char*>(data), frames * inFrameBytes_);
+    } else {
+        (this->*frameLoop_)(data, frames);
+    }
 }
 
 void SampleConvert::ConvertFrames(const std::uint8_t* data, std::size_t frames) {
     for (std::size_t i = 0; i < frames; ++i) {
         MakeOutputFrame(data + i * inFrameBytes_);
         for (std::int64_t copies = SampleRepeat(); copies > 0; --copies) {
-            if (outUsed_ + outFrameBytes_ > out_.size()) {
-                Flush();
+            if (outUsed_ + outFrameBytes_ > out_.size() && FlushFull()) {
+                return;
             }
             std::memcpy(out_.data() + outUsed_, frame_.data(), outFrameBytes_);
             outUsed_ += outFrameBytes_;
@@ -116,8 +130,8 @@ void SampleConvert::ConvertFramesFixed(const std::uint8_t* data, std::size_t fra
             }
         }
         for (std::int64_t copies = SampleRepeat(); copies > 0; --copies) {
-            if (outUsed_ + outBytes > out_.size()) {
-                Flush();
+            if (outUsed_ + outBytes > out_.size() && FlushFull()) {
+                return;
             }
             std::memcpy(out_.data() + outUsed_, frame, outBytes);
             outUsed_ += outBytes;
@@ -188,6 +202,16 @@ void SampleConvert::Flush() {
         sink_.Append(reinterpret_cast<const char*>(out_.data()), outUsed_);
         outUsed_ = 0;
     }
+}
+
+bool SampleConvert::FlushFull() {
+    sinceCheck_ += outUsed_;
+    Flush();
+    if (interrupt_ && sinceCheck_ >= kInterruptCheckBytes) {
+        sinceCheck_ = 0;
+        interrupted_ = interrupt_();
+    }
+    return interrupted_;
 }
 
 }  // namespace join

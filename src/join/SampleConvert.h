@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class QIODevice;
@@ -52,8 +53,13 @@ public:
 
     void Setup(int sourceRate, int sourceChannels, int sourceBits, int targetRate, int targetChannels,
                int targetBits);
-    // Appends the converted samples of one block to the sink.
+    // Appends the converted samples of one block to the sink. Only whole frames reach it, also
+    // for a row in the target format: a frame cut by the end of the block waits for the next one,
+    // and a row that ends inside a frame loses that part, so later rows keep their alignment.
     void Convert(const void* block, std::size_t length);
+    // Called after every few megabytes that one block produces (a low rate raised to a high one
+    // repeats each frame many times); returning true drops the rest of the block.
+    void SetInterruptCheck(std::function<bool()> check) { interrupt_ = std::move(check); }
 
     bool SameFormat() const { return sameFormat_; }
     float Ratio() const { return ratio_; }
@@ -72,7 +78,10 @@ private:
     void MakeOutputFrame(const std::uint8_t* in);
     // How many times the current frame is written: once, plus once per whole frame accumulated.
     std::int64_t SampleRepeat();
+    void EmitFrames(const std::uint8_t* data, std::size_t frames);
     void Flush();
+    // Flushes a full output buffer; true when the interrupt check asked to drop the rest of the block.
+    bool FlushFull();
 
     PcmSink& sink_;
     bool sameFormat_ = true;
@@ -91,6 +100,10 @@ private:
     std::size_t pendingBytes_ = 0;
     std::vector<std::uint8_t> out_;  // converted bytes not yet handed to the sink
     std::size_t outUsed_ = 0;
+
+    std::function<bool()> interrupt_;
+    std::size_t sinceCheck_ = 0;  // bytes handed on since the interrupt check last ran
+    bool interrupted_ = false;    // the current block was cut short
 };
 
 }  // namespace join

@@ -261,14 +261,18 @@ TEST_F(MainFormTest, UnwritableSettingsAreReportedOnceAndTheLanguageStillApplies
     EXPECT_EQ(MainForm->ButtonJoin->text(), QStringLiteral("&Join"));
 }
 
-TEST_F(MainFormTest, ClosingRemovesTheBannerFileAndReleasesTheLanguage) {
+TEST_F(MainFormTest, ClosingRemovesTheBannerAndTemporaryFilesAndReleasesTheLanguage) {
     CreateForms();
     const QString adFile = appDir_ + QStringLiteral("_WavestitchAd.swf");
     WriteFile(adFile, "GIF89a");
     MainForm->AdFile = adFile;
+    // A join's audio left behind, say by a killed earlier run.
+    const QString tempPcm = MainForm->TempPcmFile;
+    WriteFile(tempPcm, QByteArray(100, '\0'));
     MainForm->FormActivate();
     DestroyForms();
     EXPECT_FALSE(QFile::exists(adFile));
+    EXPECT_FALSE(QFile::exists(tempPcm));
 }
 
 TEST(OpenDialogFilterTest, WindowsSyntaxBecomesQtNameFilters) {

@@ -104,15 +104,17 @@ protected:
 TEST_F(JoinJobTest, RowsInTheTargetFormatAreConcatenatedExactly) {
     const QByteArray a = testmedia::ReadFile(testmedia::Tone(44100, 2, 0.5)).mid(44);
     const QString mp3 = testmedia::Lame("join_b.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"});
+    // An extensible header, odd chunks, and data cut one byte into its last frame, which must not
+    // shift the row after it.
     const QString odd = Write("odd.wav", WavBuilder()
-                                             .Format(2, 44100, 16)
+                                             .ExtensiblePcm(2, 44100, 16)
                                              .Chunk("LIST", "abc")
                                              .Chunk("junk", "xyz", false)
-                                             .Data(QByteArray(4000, '\x11'))
+                                             .Data(QByteArray(4001, '\x11'))
                                              .Bytes());
     AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
-    AddRow(mp3, 44100, 2, 16);
     AddRow(odd, 44100, 2, 16);
+    AddRow(mp3, 44100, 2, 16);
     const QString out = Path("out.wav");
     Join(join::OutputKind::Wav, out);
 
@@ -122,7 +124,7 @@ TEST_F(JoinJobTest, RowsInTheTargetFormatAreConcatenatedExactly) {
     EXPECT_FALSE(QFile::exists(Path("AudioTemp.pcm")));
     const QByteArray written = testmedia::ReadFile(out);
     ASSERT_GT(written.size(), 44);
-    EXPECT_EQ(written.mid(44), a + Pcm(mp3) + QByteArray(4000, '\x11'));
+    EXPECT_EQ(written.mid(44), a + QByteArray(4000, '\x11') + Pcm(mp3));
     EXPECT_EQ(host_.statusTexts.last(), out);
     EXPECT_EQ(host_.joinProgress.back(), 100);
 }
@@ -238,7 +240,7 @@ TEST_F(JoinJobTest, DataClaimingMoreThanTheFileHoldsIsReadToItsEnd) {
               QByteArray(1000, '\x22') + QByteArray(600, '\x33'));
 }
 
-TEST_F(JoinJobTest, AMissingEncoderLeavesTheDialogOpenAndTheTemporaryFile) {
+TEST_F(JoinJobTest, AMissingEncoderLeavesTheDialogOpenAndDeletesTheTemporaryFile) {
     platform::SetExeFolderForTesting(dir_.path() + QLatin1Char('/'));
     AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
     AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
@@ -251,8 +253,7 @@ TEST_F(JoinJobTest, AMissingEncoderLeavesTheDialogOpenAndTheTemporaryFile) {
     EXPECT_TRUE(host_.messages.empty());
     EXPECT_FALSE(host_.joinFailed);
     EXPECT_FALSE(host_.closed);
-    EXPECT_TRUE(QFile::exists(Path("AudioTemp.pcm")));
-    // The next join starts clean: it replaces the leftover file.
+    EXPECT_FALSE(QFile::exists(Path("AudioTemp.pcm")));
     platform::SetExeFolderForTesting(QStringLiteral(WAVESTITCH_BUILD_DIR "/"));
     host_ = JoinHostLog();
     Join(join::OutputKind::Wav, Path("after.wav"));
@@ -271,6 +272,19 @@ TEST_F(JoinJobTest, ATerminateRequestStopsEveryLoopAfterItsFirstBlock) {
     const QByteArray written = testmedia::ReadFile(Path("stopped.wav"));
     EXPECT_EQ(written.size(), 44 + 10240);
     EXPECT_EQ(host_.processed, 3);
+}
+
+TEST_F(JoinJobTest, ATerminateRequestReachesIntoABlockOfExtremeRepeats) {
+    // 100 frames at 1 Hz beside a 768 kHz row: the first block alone would be 150 MB.
+    AddRow(Write("slow.wav", WavBuilder().Format(1, 1, 16).Data(QByteArray(200, '\1')).Bytes()), 1, 1, 16);
+    AddRow(Write("fast.wav", WavBuilder().Format(1, 768000, 16).Data(QByteArray(200, '\2')).Bytes()), 768000,
+           1, 16);
+    host_.terminateAfter = 1;
+    qint64 joined = 0;
+    Join(join::OutputKind::Wav, Path("stopped.wav"), 128,
+         [&] { joined = QFileInfo(Path("AudioTemp.pcm")).size(); });
+    EXPECT_GT(joined, 0);
+    EXPECT_LT(joined, 16 * 1024 * 1024);
 }
 
 TEST_F(JoinJobTest, ASecondJoinWhileTheFirstHoldsTheTemporaryFileFails) {

@@ -138,13 +138,16 @@ TEST_F(SampleConvertTest, FrameRulesForEveryBitAndChannelCombination) {
     EXPECT_EQ(AsSamples(ConvertRow(mono16, 4, 4)), (std::vector<std::int16_t>{-5, -5, 7, 7}));
 }
 
-TEST_F(SampleConvertTest, SameFormatRowsAreCopiedByteForByte) {
-    const QByteArray odd("\x01\x02\x03\x04\x05", 5);
+TEST_F(SampleConvertTest, SameFormatRowsAreCopiedInWholeFrames) {
+    // 13 bytes in blocks of 5: frames are cut by the blocks and by the end of the row, whose
+    // partial frame would shift every later row.
+    const QByteArray odd("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D", 13);
     for (const int bits : {8, 16, 24}) {
         sink.bytes.clear();
         convert.Setup(44100, 2, bits, 44100, 2, bits);
         EXPECT_TRUE(convert.SameFormat());
-        EXPECT_EQ(ConvertRow(odd.constData(), 5, 2), odd) << bits;
+        const int frameBytes = 2 * bits / 8;
+        EXPECT_EQ(ConvertRow(odd.constData(), 13, 5), odd.left(13 - 13 % frameBytes)) << bits;
     }
 }
 
@@ -227,6 +230,16 @@ TEST_F(SampleConvertTest, ExtremeRatioIsHandedOnInPieces) {
     const std::uint8_t sample = 200;
     faster.Convert(&sample, 1);
     EXPECT_EQ(extreme.total, 20000001u);
+
+    // Cancel reaches into such a block: a check every few megabytes may drop the rest of it.
+    CountingSink stopped;
+    SampleConvert interrupted(stopped);
+    interrupted.Setup(1, 1, 8, 20000001, 1, 8);
+    int checks = 0;
+    interrupted.SetInterruptCheck([&] { return ++checks == 2; });
+    interrupted.Convert(&sample, 1);
+    EXPECT_EQ(checks, 2);
+    EXPECT_LT(stopped.total, 20000001u / 2);
 }
 
 }  // namespace
