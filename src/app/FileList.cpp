@@ -103,6 +103,9 @@ void TMainForm::AddFiles(QStringList& paths) {
 }
 
 void TMainForm::ButtonAddClick() {
+    if (joinRunning_) {
+        return;
+    }
     QStringList paths;
     if (!ExecuteOpenDialog(paths)) {
         return;
@@ -120,6 +123,9 @@ bool TMainForm::RunOpenDialog(QStringList& paths) {
 }
 
 void TMainForm::WMDropFiles(const QStringList& dropped) {
+    if (joinRunning_) {
+        return;
+    }
     // The window comes to the front while the dropped files are probed and their messages shown.
     raise();
     activateWindow();
@@ -129,7 +135,7 @@ void TMainForm::WMDropFiles(const QStringList& dropped) {
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* e) {
-    if (acceptDrops() && !LocalPaths(e->mimeData()).isEmpty()) {
+    if (acceptDrops() && !joinRunning_ && !LocalPaths(e->mimeData()).isEmpty()) {
         e->acceptProposedAction();
     }
 }
@@ -155,6 +161,9 @@ void TMainForm::UpdateStatusBar() {
 }
 
 void TMainForm::ButtonRemoveClick() {
+    if (joinRunning_) {
+        return;
+    }
     std::vector<int> selected;
     for (int i = 0; i < RowCount(); ++i) {
         if (ListView1->topLevelItem(i)->isSelected()) {
@@ -182,6 +191,9 @@ void TMainForm::ButtonRemoveClick() {
 }
 
 void TMainForm::ButtonClearClick() {
+    if (joinRunning_) {
+        return;
+    }
     ListView1->clear();
     ImageList1.clear();
     UpdateStatusBar();
@@ -189,7 +201,7 @@ void TMainForm::ButtonClearClick() {
 
 void TMainForm::MoveSelectedRow(int step) {
     const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
-    if (selected.size() != 1) {
+    if (joinRunning_ || selected.size() != 1) {
         return;
     }
     const int from = ListView1->indexOfTopLevelItem(selected.first());

@@ -144,6 +144,8 @@ private:
 
     QString openDialogFilter_;
     bool settingsWriteErrorShown_ = false;
+    // From the Join button's wizard to its completion message; the list stays as the job reads it.
+    bool joinRunning_ = false;
     bool destroyed_ = false;
 };
 

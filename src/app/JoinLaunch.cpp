@@ -8,6 +8,7 @@
 #include "platform/MessageBox.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 
 namespace {
 
@@ -52,19 +53,30 @@ join::JoinOutput OutputChoice(const TOutputForm& wizard) {
 }  // namespace
 
 void TMainForm::ButtonJoinClick() {
-    if (RowCount() < 2 || OutputForm->exec() != QDialog::Accepted) {
+    if (joinRunning_ || RowCount() < 2) {
+        return;
+    }
+    // From the wizard to the completion message nothing may start a second join or change the list.
+    joinRunning_ = true;
+    const auto done = qScopeGuard([this] { joinRunning_ = false; });
+    if (OutputForm->exec() != QDialog::Accepted) {
         return;
     }
     auto rows = std::make_unique<ListViewRows>(*this);
     const join::TargetFormat target = join::TargetOf(*rows);
+    // The output is the one chosen now, whatever the wizard shows later.
+    const join::JoinOutput output = OutputChoice(*OutputForm);
     // The job frees itself when its thread ends; the pointer then reads null, so a late request
     // touches nothing.
     QPointer<TJoinThread> job = new TJoinThread(std::make_unique<join::ProcessFormHost>(ProcessForm),
-                                                std::move(rows), [] { return OutputChoice(*OutputForm); });
+                                                std::move(rows), [output] { return output; });
     job->TempPcmFile = TempPcmFile;
     job->TargetSampleRate = target.sampleRate;
     job->TargetChannels = target.channels;
     job->TargetBits = target.bits;
+    // The thread ends only after the job's work has returned on this thread.
+    ProcessForm->JobStarted();
+    connect(job, &QThread::finished, ProcessForm, &TProcessForm::JobEnded);
     job->start();
 
     ProcessForm->JoinFailed = false;

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include <algorithm>
+
 TProcessForm* ProcessForm = nullptr;
 
 namespace {
@@ -57,8 +59,24 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     connect(ButtonCancel, &QPushButton::clicked, this, &TProcessForm::ButtonCancelClick);
 }
 
+void TProcessForm::JobStarted() {
+    ++runningJobs_;
+}
+
+void TProcessForm::JobEnded() {
+    runningJobs_ = std::max(runningJobs_ - 1, 0);
+    if (!JobRunning() && terminateRequested_ && isVisible()) {
+        done(kCancelResult);
+    }
+}
+
 void TProcessForm::ButtonCancelClick() {
     RequestTerminate();
+    if (JobRunning()) {
+        // Pressed once is enough; the job sees the request at its next check.
+        ButtonCancel->setEnabled(false);
+        return;
+    }
     done(kCancelResult);
 }
 
@@ -69,6 +87,7 @@ void TProcessForm::reject() {
 void TProcessForm::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         terminateRequested_ = false;
+        ButtonCancel->setEnabled(true);
     }
     QDialog::showEvent(event);
 }

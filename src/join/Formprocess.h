@@ -37,6 +37,13 @@ public:
     bool TerminateRequested() const { return terminateRequested_; }
     void RequestTerminate() { terminateRequested_ = true; }
 
+    // A job's work runs nested inside the modal run from JobStarted until JobEnded. Cancel during
+    // that time only asks it to stop: the dialog stays up, keeping the main window blocked, until
+    // the job has returned, and then ends with the Cancel result.
+    void JobStarted();
+    void JobEnded();
+    bool JobRunning() const { return runningJobs_ > 0; }
+
     void ButtonCancelClick();
     // The window's close box and Escape behave like Cancel.
     void reject() override;
@@ -46,6 +53,7 @@ protected:
 
 private:
     bool terminateRequested_ = false;
+    int runningJobs_ = 0;
 };
 
 extern TProcessForm* ProcessForm;
@@ -64,7 +72,8 @@ public:
     void ProcessMessages() override;
     bool Terminated() const override;
     void SetJoinFailed() override;
-    // Ends the modal run with result 2, unless Cancel already ended it with result 1.
+    // Ends the modal run with result 2, unless Cancel asked the job to stop: then the dialog ends
+    // with result 1 once the job has returned.
     void Close() override;
 
 private:

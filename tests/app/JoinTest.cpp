@@ -9,6 +9,7 @@
 #include "app/MainWindowFixture.h"
 #include "audio/TestMedia.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QStackedWidget>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -141,16 +143,37 @@ TEST_F(JoinTest, NothingHappensWithOneRowOrACancelledWizard) {
     EXPECT_EQ(TJoinThread::LiveJobs(), 0);
 }
 
-TEST_F(JoinTest, CancelDuringTheJoinShowsNoCompletionMessage) {
+// Between Cancel and the job's end the dialog stays up and the main window blocked: Clear and Join
+// do nothing, and the output goes where the user chose, whatever the wizard shows meanwhile.
+TEST_F(JoinTest, CancelKeepsTheMainWindowBlockedUntilTheJobHasReturned) {
     AddInputs();
     MessageRecorder recorder;
     const QString path = appDir_ + QStringLiteral("cancelled.wav");
-    AnswerWizard(OutputForm->RadioWAV, path, [] { ProcessForm->ButtonCancel->click(); });
+    const QString other = appDir_ + QStringLiteral("other.wav");
+    bool blocked = false;
+    bool secondWizard = false;
+    AnswerWizard(OutputForm->RadioWAV, path, [&] {
+        ProcessForm->ButtonCancel->click();
+        QTimer::singleShot(0, MainForm, [&] {
+            blocked = QApplication::activeModalWidget() == ProcessForm && ProcessForm->isVisible();
+            QTimer::singleShot(0, OutputForm, [&] {
+                secondWizard = OutputForm->isVisible();
+                OutputForm->ButtonCancel->click();
+            });
+            OutputForm->EditOutputFile->setText(other);
+            MainForm->ButtonClear->click();
+            MainForm->ButtonJoin->click();
+        });
+    });
     MainForm->ButtonJoinClick();
     WaitForJobs();
-    EXPECT_TRUE(Completions(recorder).empty());
+    EXPECT_TRUE(blocked);
+    EXPECT_FALSE(secondWizard);
+    EXPECT_EQ(MainForm->RowCount(), 3);
+    EXPECT_TRUE(recorder.messages.empty());
     // Every loop stopped after its first block: the output holds one block of the temporary file.
     EXPECT_EQ(QFileInfo(path).size(), 44 + 10240);
+    EXPECT_FALSE(QFile::exists(other));
     EXPECT_FALSE(ProcessForm->isVisible());
     EXPECT_FALSE(QFile::exists(MainForm->TempPcmFile));
 }

@@ -74,9 +74,11 @@ TEST_F(ProcessFormTest, JobThatFinishesClosesWithResultTwoAndReportsThroughTheHo
     EXPECT_FALSE(form->isVisible());
 }
 
-TEST_F(ProcessFormTest, CancelDuringTheJobStopsItAtTheNextCheckAndEndsWithResultOne) {
+TEST_F(ProcessFormTest, CancelStopsTheJobAtTheNextCheckAndKeepsTheDialogUpUntilItHasReturned) {
     ProcessFormHost host(form.get());
     int blocks = 0;
+    bool upAfterStop = false;
+    form->JobStarted();
     const int result = RunModal([&] {
         blocks = RunBlocks(host, 50, [&](int b) {
             if (b == 4) {
@@ -84,9 +86,13 @@ TEST_F(ProcessFormTest, CancelDuringTheJobStopsItAtTheNextCheckAndEndsWithResult
                 QTimer::singleShot(0, form->ButtonCancel, &QPushButton::click);
             }
         });
+        // The main window stays blocked while the stopped job unwinds.
+        upAfterStop = form->isVisible() && !form->ButtonCancel->isEnabled();
+        form->JobEnded();
     });
     EXPECT_EQ(result, TProcessForm::kCancelResult);
     EXPECT_EQ(blocks, 5);
+    EXPECT_TRUE(upAfterStop);
     EXPECT_TRUE(form->TerminateRequested());
 }
 
