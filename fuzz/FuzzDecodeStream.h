@@ -30,7 +30,7 @@ inline void DecodeAll(const std::uint8_t* data, std::size_t size, bool wma) {
     }
     audio::StreamInfoRecord info;
     FUZZ_CHECK(audio::GetStreamInfo(stream, &info));
-    FUZZ_CHECK(info.freq > 0 && (info.chans == 1 || info.chans == 2));
+    FUZZ_CHECK(info.freq > 0 && info.freq <= 768000 && (info.chans == 1 || info.chans == 2));
     const std::uint32_t frameBytes = info.chans * 2;
     // An MP3 length is exact from the start; a WMA length may grow while reading.
     const std::uint64_t openedLength = audio::GetStreamLength(stream, audio::POS_BYTE);

@@ -68,6 +68,13 @@ std::shared_ptr<DecodeStream> Find(StreamHandle handle) {
     return it == r.streams.end() ? nullptr : it->second.stream;
 }
 
+// A stream without channels, or at a rate no audio format uses, comes from a damaged or crafted
+// header; the join would size its blocks and its conversion by it.
+bool FormatIsAudio(const DecodeStream& stream) {
+    constexpr std::uint32_t kMaxRate = 768000;
+    return stream.Rate() > 0 && stream.Rate() <= kMaxRate && stream.Channels() > 0;
+}
+
 template <typename OpenFunction>
 StreamHandle OpenStream(OpenFunction open, bool mem, const QString& path, std::uint64_t offset,
                         std::uint64_t length, std::uint32_t flags) {
@@ -81,7 +88,7 @@ StreamHandle OpenStream(OpenFunction open, bool mem, const QString& path, std::u
     }
     try {
         std::unique_ptr<DecodeStream> stream = open(path);
-        return stream ? Register(std::move(stream), decodeOnly) : 0;
+        return stream && FormatIsAudio(*stream) ? Register(std::move(stream), decodeOnly) : 0;
     } catch (const std::bad_alloc&) {
         return 0;
     }

@@ -48,8 +48,9 @@ int InitOutputDevice(int device, std::uint32_t freq, std::uint32_t flags, void* 
 void FreeOutputDevice();
 
 // Opens path (the whole file: offset and length 0) as an MP3 stream or a WMA stream. mem must be
-// false. Returns 0 when the file cannot be opened or decoded, or when flags lack STREAM_DECODE and
-// no output device is initialised.
+// false. Returns 0 when the file cannot be opened or decoded, when its sample rate is 0 or above
+// 768000 Hz or it has no channels, or when flags lack STREAM_DECODE and no output device is
+// initialised.
 StreamHandle OpenFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
                             std::uint32_t flags);
 StreamHandle OpenWmaFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
