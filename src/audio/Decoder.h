@@ -50,7 +50,8 @@ void FreeOutputDevice();
 // Opens path (the whole file: offset and length 0) as an MP3 stream or a WMA stream. mem must be
 // false. Returns 0 when the file cannot be opened or decoded, when its sample rate is 0 or above
 // 768000 Hz or it has no channels, or when flags lack STREAM_DECODE and no output device is
-// initialised.
+// initialised. An MP3 stream must begin with a run of frames of one kind (or an Info frame): other
+// files named .mp3 hold bytes that pass for a frame now and then.
 StreamHandle OpenFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
                             std::uint32_t flags);
 StreamHandle OpenWmaFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,

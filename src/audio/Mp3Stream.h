@@ -6,9 +6,11 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QtEndian>
 
 #include <mpg123.h>
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -30,7 +32,7 @@ inline bool Mpg123Ready() {
 class Mp3Stream final : public DecodeStream {
 public:
     static std::unique_ptr<DecodeStream> Open(const QString& path) {
-        if (!Mpg123Ready()) {
+        if (!Mpg123Ready() || !StartsWithFrameRun(path)) {
             return nullptr;
         }
         int err = MPG123_OK;
@@ -105,6 +107,103 @@ private:
         return mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0) == MPG123_OK &&
                mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_NO_FRANKENSTEIN, 0.0) == MPG123_OK &&
                mpg123_param(mh, MPG123_RESYNC_LIMIT, -1, 0.0) == MPG123_OK;
+    }
+
+    // One frame as libmpg123's parser found it: where it starts in the file and what kind it is.
+    struct Frame {
+        off_t pos = 0;
+        mpg123_frameinfo2 info{};
+        bool SameKind(const Frame& other) const {
+            return info.version == other.info.version && info.layer == other.info.layer &&
+                   info.rate == other.info.rate;
+        }
+        off_t End() const { return pos + info.framesize; }
+    };
+
+    static bool NextFrame(mpg123_handle* mh, Frame& frame) {
+        const int rc = mpg123_framebyframe_next(mh);
+        if (rc != MPG123_OK && rc != MPG123_NEW_FORMAT) {
+            return false;
+        }
+        frame.pos = mpg123_framepos(mh);
+        return mpg123_info(mh, &frame.info) == MPG123_OK && frame.info.framesize > 0;
+    }
+
+    // Any file has bytes that pass for a frame header now and then, and libmpg123 takes a free-format
+    // size from the distance to the next such bytes, so an AAC or MP4 file named .mp3 would decode to
+    // noise. MPEG audio shows itself by frames of one kind that follow each other without a gap, or
+    // by an encoder's Info frame in front.
+    static bool StartsWithFrameRun(const QString& path) {
+        constexpr int kFramesToFollow = 3;
+        int err = MPG123_OK;
+        Mpg123Ptr mh(mpg123_new(nullptr, &err));
+        Frame first;
+        if (!mh || !Configure(mh.get()) ||
+            mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_IGNORE_INFOFRAME, 0.0) != MPG123_OK ||
+            mpg123_open(mh.get(), QFile::encodeName(path).constData()) != MPG123_OK ||
+            !NextFrame(mh.get(), first)) {
+            return false;
+        }
+        if (IsInfoFrame(mh.get(), first.info)) {
+            return true;
+        }
+        off_t end = first.End();
+        for (int i = 0; i < kFramesToFollow; ++i) {
+            Frame next;
+            if (!NextFrame(mh.get(), next)) {
+                // A stream of a frame or two: its frames must take the file up to its tags.
+                return end == AudioEnd(path);
+            }
+            if (next.pos != end || !next.SameKind(first)) {
+                return false;
+            }
+            end = next.End();
+        }
+        return true;
+    }
+
+    // The Xing/Info frame of LAME and others, or the Fraunhofer VBRI frame, both in a frame of their own.
+    static bool IsInfoFrame(mpg123_handle* mh, const mpg123_frameinfo2& info) {
+        unsigned char* body = nullptr;
+        std::size_t bytes = 0;
+        if (info.layer != 3 || mpg123_framedata(mh, nullptr, &body, &bytes) != MPG123_OK || !body) {
+            return false;
+        }
+        const auto tagAt = [&](std::size_t at, const char* tag) {
+            return at + 4 <= bytes && std::memcmp(body + at, tag, 4) == 0;
+        };
+        const bool mono = info.mode == MPG123_M_MONO;
+        const std::size_t sideInfo = info.version == MPG123_1_0 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+        // The tag follows the side information; LAME leaves no room for the checksum in front of it.
+        const std::size_t crc = (info.flags & MPG123_CRC) != 0 ? 2 : 0;
+        for (const std::size_t at : {sideInfo, sideInfo + crc}) {
+            if (tagAt(at, "Xing") || tagAt(at, "Info")) {
+                return true;
+            }
+        }
+        return tagAt(32, "VBRI");
+    }
+
+    // Where the audio of the file ends: its size less an ID3v1 tag and an APE tag before it.
+    static off_t AudioEnd(const QString& path) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return -1;
+        }
+        qint64 end = file.size();
+        const auto bytesAt = [&](qint64 at, qint64 n) {
+            return at >= 0 && file.seek(at) ? file.read(n) : QByteArray();
+        };
+        if (bytesAt(end - 128, 3) == "TAG") {
+            end -= 128;
+        }
+        const QByteArray ape = bytesAt(end - 32, 32);
+        if (ape.size() == 32 && ape.startsWith("APETAGEX")) {
+            const auto word = [&](int at) { return qFromLittleEndian<quint32>(ape.constData() + at); };
+            // The size counts the items and this footer; a header, when flagged, comes in front.
+            end -= static_cast<qint64>(word(12)) + ((word(20) & 0x80000000u) != 0 ? 32 : 0);
+        }
+        return static_cast<off_t>(end);
     }
 
     Mpg123Ptr mh_;

@@ -64,15 +64,21 @@ inline QString Lame(const QString& name, const QString& wav, const QStringList& 
     return path;
 }
 
-// An ASF file made by ffmpeg from a sine tone; codec wmav2 unless told otherwise.
-inline QString Asf(const QString& name, int rate, int chans, double seconds, const QString& codec = "wmav2") {
+// A sine tone encoded by ffmpeg with codec into the container format, whatever the name says.
+inline QString FfmpegTone(const QString& name, int rate, int chans, double seconds, const QString& codec,
+                          const QString& format) {
     const QString path = Dir() + name;
     if (!QFileInfo::exists(path)) {
         RunTool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
                            QString("sine=f=440:d=%1:sample_rate=%2").arg(seconds).arg(rate), "-ac",
-                           QString::number(chans), "-c:a", codec, "-f", "asf", "-y", path});
+                           QString::number(chans), "-c:a", codec, "-f", format, "-y", path});
     }
     return path;
+}
+
+// An ASF file made by ffmpeg from a sine tone; codec wmav2 unless told otherwise.
+inline QString Asf(const QString& name, int rate, int chans, double seconds, const QString& codec = "wmav2") {
+    return FfmpegTone(name, rate, chans, seconds, codec, "asf");
 }
 
 inline QString WriteFile(const QString& name, const QByteArray& data) {
