@@ -7,10 +7,58 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <iostream>
+#include <new>
 #include <vector>
 
 using namespace encodetest;
+
+namespace {
+
+// Allocations on this thread fail once this many more have been made; negative: never.
+thread_local long allocationsLeft = -1;
+
+// For its scope, allocations on this thread fail after the first `budget`.
+class FailingAllocations {
+public:
+    explicit FailingAllocations(long budget) { allocationsLeft = budget; }
+    ~FailingAllocations() { allocationsLeft = -1; }
+    FailingAllocations(const FailingAllocations&) = delete;
+    FailingAllocations& operator=(const FailingAllocations&) = delete;
+};
+
+}  // namespace
+
+// Replaced for the whole test, so the modules' allocations can be made to fail one by one.
+void* operator new(std::size_t size) {
+    if (allocationsLeft == 0) {
+        throw std::bad_alloc();
+    }
+    if (allocationsLeft > 0) {
+        --allocationsLeft;
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
 
 // The real modules built beside the test: what goes in must come out, whole and in place.
 namespace {
@@ -156,6 +204,51 @@ TEST(Mp3Module, EveryRateBitrateAndModeStarts) {
                 close(stream);
             }
         }
+    }
+}
+
+// The module's callers are C: an allocation failing anywhere in a stream's life, on one thread or
+// in blocks, must come back as an error, and leave a stream that can still be closed.
+TEST(Mp3Module, AllocationFailureAnywhereIsAnErrorReturn) {
+    platform::Module module(platform::ExeFolder() + "lame_enc.so");
+    const auto init = module.Lookup<BeInitStreamFunction>("beInitStream");
+    const auto encode = module.Lookup<BeEncodeChunkFunction>("beEncodeChunk");
+    const auto deinit = module.Lookup<BeDeinitStreamFunction>("beDeinitStream");
+    const auto close = module.Lookup<BeCloseStreamFunction>("beCloseStream");
+    const auto tag = module.Lookup<BeGetInfoTagFunction>("beGetInfoTag");
+    ASSERT_TRUE(init && encode && deinit && close && tag);
+    // Blocks of a few frames, so a short stream reaches every allocation of the block encoder.
+    const ScopedEnv blocks("WAVESTITCH_MP3_BLOCK_FRAMES", "8");
+    const std::vector<std::int16_t> pcm = Tone(44100, 2, 40 * 1152);
+    const Mp3EncoderConfig config{MP3_CONFIG_MP3, 44100, MP3_MODE_STEREO, 32, 0, 0, 0, 0, {}};
+    // Larger than the module asks for, and allocated before allocations fail.
+    std::vector<std::uint8_t> output(1 << 20);
+    for (const char* threads : {"1", "2"}) {
+        const ScopedEnv threadCount("WAVESTITCH_MP3_THREADS", threads);
+        long budget = 0;
+        for (Mp3Result result = MP3_ERR_NO_MEMORY; result != MP3_OK; ++budget) {
+            std::uint32_t samples = 0;
+            std::uint32_t bytes = 0;
+            Mp3Stream stream = nullptr;
+            {
+                const FailingAllocations failing(budget);
+                result = init(&config, &samples, &bytes, &stream);
+                for (std::size_t at = 0; at < pcm.size() && result == MP3_OK; at += samples) {
+                    const auto count =
+                        static_cast<std::uint32_t>(std::min<std::size_t>(samples, pcm.size() - at));
+                    result = encode(stream, count, pcm.data() + at, output.data(), &bytes);
+                }
+                result = result == MP3_OK ? deinit(stream, output.data(), &bytes) : result;
+                result = result == MP3_OK ? tag(stream, output.data(), 1 << 20, &bytes) : result;
+            }
+            ASSERT_TRUE(result == MP3_OK || result == MP3_ERR_NO_MEMORY) << threads << " " << budget;
+            if (stream != nullptr) {
+                deinit(stream, output.data(), &bytes);
+                close(stream);
+            }
+        }
+        // Not the first try: allocations did fail on the way.
+        EXPECT_GT(budget, 1) << threads;
     }
 }
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <system_error>
 
 namespace lameenc {
 namespace {
@@ -339,7 +337,7 @@ void BlockedEncoder::StartWorkers() {
         for (int i = 0; i < threads; ++i) {
             workers.emplace_back([this] { WorkerLoop(); });
         }
-    } catch (const std::system_error&) {
+    } catch (...) {
         // With fewer threads, or none, the blocks are encoded all the same (on the caller's thread).
     }
 }
@@ -356,10 +354,11 @@ void BlockedEncoder::WorkerLoop() {
             block = queue.front();
             queue.pop_front();
         }
+        // An exception must not end the thread (and the program): the block fails instead.
         bool ok = false;
         try {
             ok = Encode(settings, *block);
-        } catch (const std::bad_alloc&) {
+        } catch (...) {
             ok = false;
         }
         {

@@ -29,6 +29,9 @@ struct Mp3StreamState {
     std::int16_t carry = 0;
     std::vector<std::int16_t> joined;
     bool finished = false;
+    // A call that threw may have left the stream half changed, so every later one but
+    // beCloseStream fails.
+    bool broken = false;
 };
 
 namespace {
@@ -42,23 +45,32 @@ std::uint32_t OutputBufferSize(std::uint32_t framesPerChunk, int inRate, int out
 }
 
 bool ValidStream(Mp3Stream stream) {
-    return stream != nullptr && (stream->lame != nullptr || stream->blocked != nullptr);
+    return stream != nullptr && !stream->broken && (stream->lame != nullptr || stream->blocked != nullptr);
 }
 
-}  // namespace
+// The callers are C: no exception may leave an entry point.
+template <typename Body>
+Mp3Result Guarded(Mp3Stream stream, Body body) noexcept {
+    Mp3Result result = MP3_ERR_ENCODE;
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        result = MP3_ERR_NO_MEMORY;
+    } catch (...) {
+    }
+    if (stream != nullptr) {
+        stream->broken = true;
+    }
+    return result;
+}
 
-extern "C" {
-
-MP3_ENCODER_EXPORT Mp3Result beInitStream(const Mp3EncoderConfig* config, std::uint32_t* samplesPerChunk,
-                                          std::uint32_t* outputBufferSize, Mp3Stream* stream) {
+Mp3Result InitStream(const Mp3EncoderConfig* config, std::uint32_t* samplesPerChunk,
+                     std::uint32_t* outputBufferSize, Mp3Stream* stream) {
     if (config == nullptr || samplesPerChunk == nullptr || outputBufferSize == nullptr || stream == nullptr) {
         return MP3_ERR_INVALID_CONFIG;
     }
     *stream = nullptr;
-    std::unique_ptr<Mp3StreamState> state(new (std::nothrow) Mp3StreamState);
-    if (!state) {
-        return MP3_ERR_NO_MEMORY;
-    }
+    auto state = std::make_unique<Mp3StreamState>();
     if (!lameenc::MakeSettings(*config, &state->settings)) {
         return MP3_ERR_INVALID_CONFIG;
     }
@@ -75,11 +87,8 @@ MP3_ENCODER_EXPORT Mp3Result beInitStream(const Mp3EncoderConfig* config, std::u
         const int blockFrames = lameenc::BlockFrames();
         state->outputBufferSize = std::max(state->outputBufferSize, lameenc::BlockedEncoder::OutputBufferSize(
                                                                         settings, threads, blockFrames));
-        state->blocked.reset(new (std::nothrow)
-                                 lameenc::BlockedEncoder(settings, std::move(first), threads, blockFrames));
-        if (!state->blocked) {
-            return MP3_ERR_NO_MEMORY;
-        }
+        state->blocked =
+            std::make_unique<lameenc::BlockedEncoder>(settings, std::move(first), threads, blockFrames);
     } else {
         state->lame = std::move(first);
         state->joined.reserve(state->samplesPerChunk + 2);
@@ -90,9 +99,8 @@ MP3_ENCODER_EXPORT Mp3Result beInitStream(const Mp3EncoderConfig* config, std::u
     return MP3_OK;
 }
 
-MP3_ENCODER_EXPORT Mp3Result beEncodeChunk(Mp3Stream stream, std::uint32_t sampleCount,
-                                           const std::int16_t* samples, std::uint8_t* output,
-                                           std::uint32_t* outputBytes) {
+Mp3Result EncodeChunk(Mp3Stream stream, std::uint32_t sampleCount, const std::int16_t* samples,
+                      std::uint8_t* output, std::uint32_t* outputBytes) {
     if (!ValidStream(stream) || stream->finished || output == nullptr || outputBytes == nullptr ||
         (samples == nullptr && sampleCount > 0)) {
         return MP3_ERR_INVALID_STREAM;
@@ -103,13 +111,9 @@ MP3_ENCODER_EXPORT Mp3Result beEncodeChunk(Mp3Stream stream, std::uint32_t sampl
     }
     if (stream->blocked) {
         lameenc::Output out{output, stream->outputBufferSize, 0};
-        try {
-            const bool ok = stream->blocked->Add(samples, sampleCount, out);
-            *outputBytes = static_cast<std::uint32_t>(out.used);
-            return ok ? MP3_OK : MP3_ERR_ENCODE;
-        } catch (const std::bad_alloc&) {
-            return MP3_ERR_NO_MEMORY;
-        }
+        const bool ok = stream->blocked->Add(samples, sampleCount, out);
+        *outputBytes = static_cast<std::uint32_t>(out.used);
+        return ok ? MP3_OK : MP3_ERR_ENCODE;
     }
     int written = 0;
     if (stream->settings.channels == 1) {
@@ -139,8 +143,7 @@ MP3_ENCODER_EXPORT Mp3Result beEncodeChunk(Mp3Stream stream, std::uint32_t sampl
     return MP3_OK;
 }
 
-MP3_ENCODER_EXPORT Mp3Result beDeinitStream(Mp3Stream stream, std::uint8_t* output,
-                                            std::uint32_t* outputBytes) {
+Mp3Result DeinitStream(Mp3Stream stream, std::uint8_t* output, std::uint32_t* outputBytes) {
     if (!ValidStream(stream) || stream->finished || output == nullptr || outputBytes == nullptr) {
         return MP3_ERR_INVALID_STREAM;
     }
@@ -148,13 +151,9 @@ MP3_ENCODER_EXPORT Mp3Result beDeinitStream(Mp3Stream stream, std::uint8_t* outp
     if (stream->blocked) {
         lameenc::Output out{output, stream->outputBufferSize, 0};
         stream->finished = true;
-        try {
-            const bool ok = stream->blocked->Finish(out);
-            *outputBytes = static_cast<std::uint32_t>(out.used);
-            return ok ? MP3_OK : MP3_ERR_ENCODE;
-        } catch (const std::bad_alloc&) {
-            return MP3_ERR_NO_MEMORY;
-        }
+        const bool ok = stream->blocked->Finish(out);
+        *outputBytes = static_cast<std::uint32_t>(out.used);
+        return ok ? MP3_OK : MP3_ERR_ENCODE;
     }
     std::uint32_t used = 0;
     if (stream->hasCarry) {
@@ -176,6 +175,49 @@ MP3_ENCODER_EXPORT Mp3Result beDeinitStream(Mp3Stream stream, std::uint8_t* outp
     stream->finished = true;
     *outputBytes = used + static_cast<std::uint32_t>(n);
     return MP3_OK;
+}
+
+Mp3Result GetInfoTag(Mp3Stream stream, std::uint8_t* output, std::uint32_t capacity,
+                     std::uint32_t* outputBytes) {
+    if (!ValidStream(stream) || !stream->finished || output == nullptr || outputBytes == nullptr) {
+        return MP3_ERR_INVALID_STREAM;
+    }
+    *outputBytes = 0;
+    if (stream->blocked) {
+        const std::vector<std::uint8_t> tag = stream->blocked->InfoTag();
+        if (tag.size() > capacity) {
+            return MP3_ERR_BUFFER_TOO_SMALL;
+        }
+        std::copy(tag.begin(), tag.end(), output);
+        *outputBytes = static_cast<std::uint32_t>(tag.size());
+        return MP3_OK;
+    }
+    const std::size_t size = lame_get_lametag_frame(stream->lame.get(), output, capacity);
+    if (size > capacity) {
+        return MP3_ERR_BUFFER_TOO_SMALL;
+    }
+    *outputBytes = static_cast<std::uint32_t>(size);
+    return MP3_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+MP3_ENCODER_EXPORT Mp3Result beInitStream(const Mp3EncoderConfig* config, std::uint32_t* samplesPerChunk,
+                                          std::uint32_t* outputBufferSize, Mp3Stream* stream) {
+    return Guarded(nullptr, [&] { return InitStream(config, samplesPerChunk, outputBufferSize, stream); });
+}
+
+MP3_ENCODER_EXPORT Mp3Result beEncodeChunk(Mp3Stream stream, std::uint32_t sampleCount,
+                                           const std::int16_t* samples, std::uint8_t* output,
+                                           std::uint32_t* outputBytes) {
+    return Guarded(stream, [&] { return EncodeChunk(stream, sampleCount, samples, output, outputBytes); });
+}
+
+MP3_ENCODER_EXPORT Mp3Result beDeinitStream(Mp3Stream stream, std::uint8_t* output,
+                                            std::uint32_t* outputBytes) {
+    return Guarded(stream, [&] { return DeinitStream(stream, output, outputBytes); });
 }
 
 MP3_ENCODER_EXPORT Mp3Result beCloseStream(Mp3Stream stream) {
@@ -202,25 +244,7 @@ MP3_ENCODER_EXPORT void beVersion(Mp3EncoderVersion* version) {
 
 MP3_ENCODER_EXPORT Mp3Result beGetInfoTag(Mp3Stream stream, std::uint8_t* output, std::uint32_t capacity,
                                           std::uint32_t* outputBytes) {
-    if (!ValidStream(stream) || !stream->finished || output == nullptr || outputBytes == nullptr) {
-        return MP3_ERR_INVALID_STREAM;
-    }
-    *outputBytes = 0;
-    if (stream->blocked) {
-        const std::vector<std::uint8_t> tag = stream->blocked->InfoTag();
-        if (tag.size() > capacity) {
-            return MP3_ERR_BUFFER_TOO_SMALL;
-        }
-        std::copy(tag.begin(), tag.end(), output);
-        *outputBytes = static_cast<std::uint32_t>(tag.size());
-        return MP3_OK;
-    }
-    const std::size_t size = lame_get_lametag_frame(stream->lame.get(), output, capacity);
-    if (size > capacity) {
-        return MP3_ERR_BUFFER_TOO_SMALL;
-    }
-    *outputBytes = static_cast<std::uint32_t>(size);
-    return MP3_OK;
+    return Guarded(stream, [&] { return GetInfoTag(stream, output, capacity, outputBytes); });
 }
 
 }  // extern "C"

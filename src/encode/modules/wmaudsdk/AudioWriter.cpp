@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <utility>
 
 namespace wmaudsdk {
@@ -176,7 +177,26 @@ WmaStatus AudioWriter::Start() {
     return WMA_OK;
 }
 
+template <typename Body>
+WmaStatus AudioWriter::Guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return Fail(WMA_E_OUTOFMEMORY);
+    } catch (...) {
+        return Fail(WMA_E_FAIL);
+    }
+}
+
 WmaStatus AudioWriter::WriteSamples(const void* buffer, std::uint32_t bytes) {
+    return Guarded([&] { return Write(buffer, bytes); });
+}
+
+WmaStatus AudioWriter::Flush() {
+    return Guarded([&] { return Finish(); });
+}
+
+WmaStatus AudioWriter::Write(const void* buffer, std::uint32_t bytes) {
     if (failed_) {
         return WMA_E_FAIL;
     }
@@ -218,7 +238,7 @@ WmaStatus AudioWriter::WriteSamples(const void* buffer, std::uint32_t bytes) {
     return WMA_OK;
 }
 
-WmaStatus AudioWriter::Flush() {
+WmaStatus AudioWriter::Finish() {
     if (failed_) {
         return WMA_E_FAIL;
     }

@@ -71,6 +71,12 @@ public:
     WmaStatus Flush() override;
 
 private:
+    // The writer is called through its function table from another module: an exception fails
+    // the writer instead of leaving it.
+    template <typename Body>
+    WmaStatus Guarded(Body body) noexcept;
+    WmaStatus Write(const void* buffer, std::uint32_t bytes);
+    WmaStatus Finish();
     WmaStatus Start();
     bool Convert(const std::uint8_t* data, int frames);
     bool AppendSilence(int frames);

@@ -40,9 +40,7 @@ bool ToUtf8(const char16_t* text, std::string* out) {
     return true;
 }
 
-}  // namespace
-
-extern "C" WMA_WRITER_EXPORT WmaStatus WMAudioCreateWriter(const char16_t* path, WmaAudioWriter** writer) {
+WmaStatus CreateWriter(const char16_t* path, WmaAudioWriter** writer) {
     if (writer == nullptr) {
         return WMA_E_INVALIDARG;
     }
@@ -66,4 +64,17 @@ extern "C" WMA_WRITER_EXPORT WmaStatus WMAudioCreateWriter(const char16_t* path,
     }
     *writer = created;
     return WMA_OK;
+}
+
+}  // namespace
+
+extern "C" WMA_WRITER_EXPORT WmaStatus WMAudioCreateWriter(const char16_t* path, WmaAudioWriter** writer) {
+    // The callers are C: no exception may leave.
+    try {
+        return CreateWriter(path, writer);
+    } catch (const std::bad_alloc&) {
+        return WMA_E_OUTOFMEMORY;
+    } catch (...) {
+        return WMA_E_FAIL;
+    }
 }
