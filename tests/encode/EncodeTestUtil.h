@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -69,6 +70,27 @@ inline std::vector<std::int16_t> DecodeWithFfmpeg(const QString& path) {
     process.waitForFinished(-1);
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     return ToSamples(process.readAllStandardOutput());
+}
+
+// The samples each file decodes to through the ffmpeg command line: one run for them all, since
+// starting ffmpeg takes longer than decoding a short file.
+inline std::vector<std::size_t> DecodedSizesWithFfmpeg(const QStringList& paths) {
+    QStringList inputs;
+    QStringList outputs;
+    for (int i = 0; i < paths.size(); ++i) {
+        inputs << "-i" << paths[i];
+        outputs << "-map" << QString("%1:a").arg(i) << "-f"
+                << "s16le" << paths[i] + ".raw";
+    }
+    QProcess process;
+    process.start("ffmpeg", QStringList{"-v", "error", "-y"} + inputs + outputs);
+    process.waitForFinished(-1);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    std::vector<std::size_t> sizes;
+    for (const QString& path : paths) {
+        sizes.push_back(static_cast<std::size_t>(QFileInfo(path + ".raw").size()) / 2);
+    }
+    return sizes;
 }
 
 struct Decoded {

@@ -94,7 +94,7 @@ TEST_F(Mp3Threads, BlocksJoinIntoTheOneThreadStream) {
         {"on_the_grid", 44100, 2, 128, 5 * Block(1152), 2},
         {"one_past_the_grid", 44100, 2, 128, 5 * Block(1152) + 1, 2},
         {"odd_stereo_pair", 44100, 2, 192, 4 * Block(1152) + 333, 3},
-        {"no_tag_at_32", 44100, 2, 32, 4 * Block(1152) + 5000, 2},
+        {"own_tag_frame_at_32", 44100, 2, 32, 4 * Block(1152) + 5000, 2},
         {"mono_48000_320", 48000, 1, 320, 6 * Block(1152) + 17, 4},
         {"stereo_22050_64", 22050, 2, 64, 5 * Block(576) + 999, 2},
         {"mono_11025_32", 11025, 1, 32, 7 * Block(576) + 1, 2},
@@ -129,24 +129,23 @@ TEST_F(Mp3Threads, BlocksJoinIntoTheOneThreadStream) {
         const std::vector<std::int16_t> ffmpeg = DecodeWithFfmpeg(path);
         EXPECT_EQ(layer.samples.size(), one.samples.size());
         EXPECT_EQ(ffmpeg.size(), DecodeWithFfmpeg(onePath).size());
-        ASSERT_EQ(tag.has_value(), oneTag.has_value());
-        if (tag) {
-            const auto channels = static_cast<std::size_t>(c.channels);
-            const std::size_t padded = (pcm.size() + channels - 1) / channels * channels;
-            EXPECT_EQ(layer.samples.size(), padded);
-            EXPECT_EQ(ffmpeg.size(), padded);
-            EXPECT_EQ(tag->frames, frames.size() - 1);
-            EXPECT_EQ(tag->bytes, static_cast<std::uint32_t>(file.size()));
-            EXPECT_EQ(tag->musicLength, static_cast<std::uint32_t>(file.size()));
-            EXPECT_EQ(tag->toc, oneTag->toc);
-            EXPECT_EQ(tag->delay, oneTag->delay);
-            EXPECT_EQ(tag->padding, oneTag->padding);
-            EXPECT_EQ(tag->musicCrc, tag->expectedMusicCrc);
-            EXPECT_EQ(tag->tagCrc, tag->expectedTagCrc);
-            // The one-thread file is LAME's own; its tag is read the same way.
-            EXPECT_EQ(oneTag->musicCrc, oneTag->expectedMusicCrc);
-            EXPECT_EQ(oneTag->tagCrc, oneTag->expectedTagCrc);
-        }
+        ASSERT_TRUE(tag);
+        ASSERT_TRUE(oneTag);
+        const auto channels = static_cast<std::size_t>(c.channels);
+        const std::size_t padded = (pcm.size() + channels - 1) / channels * channels;
+        EXPECT_EQ(layer.samples.size(), padded);
+        EXPECT_EQ(ffmpeg.size(), padded);
+        EXPECT_EQ(tag->frames, frames.size() - 1);
+        EXPECT_EQ(tag->bytes, static_cast<std::uint32_t>(file.size()));
+        EXPECT_EQ(tag->musicLength, static_cast<std::uint32_t>(file.size()));
+        EXPECT_EQ(tag->toc, oneTag->toc);
+        EXPECT_EQ(tag->delay, oneTag->delay);
+        EXPECT_EQ(tag->padding, oneTag->padding);
+        EXPECT_EQ(tag->musicCrc, tag->expectedMusicCrc);
+        EXPECT_EQ(tag->tagCrc, tag->expectedTagCrc);
+        // The one-thread file is LAME's own, or at low bitrates ours; its tag is read the same way.
+        EXPECT_EQ(oneTag->musicCrc, oneTag->expectedMusicCrc);
+        EXPECT_EQ(oneTag->tagCrc, oneTag->expectedTagCrc);
         EXPECT_GT(Snr(one.samples, layer.samples), 12.0);
         EXPECT_NEAR(Snr(pcm, layer.samples), Snr(pcm, one.samples), 1.0);
     }

@@ -74,20 +74,17 @@ void FeedInChunks(const std::vector<std::int16_t>& pcm, int chunkBytes, Feed fee
 }
 
 QString EncodeMp3(const QString& name, const std::vector<std::int16_t>& pcm, int rate, int modeCode, int kbps,
-                  bool close = true, int* chunkBytes = nullptr) {
+                  bool crc = false, bool close = true) {
     const QString path = TempDir() + name;
     WavToMp3 adapter;
-    const int n = adapter.Init(path, rate, modeCode, kbps, false, false, true, false);
+    const int n = adapter.Init(path, rate, modeCode, kbps, false, crc, true, false);
     EXPECT_GT(n, 0);
-    if (chunkBytes != nullptr) {
-        *chunkBytes = n;
-    }
     if (n > 0) {
         FeedInChunks(pcm, n,
                      [&](const std::int16_t* p, int bytes) { EXPECT_GE(adapter.EncodeChunk(p, bytes), 0); });
     }
     if (close) {
-        adapter.Close();
+        EXPECT_TRUE(adapter.Close());
     }
     return path;
 }
@@ -115,8 +112,6 @@ struct Mp3Case {
     int channels;
     int modeCode;
     int kbps;
-    int chunkBytes;
-    double minSnr;
 };
 
 class Mp3RoundTrip : public ::testing::TestWithParam<Mp3Case> {
@@ -129,10 +124,7 @@ TEST_P(Mp3RoundTrip, DecodesToExactlyTheSamplesEncoded) {
     // Not a whole number of frames or chunks, so the end padding is exercised.
     const int frames = c.rate / 2 + 321;
     const std::vector<std::int16_t> pcm = Tone(c.rate, c.channels, frames);
-    int chunkBytes = 0;
-    const QString path =
-        EncodeMp3(QString(c.name) + ".mp3", pcm, c.rate, c.modeCode, c.kbps, true, &chunkBytes);
-    EXPECT_EQ(chunkBytes, c.chunkBytes);
+    const QString path = EncodeMp3(QString(c.name) + ".mp3", pcm, c.rate, c.modeCode, c.kbps);
 
     const std::vector<std::int16_t> ffmpeg = DecodeWithFfmpeg(path);
     const Decoded layer = DecodeWithLayer(path, false);
@@ -143,18 +135,49 @@ TEST_P(Mp3RoundTrip, DecodesToExactlyTheSamplesEncoded) {
     const double snr = Snr(pcm, layer.samples);
     std::cout << "[ MP3 " << c.name << " " << c.kbps << " kbps ] SNR " << snr << " dB (ffmpeg "
               << Snr(pcm, ffmpeg) << " dB)\n";
-    EXPECT_GT(snr, c.minSnr);
-    EXPECT_GT(Snr(pcm, ffmpeg), c.minSnr);
+    EXPECT_GT(snr, 22);
+    EXPECT_GT(Snr(pcm, ffmpeg), 22);
     EXPECT_TRUE(recorder.messages.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, Mp3RoundTrip,
-                         ::testing::Values(Mp3Case{"stereo_44100", 44100, 2, 1, 128, 2304, 22},
-                                           Mp3Case{"joint_48000", 48000, 2, 2, 192, 2304, 22},
-                                           Mp3Case{"dual_32000", 32000, 2, 3, 128, 2304, 22},
-                                           Mp3Case{"mono_22050", 22050, 1, 4, 64, 1152, 22},
-                                           Mp3Case{"mono_8000", 8000, 1, 4, 32, 1152, 22}),
+                         ::testing::Values(Mp3Case{"stereo_44100", 44100, 2, 1, 128},
+                                           Mp3Case{"joint_48000", 48000, 2, 2, 192},
+                                           Mp3Case{"dual_32000", 32000, 2, 3, 128},
+                                           Mp3Case{"mono_22050", 22050, 1, 4, 64},
+                                           Mp3Case{"mono_8000", 8000, 1, 4, 32}),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// Every rate a join can target, at every bitrate the wizard offers (capped as the join caps it),
+// mono and stereo, with and without CRC. Where a frame of the stream's bitrate is too small for the
+// Info tag, the tag still comes first in a larger frame; without it both decoders would play the
+// encoder's delay and padding as sound.
+TEST(Mp3Lengths, EveryOfferedFormatDecodesToTheInputLength) {
+    MessageRecorder recorder;
+    QStringList paths;
+    std::vector<std::size_t> sizes;
+    for (const int rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}) {
+        for (const int kbps : {32, 64, 96, 128, 192, 256, 320}) {
+            if (rate <= 11025 && kbps > 64) {
+                continue;  // the join caps these at 64
+            }
+            for (int variant = 0; variant < 4; ++variant) {
+                const int channels = 1 + variant % 2;
+                const bool crc = variant >= 2;
+                // Half the cases in blocks, half on one thread: each path writes its own tag.
+                const ScopedEnv threads("WAVESTITCH_MP3_THREADS", variant == 0 || variant == 3 ? "1" : "2");
+                const std::vector<std::int16_t> pcm = Tone(rate, channels, rate / 10 + 321);
+                paths << EncodeMp3(QString("len_%1_%2_%3.mp3").arg(rate).arg(kbps).arg(variant), pcm, rate,
+                                   channels == 2 ? 1 : 4, kbps, crc);
+                EXPECT_EQ(DecodeWithLayer(paths.back(), false).samples.size(), pcm.size())
+                    << paths.back().toStdString();
+                sizes.push_back(pcm.size());
+            }
+        }
+    }
+    EXPECT_EQ(DecodedSizesWithFfmpeg(paths), sizes);
+    EXPECT_TRUE(recorder.messages.empty());
+}
 
 // Rates MP3 cannot carry are resampled by the module to the nearest one it can.
 TEST(Mp3Resampling, UncarriedRatesBecomeTheNearestMp3Rate) {
@@ -163,13 +186,15 @@ TEST(Mp3Resampling, UncarriedRatesBecomeTheNearestMp3Rate) {
         int rate;
         int channels;
         int outRate;
+        int kbps;
     };
-    for (const Case& c : {Case{96000, 2, 48000}, Case{6000, 1, 8000}, Case{37800, 2, 32000}}) {
+    for (const Case& c : {Case{96000, 2, 48000, 128}, Case{6000, 1, 8000, 128}, Case{37800, 2, 32000, 128},
+                          Case{96000, 2, 48000, 32}}) {
         SCOPED_TRACE(c.rate);
         const int frames = c.rate / 2;
         const QString path =
-            EncodeMp3(QString("resampled_%1.mp3").arg(c.rate), Tone(c.rate, c.channels, frames), c.rate,
-                      c.channels == 2 ? 1 : 4, 128);
+            EncodeMp3(QString("resampled_%1_%2.mp3").arg(c.rate).arg(c.kbps),
+                      Tone(c.rate, c.channels, frames), c.rate, c.channels == 2 ? 1 : 4, c.kbps);
         const Decoded layer = DecodeWithLayer(path, false);
         EXPECT_EQ(layer.info.freq, static_cast<std::uint32_t>(c.outRate));
         EXPECT_NEAR(static_cast<double>(layer.Frames()), static_cast<double>(frames) * c.outRate / c.rate,
@@ -255,7 +280,7 @@ TEST(Mp3Module, AllocationFailureAnywhereIsAnErrorReturn) {
 TEST(Mp3Adapter, DestroyedWithoutCloseLeavesAPlayableFile) {
     MessageRecorder recorder;
     const std::vector<std::int16_t> pcm = Tone(44100, 2, 30000);
-    const QString path = EncodeMp3("unclosed.mp3", pcm, 44100, 1, 128, false);
+    const QString path = EncodeMp3("unclosed.mp3", pcm, 44100, 1, 128, false, false);
     EXPECT_EQ(DecodeWithLayer(path, false).samples.size(), pcm.size());
     EXPECT_EQ(DecodeWithFfmpeg(path).size(), pcm.size());
 }

@@ -79,19 +79,6 @@ struct BlockedEncoder::Block {
     bool done = false;  // under the mutex
 };
 
-namespace {
-
-std::vector<std::uint8_t> LameTagFrame(lame_global_flags* lame) {
-    const std::size_t size = lame_get_lametag_frame(lame, nullptr, 0);
-    std::vector<std::uint8_t> tag(size);
-    if (size > 0 && lame_get_lametag_frame(lame, tag.data(), size) != size) {
-        tag.clear();
-    }
-    return tag;
-}
-
-}  // namespace
-
 bool Output::Append(const std::uint8_t* bytes, std::size_t size) {
     if (size > capacity - used) {
         return false;
@@ -162,11 +149,12 @@ bool BlockedEncoder::Encode(const EncoderSettings& settings, Block& block) {
 }
 
 BlockedEncoder::BlockedEncoder(const EncoderSettings& settings_, LamePtr first, int threads_,
-                               int blockFrames_)
+                               int blockFrames_, std::vector<std::uint8_t> ownTag)
     : settings(settings_),
       threads(threads_),
       blockFrames(static_cast<std::size_t>(blockFrames_)),
-      firstEncoder(std::move(first)) {}
+      firstEncoder(std::move(first)),
+      tagFrame(std::move(ownTag)) {}
 
 BlockedEncoder::~BlockedEncoder() {
     {
@@ -310,7 +298,11 @@ bool BlockedEncoder::TakeFront(Output& output) {
         blockDone.wait(lock, [&] { return block->done; });
     }
     inFlight.pop_front();
-    if (!block->ok || !output.Append(block->bytes.data(), block->bytes.size())) {
+    if (!block->ok) {
+        if (block->first) {
+            // Without its start the stream has no place for a tag.
+            tagFrame.clear();
+        }
         return false;
     }
     std::size_t skipFrames = 0;
@@ -320,6 +312,16 @@ bool BlockedEncoder::TakeFront(Output& output) {
         tagFrame = std::move(block->tag);
         skipFrames = 1;
         skipBytes = tagFrame.size();
+    } else if (block->first && !tagFrame.empty()) {
+        // Our own tag frame: its placeholder goes before the music.
+        const std::vector<std::uint8_t> placeholder = TagPlaceholder(tagFrame);
+        if (!output.Append(placeholder.data(), placeholder.size())) {
+            return false;
+        }
+        streamBytes += static_cast<std::uint32_t>(placeholder.size());
+    }
+    if (!output.Append(block->bytes.data(), block->bytes.size())) {
+        return false;
     }
     for (std::size_t i = skipFrames; i < block->headers.size(); ++i) {
         seek.Add(block->headers[i].kbps);

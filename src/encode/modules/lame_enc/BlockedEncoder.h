@@ -36,8 +36,10 @@ int BlockFrames();
 
 class BlockedEncoder {
 public:
-    // first: the stream's first encoder, with the Info tag frame reserved.
-    BlockedEncoder(const EncoderSettings& settings, LamePtr first, int threads, int blockFrames);
+    // first: the stream's first encoder, with the Info tag frame reserved unless the stream has a
+    // tag frame of its own (EncoderSettings::tagKbps), ownTag, which then goes before the music.
+    BlockedEncoder(const EncoderSettings& settings, LamePtr first, int threads, int blockFrames,
+                   std::vector<std::uint8_t> ownTag);
     ~BlockedEncoder();
     BlockedEncoder(const BlockedEncoder&) = delete;
     BlockedEncoder& operator=(const BlockedEncoder&) = delete;

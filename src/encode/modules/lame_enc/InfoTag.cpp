@@ -2,6 +2,7 @@
 
 #include "FrameScan.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -13,7 +14,10 @@ namespace {
 constexpr std::size_t kFramesAt = 8;
 constexpr std::size_t kBytesAt = 12;
 constexpr std::size_t kTocAt = 16;
+constexpr std::size_t kLowpassAt = 130;
+constexpr std::size_t kBitrateAt = 140;
 constexpr std::size_t kDelayPaddingAt = 141;
+constexpr std::size_t kPresetAt = 146;
 constexpr std::size_t kMusicLengthAt = 148;
 constexpr std::size_t kMusicCrcAt = 152;
 constexpr std::size_t kTagCrcAt = 154;
@@ -36,6 +40,22 @@ void PutBigEndian(std::uint8_t* p, std::uint32_t value, int bytes) {
         p[i] = static_cast<std::uint8_t>(value);
         value >>= 8;
     }
+}
+
+// Where the "Info" word of a tag frame starts, or 0 when tag is no such frame.
+std::size_t InfoAt(const std::vector<std::uint8_t>& tag) {
+    if (tag.size() < 4) {
+        return 0;
+    }
+    const std::optional<FrameHeader> header = ParseHeader(tag.data());
+    if (!header) {
+        return 0;
+    }
+    const std::size_t info = 4 + (header->mpeg1 ? (header->mono ? 17 : 32) : (header->mono ? 9 : 17));
+    if (info + kTagCrcAt + 2 > tag.size() || std::memcmp(tag.data() + info, "Info", 4) != 0) {
+        return 0;
+    }
+    return info;
 }
 
 }  // namespace
@@ -84,16 +104,15 @@ void SeekTable::Write(std::uint8_t* toc) const {
     }
 }
 
+std::vector<std::uint8_t> TagPlaceholder(const std::vector<std::uint8_t>& tag) {
+    std::vector<std::uint8_t> placeholder(tag.size(), 0);
+    std::copy_n(tag.begin(), std::min<std::size_t>(4, tag.size()), placeholder.begin());
+    return placeholder;
+}
+
 bool PatchInfoTag(std::vector<std::uint8_t>& tag, const StreamTotals& totals) {
-    if (tag.size() < 4 || totals.seek == nullptr) {
-        return false;
-    }
-    const std::optional<FrameHeader> header = ParseHeader(tag.data());
-    if (!header) {
-        return false;
-    }
-    const std::size_t info = 4 + (header->mpeg1 ? (header->mono ? 17 : 32) : (header->mono ? 9 : 17));
-    if (info + kTagCrcAt + 2 > tag.size() || std::memcmp(tag.data() + info, "Info", 4) != 0) {
+    const std::size_t info = InfoAt(tag);
+    if (info == 0 || totals.seek == nullptr) {
         return false;
     }
     std::uint8_t* p = tag.data() + info;
@@ -107,6 +126,22 @@ bool PatchInfoTag(std::vector<std::uint8_t>& tag, const StreamTotals& totals) {
     PutBigEndian(p + kMusicLengthAt, totals.bytes, 4);
     PutBigEndian(p + kMusicCrcAt, totals.musicCrc, 2);
     PutBigEndian(p + kTagCrcAt, Crc16(tag.data(), info + kTagCrcAt), 2);
+    return true;
+}
+
+bool SetEncoderFields(std::vector<std::uint8_t>& tag, const EncoderFields& fields) {
+    const std::size_t info = InfoAt(tag);
+    if (info == 0) {
+        return false;
+    }
+    std::uint8_t* p = tag.data() + info;
+    // Rounded and capped as LAME writes them; LAME's preset for a constant bitrate is that bitrate.
+    p[kLowpassAt] = static_cast<std::uint8_t>(std::min(255, (fields.lowpass + 50) / 100));
+    p[kBitrateAt] = static_cast<std::uint8_t>(std::min(255, fields.kbps));
+    p[kDelayPaddingAt] = static_cast<std::uint8_t>(fields.delay >> 4);
+    p[kDelayPaddingAt + 1] =
+        static_cast<std::uint8_t>(((fields.delay & 0xF) << 4) | (p[kDelayPaddingAt + 1] & 0x0F));
+    PutBigEndian(p + kPresetAt, static_cast<std::uint32_t>(fields.kbps), 2);
     return true;
 }
 

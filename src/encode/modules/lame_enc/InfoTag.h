@@ -36,7 +36,21 @@ struct StreamTotals {
     int padding = 0;
 };
 
+// What goes out in place of a tag frame until the stream is finished: its header and zeros, as
+// LAME writes it. A player that never gets the finished tag decodes it as one frame of silence.
+std::vector<std::uint8_t> TagPlaceholder(const std::vector<std::uint8_t>& tag);
+
 // Writes the totals into tag, a frame from lame_get_lametag_frame; false when it is no such frame.
 bool PatchInfoTag(std::vector<std::uint8_t>& tag, const StreamTotals& totals);
+
+// What a stream's encoder says of itself in its tag, for a tag frame another encoder made.
+struct EncoderFields {
+    int kbps = 0;
+    int lowpass = 0;  // Hz
+    int delay = 0;
+};
+
+// Writes the fields into tag, a frame from lame_get_lametag_frame; false when it is no such frame.
+bool SetEncoderFields(std::vector<std::uint8_t>& tag, const EncoderFields& fields);
 
 }  // namespace lameenc

@@ -1,6 +1,7 @@
 #include "encode/Mp3EncoderApi.h"
 
 #include "BlockedEncoder.h"
+#include "InfoTag.h"
 #include "LameSetup.h"
 
 #include <lame/lame.h>
@@ -28,6 +29,12 @@ struct Mp3StreamState {
     bool hasCarry = false;
     std::int16_t carry = 0;
     std::vector<std::int16_t> joined;
+    // The one-thread stream's own tag frame (EncoderSettings::tagKbps): its placeholder goes out
+    // first, and the music after it is counted for the finished tag.
+    std::vector<std::uint8_t> ownTag;
+    bool placeholderOut = false;
+    std::uint32_t streamBytes = 0;
+    std::uint16_t musicCrc = 0;
     bool finished = false;
     // A call that threw may have left the stream half changed, so every later one but
     // beCloseStream fails.
@@ -64,6 +71,46 @@ Mp3Result Guarded(Mp3Stream stream, Body body) noexcept {
     return result;
 }
 
+// Before the one-thread stream's first music: the placeholder for its own tag frame; the bytes put.
+std::uint32_t PutPlaceholder(const Mp3StreamState& stream, std::uint8_t* output) {
+    if (stream.ownTag.empty() || stream.placeholderOut) {
+        return 0;
+    }
+    const std::vector<std::uint8_t> placeholder = lameenc::TagPlaceholder(stream.ownTag);
+    std::copy(placeholder.begin(), placeholder.end(), output);
+    return static_cast<std::uint32_t>(placeholder.size());
+}
+
+// Counts what a call put out for the finished tag, once the call has succeeded.
+void CountOutput(Mp3StreamState& stream, std::uint32_t placed, const std::uint8_t* music, int bytes) {
+    if (stream.ownTag.empty()) {
+        return;
+    }
+    stream.placeholderOut = stream.placeholderOut || placed > 0;
+    stream.streamBytes += placed + static_cast<std::uint32_t>(bytes);
+    stream.musicCrc = lameenc::Crc16(music, static_cast<std::size_t>(bytes), stream.musicCrc);
+}
+
+// The one-thread stream's own tag frame with the whole stream's counts; empty when it has none.
+std::vector<std::uint8_t> FinishedOwnTag(const Mp3StreamState& stream) {
+    std::vector<std::uint8_t> tag = stream.ownTag;
+    // A constant bitrate: every frame the same to the seek table.
+    lameenc::SeekTable seek;
+    const int kbps = lame_get_brate(stream.lame.get());
+    for (int i = lame_get_frameNum(stream.lame.get()); i > 0; --i) {
+        seek.Add(kbps);
+    }
+    lameenc::StreamTotals totals;
+    totals.seek = &seek;
+    totals.bytes = stream.streamBytes;
+    totals.musicCrc = stream.musicCrc;
+    totals.padding = lame_get_encoder_padding(stream.lame.get());
+    if (!tag.empty() && !lameenc::PatchInfoTag(tag, totals)) {
+        tag.clear();
+    }
+    return tag;
+}
+
 Mp3Result InitStream(const Mp3EncoderConfig* config, std::uint32_t* samplesPerChunk,
                      std::uint32_t* outputBufferSize, Mp3Stream* stream) {
     if (config == nullptr || samplesPerChunk == nullptr || outputBufferSize == nullptr || stream == nullptr) {
@@ -79,6 +126,14 @@ Mp3Result InitStream(const Mp3EncoderConfig* config, std::uint32_t* samplesPerCh
     if (!first) {
         return MP3_ERR_INVALID_CONFIG;
     }
+    std::vector<std::uint8_t> ownTag;
+    if (settings.tagKbps != 0) {
+        ownTag = lameenc::OwnTagFrame(settings, first.get());
+        if (ownTag.empty()) {
+            return MP3_ERR_INVALID_CONFIG;
+        }
+    }
+    const auto tagBytes = static_cast<std::uint32_t>(ownTag.size());
     state->samplesPerChunk = static_cast<std::uint32_t>(lame_get_framesize(first.get()));
     state->outputBufferSize = OutputBufferSize(state->samplesPerChunk, settings.inRate, settings.outRate);
     // Blocks join seamlessly only on the encoder's own frame grid, which resampling would move.
@@ -87,12 +142,14 @@ Mp3Result InitStream(const Mp3EncoderConfig* config, std::uint32_t* samplesPerCh
         const int blockFrames = lameenc::BlockFrames();
         state->outputBufferSize = std::max(state->outputBufferSize, lameenc::BlockedEncoder::OutputBufferSize(
                                                                         settings, threads, blockFrames));
-        state->blocked =
-            std::make_unique<lameenc::BlockedEncoder>(settings, std::move(first), threads, blockFrames);
+        state->blocked = std::make_unique<lameenc::BlockedEncoder>(settings, std::move(first), threads,
+                                                                   blockFrames, std::move(ownTag));
     } else {
         state->lame = std::move(first);
+        state->ownTag = std::move(ownTag);
         state->joined.reserve(state->samplesPerChunk + 2);
     }
+    state->outputBufferSize += tagBytes;
     *samplesPerChunk = state->samplesPerChunk;
     *outputBufferSize = state->outputBufferSize;
     *stream = state.release();
@@ -115,10 +172,13 @@ Mp3Result EncodeChunk(Mp3Stream stream, std::uint32_t sampleCount, const std::in
         *outputBytes = static_cast<std::uint32_t>(out.used);
         return ok ? MP3_OK : MP3_ERR_ENCODE;
     }
+    const std::uint32_t placed = PutPlaceholder(*stream, output);
+    std::uint8_t* music = output + placed;
+    const int room = static_cast<int>(stream->outputBufferSize - placed);
     int written = 0;
     if (stream->settings.channels == 1) {
         written = lame_encode_buffer(stream->lame.get(), samples, samples, static_cast<int>(sampleCount),
-                                     output, static_cast<int>(stream->outputBufferSize));
+                                     music, room);
     } else {
         const std::int16_t* pcm = samples;
         std::uint32_t count = sampleCount;
@@ -133,13 +193,13 @@ Mp3Result EncodeChunk(Mp3Stream stream, std::uint32_t sampleCount, const std::in
             stream->carry = pcm[count - 1];
         }
         written = lame_encode_buffer_interleaved(stream->lame.get(), const_cast<short*>(pcm),
-                                                 static_cast<int>(count / 2), output,
-                                                 static_cast<int>(stream->outputBufferSize));
+                                                 static_cast<int>(count / 2), music, room);
     }
     if (written < 0) {
         return written == -1 ? MP3_ERR_BUFFER_TOO_SMALL : MP3_ERR_ENCODE;
     }
-    *outputBytes = static_cast<std::uint32_t>(written);
+    CountOutput(*stream, placed, music, written);
+    *outputBytes = placed + static_cast<std::uint32_t>(written);
     return MP3_OK;
 }
 
@@ -155,25 +215,26 @@ Mp3Result DeinitStream(Mp3Stream stream, std::uint8_t* output, std::uint32_t* ou
         *outputBytes = static_cast<std::uint32_t>(out.used);
         return ok ? MP3_OK : MP3_ERR_ENCODE;
     }
-    std::uint32_t used = 0;
+    const std::uint32_t placed = PutPlaceholder(*stream, output);
+    std::uint8_t* music = output + placed;
+    const int room = static_cast<int>(stream->outputBufferSize - placed);
+    int used = 0;
     if (stream->hasCarry) {
         // The lone left sample gets a silent right one rather than being dropped.
         short last[2] = {stream->carry, 0};
         stream->hasCarry = false;
-        const int n = lame_encode_buffer_interleaved(stream->lame.get(), last, 1, output,
-                                                     static_cast<int>(stream->outputBufferSize));
-        if (n < 0) {
+        used = lame_encode_buffer_interleaved(stream->lame.get(), last, 1, music, room);
+        if (used < 0) {
             return MP3_ERR_ENCODE;
         }
-        used = static_cast<std::uint32_t>(n);
     }
-    const int n = lame_encode_flush(stream->lame.get(), output + used,
-                                    static_cast<int>(stream->outputBufferSize - used));
+    const int n = lame_encode_flush(stream->lame.get(), music + used, room - used);
     if (n < 0) {
         return MP3_ERR_ENCODE;
     }
     stream->finished = true;
-    *outputBytes = used + static_cast<std::uint32_t>(n);
+    CountOutput(*stream, placed, music, used + n);
+    *outputBytes = placed + static_cast<std::uint32_t>(used + n);
     return MP3_OK;
 }
 
@@ -183,20 +244,21 @@ Mp3Result GetInfoTag(Mp3Stream stream, std::uint8_t* output, std::uint32_t capac
         return MP3_ERR_INVALID_STREAM;
     }
     *outputBytes = 0;
-    if (stream->blocked) {
-        const std::vector<std::uint8_t> tag = stream->blocked->InfoTag();
-        if (tag.size() > capacity) {
+    if (stream->lame && stream->ownTag.empty()) {
+        const std::size_t size = lame_get_lametag_frame(stream->lame.get(), output, capacity);
+        if (size > capacity) {
             return MP3_ERR_BUFFER_TOO_SMALL;
         }
-        std::copy(tag.begin(), tag.end(), output);
-        *outputBytes = static_cast<std::uint32_t>(tag.size());
+        *outputBytes = static_cast<std::uint32_t>(size);
         return MP3_OK;
     }
-    const std::size_t size = lame_get_lametag_frame(stream->lame.get(), output, capacity);
-    if (size > capacity) {
+    const std::vector<std::uint8_t> tag =
+        stream->blocked ? stream->blocked->InfoTag() : FinishedOwnTag(*stream);
+    if (tag.size() > capacity) {
         return MP3_ERR_BUFFER_TOO_SMALL;
     }
-    *outputBytes = static_cast<std::uint32_t>(size);
+    std::copy(tag.begin(), tag.end(), output);
+    *outputBytes = static_cast<std::uint32_t>(tag.size());
     return MP3_OK;
 }
 

@@ -1,5 +1,8 @@
 #include "LameSetup.h"
 
+#include "InfoTag.h"
+
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <mutex>
@@ -35,6 +38,17 @@ MPEG_mode LameMode(std::uint8_t mode) {
     }
 }
 
+// Bytes of a frame without its padding slot.
+int FrameBytes(bool mpeg1, int kbps, int rate) {
+    return (mpeg1 ? 144000 : 72000) * kbps / rate;
+}
+
+// LAME's own measure of its tag frame: header, CRC and side information, then 156 bytes of tag.
+int TagFrameBytes(bool mpeg1, int channels, bool crc) {
+    const int side = mpeg1 ? (channels == 1 ? 17 : 32) : (channels == 1 ? 9 : 17);
+    return 4 + (crc ? 2 : 0) + side + 156;
+}
+
 // lame_init_params fills tables shared by every encoder in the process, so two encoders must not
 // be set up at the same moment.
 std::mutex& SetupMutex() {
@@ -57,7 +71,15 @@ bool MakeSettings(const Mp3EncoderConfig& config, EncoderSettings* settings) {
     const bool mpeg1 = s.outRate >= 32000;
     s.bitrate = mpeg1 ? Nearest(kMpeg1Bitrates, config.bitrate) : Nearest(kMpeg2Bitrates, config.bitrate);
     s.frameSize = mpeg1 ? 1152 : 576;
-    s.maxFrameBytes = (mpeg1 ? 144000 : 72000) * s.bitrate / s.outRate + 1;
+    s.maxFrameBytes = FrameBytes(mpeg1, s.bitrate, s.outRate) + 1;
+    const int tagBytes = TagFrameBytes(mpeg1, s.channels, config.crc != 0);
+    if (FrameBytes(mpeg1, s.bitrate, s.outRate) < tagBytes) {
+        const auto& bitrates = mpeg1 ? kMpeg1Bitrates : kMpeg2Bitrates;
+        const auto holds = std::find_if(bitrates.begin(), bitrates.end(), [&](int kbps) {
+            return FrameBytes(mpeg1, kbps, s.outRate) >= tagBytes;
+        });
+        s.tagKbps = holds != bitrates.end() ? *holds : 0;
+    }
     *settings = s;
     return true;
 }
@@ -80,10 +102,45 @@ LamePtr CreateEncoder(const EncoderSettings& settings, bool infoTag) {
     lame_set_copyright(flags, config.copyright != 0);
     lame_set_original(flags, config.original != 0);
     // The Info tag frame goes first and is completed by beGetInfoTag; no ID3 tags of our own.
-    lame_set_bWriteVbrTag(flags, infoTag ? 1 : 0);
+    lame_set_bWriteVbrTag(flags, infoTag && settings.tagKbps == 0 ? 1 : 0);
     lame_set_write_id3tag_automatic(flags, 0);
     const std::lock_guard<std::mutex> lock(SetupMutex());
     return lame_init_params(flags) >= 0 ? std::move(lame) : nullptr;
+}
+
+std::vector<std::uint8_t> LameTagFrame(lame_global_flags* lame) {
+    const std::size_t size = lame_get_lametag_frame(lame, nullptr, 0);
+    std::vector<std::uint8_t> tag(size);
+    if (size > 0 && lame_get_lametag_frame(lame, tag.data(), size) != size) {
+        tag.clear();
+    }
+    return tag;
+}
+
+std::vector<std::uint8_t> OwnTagFrame(const EncoderSettings& settings, lame_global_flags* streamEncoder) {
+    EncoderSettings tagSettings = settings;
+    tagSettings.bitrate = settings.tagKbps;
+    tagSettings.tagKbps = 0;
+    const LamePtr lame = CreateEncoder(tagSettings, true);
+    if (!lame) {
+        return {};
+    }
+    // LAME describes only a stream it has encoded; one frame of silence gives it one.
+    std::vector<short> silence(static_cast<std::size_t>(settings.frameSize), 0);
+    std::vector<unsigned char> mp3(16384);
+    const int size = static_cast<int>(mp3.size());
+    if (lame_encode_buffer(lame.get(), silence.data(), silence.data(), settings.frameSize, mp3.data(), size) <
+            0 ||
+        lame_encode_flush(lame.get(), mp3.data(), size) < 0) {
+        return {};
+    }
+    std::vector<std::uint8_t> tag = LameTagFrame(lame.get());
+    const EncoderFields fields{lame_get_brate(streamEncoder), lame_get_lowpassfreq(streamEncoder),
+                               lame_get_encoder_delay(streamEncoder)};
+    if (!SetEncoderFields(tag, fields)) {
+        tag.clear();
+    }
+    return tag;
 }
 
 }  // namespace lameenc
