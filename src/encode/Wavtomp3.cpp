@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
@@ -150,16 +151,20 @@ bool WavToMp3::Close() {
         ShowMessage(QStringLiteral("Could not perform compression"));
     }
     if (ended && WriteOutput(outputBytes) && beGetInfoTag != nullptr) {
-        // The tag frame replaces the placeholder frame at the start of the file.
+        // The tag frame replaces the placeholder frame at the start of the file. A pipe or FIFO
+        // cannot go back to it; there the placeholder stays, and plays as a frame of silence.
         std::uint32_t tagBytes = 0;
         if (beGetInfoTag(stream, outputBuffer.data(), static_cast<std::uint32_t>(outputBuffer.size()),
                          &tagBytes) == MP3_OK &&
             tagBytes > 0) {
-            if (std::fflush(file.get()) != 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
+            if (std::fflush(file.get()) != 0) {
                 writeFailed = true;
                 ShowMessage(kWriteFailed);
-            } else {
+            } else if (std::fseek(file.get(), 0, SEEK_SET) == 0) {
                 WriteOutput(tagBytes);
+            } else if (errno != ESPIPE) {
+                writeFailed = true;
+                ShowMessage(kWriteFailed);
             }
         }
     }

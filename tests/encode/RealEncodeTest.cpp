@@ -1,5 +1,6 @@
 #include "EncodeTestUtil.h"
 #include "MessageRecorder.h"
+#include "Mp3Frames.h"
 #include "encode/Wavtomp3.h"
 #include "encode/Wavtowma.h"
 #include "platform/ExeFolder.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <new>
@@ -317,6 +319,40 @@ TEST(Mp3Adapter, FullDiskAtTheEndIsAFailure) {
     EXPECT_FALSE(adapter.Close());
     ASSERT_EQ(recorder.messages.size(), 1u);
     EXPECT_EQ(recorder.messages[0].text, "Can not write the file.");
+}
+
+// A pipe cannot go back to the start for the finished tag, and that is no failure. The stream is
+// the file's byte for byte but for the tag frame, which stays a placeholder: a frame of silence.
+TEST(Mp3Adapter, PipeOutputKeepsThePlaceholderFrame) {
+    MessageRecorder recorder;
+    const std::vector<std::int16_t> pcm = Tone(44100, 2, 30000);
+    // Our own tag frame, and LAME's.
+    for (const int kbps : {32, 128}) {
+        const QByteArray file =
+            ReadFile(EncodeMp3(QString("seekable_%1.mp3").arg(kbps), pcm, 44100, 1, kbps));
+        const QString path = TempDir() + QString("piped_%1.mp3").arg(kbps);
+        FILE* pipe = popen(QByteArray("cat > ") + QFile::encodeName(path), "w");
+        ASSERT_NE(pipe, nullptr);
+        {
+            WavToMp3 adapter;
+            const int n = adapter.Init(QString("/proc/self/fd/%1").arg(fileno(pipe)), 44100, 1, kbps, false,
+                                       false, true, false);
+            FeedInChunks(pcm, n, [&](const std::int16_t* p, int bytes) { adapter.EncodeChunk(p, bytes); });
+            EXPECT_TRUE(adapter.Close());
+        }
+        ASSERT_EQ(pclose(pipe), 0);
+        const std::size_t tagBytes = ParseMp3Frames(file).front().bytes;
+        EXPECT_EQ(ReadFile(path), file.left(4) + QByteArray(tagBytes - 4, '\0') + file.mid(tagBytes));
+        // With no tag to trim by, both decoders play every frame: the placeholder, the encoder's
+        // delay, the input and the padding.
+        const Decoded layer = DecodeWithLayer(path, false);
+        EXPECT_EQ(layer.Frames(), ParseMp3Frames(file).size() * 1152);
+        EXPECT_EQ(DecodeWithFfmpeg(path).size(), layer.samples.size());
+        const auto silentEnd = layer.samples.begin() + 2 * 1152;
+        EXPECT_TRUE(std::all_of(layer.samples.begin(), silentEnd, [](std::int16_t s) { return s == 0; }));
+        EXPECT_GT(Snr(pcm, std::vector<std::int16_t>(silentEnd + 2 * (576 + 529), layer.samples.end())), 20);
+    }
+    EXPECT_TRUE(recorder.messages.empty());
 }
 
 struct WmaCase {
