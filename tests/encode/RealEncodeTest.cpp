@@ -22,28 +22,21 @@ namespace {
 thread_local long allocationsLeft = -1;
 
 // For its scope, allocations on this thread fail after the first `budget`.
-class FailingAllocations {
-public:
+struct FailingAllocations {
     explicit FailingAllocations(long budget) { allocationsLeft = budget; }
     ~FailingAllocations() { allocationsLeft = -1; }
-    FailingAllocations(const FailingAllocations&) = delete;
-    FailingAllocations& operator=(const FailingAllocations&) = delete;
 };
 
 }  // namespace
 
 // Replaced for the whole test, so the modules' allocations can be made to fail one by one.
 void* operator new(std::size_t size) {
-    if (allocationsLeft == 0) {
+    void* p = allocationsLeft != 0 ? std::malloc(size == 0 ? 1 : size) : nullptr;
+    if (p == nullptr) {
         throw std::bad_alloc();
     }
-    if (allocationsLeft > 0) {
-        --allocationsLeft;
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
+    allocationsLeft -= allocationsLeft > 0 ? 1 : 0;
+    return p;
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     try {
@@ -56,9 +49,6 @@ void operator delete(void* p) noexcept {
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 
@@ -260,10 +250,9 @@ TEST(Mp3Module, AllocationFailureAnywhereIsAnErrorReturn) {
             {
                 const FailingAllocations failing(budget);
                 result = init(&config, &samples, &bytes, &stream);
+                // The input is a whole number of chunks.
                 for (std::size_t at = 0; at < pcm.size() && result == MP3_OK; at += samples) {
-                    const auto count =
-                        static_cast<std::uint32_t>(std::min<std::size_t>(samples, pcm.size() - at));
-                    result = encode(stream, count, pcm.data() + at, output.data(), &bytes);
+                    result = encode(stream, samples, pcm.data() + at, output.data(), &bytes);
                 }
                 result = result == MP3_OK ? deinit(stream, output.data(), &bytes) : result;
                 result = result == MP3_OK ? tag(stream, output.data(), 1 << 20, &bytes) : result;
