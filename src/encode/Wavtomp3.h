@@ -39,7 +39,7 @@ public:
 
 private:
     struct FileClose {
-        void operator()(std::FILE* file) const { std::fclose(file); }
+        void operator()(std::FILE* handle) const { std::fclose(handle); }
     };
 
     bool WriteOutput(std::uint32_t bytes);
