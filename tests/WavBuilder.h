@@ -21,7 +21,7 @@ public:
         Put16(fmt, tag);
         Put16(fmt, static_cast<std::uint16_t>(channels));
         Put32(fmt, static_cast<std::uint32_t>(rate));
-        Put32(fmt, static_cast<std::uint32_t>(rate * channels * bits / 8));
+        Put32(fmt, static_cast<std::uint32_t>(static_cast<std::int64_t>(rate) * channels * bits / 8));
         Put16(fmt, static_cast<std::uint16_t>(channels * bits / 8));
         Put16(fmt, static_cast<std::uint16_t>(bits));
         fmt.append(QByteArray(extraBytes, '\0'));
