@@ -214,7 +214,17 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
     const QByteArray updated = WithValue(content, section.toUtf8(), key.toUtf8(), value.toUtf8());
     // QSaveFile replaces the file only after the whole text is written, so a failure keeps the old file.
     QSaveFile out(path_);
-    if (!out.open(QIODevice::WriteOnly) || out.write(updated) != updated.size() || !out.commit()) {
+    if (out.open(QIODevice::WriteOnly)) {
+        if (out.write(updated) != updated.size() || !out.commit()) {
+            throw IniWriteError(path_);
+        }
+        return;
+    }
+    // A folder that takes no new file (a read-only program folder) may still hold a writable
+    // settings file: that one is rewritten in place, as the Windows profile functions always do.
+    QFile inPlace(path_);
+    if (!inPlace.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) ||
+        inPlace.write(updated) != updated.size() || !inPlace.resize(updated.size()) || !inPlace.flush()) {
         throw IniWriteError(path_);
     }
 }

@@ -34,7 +34,8 @@ public:
     // The value decoded as UTF-8 (the settings file, file names).
     QString ReadString(const QString& section, const QString& key, const QString& def) const;
 
-    // Writes value (UTF-8) to key in section. Throws IniWriteError when the file cannot be written.
+    // Writes value (UTF-8) to key in section: through a new file that replaces the old one, or in
+    // place when the folder takes no new file. Throws IniWriteError when the file cannot be written.
     void WriteString(const QString& section, const QString& key, const QString& value) const;
 
     // The lookup on the text of a file already in memory; the same rules as ReadBytes.

@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using i18n::IniFile;
 using i18n::IniWriteError;
@@ -197,8 +202,9 @@ TEST_F(IniFileOnDiskTest, WriteCreatesFileAndKeepsOtherLines) {
 }
 
 TEST_F(IniFileOnDiskTest, WriteFailureThrowsWithPathAndKeepsNothingHalfDone) {
-    ExpectWriteError(PathOf("no-such-folder/Wavestitch.ini"));
-    EXPECT_FALSE(QDir(PathOf("no-such-folder")).exists());
+    // The message carries the path as UTF-8.
+    ExpectWriteError(PathOf("d\u00e9j\u00e0/Wavestitch.ini"));
+    EXPECT_FALSE(QDir(PathOf("d\u00e9j\u00e0")).exists());
 
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.ini"));
     ExpectWriteError(PathOf("folder.ini"));
@@ -207,11 +213,39 @@ TEST_F(IniFileOnDiskTest, WriteFailureThrowsWithPathAndKeepsNothingHalfDone) {
     ExpectWriteError("/proc/wavestitch-test/Wavestitch.ini");
 }
 
-TEST_F(IniFileOnDiskTest, WriteErrorMessageIsUtf8) {
-    const QString path = PathOf("d\u00e9j\u00e0/x.ini");
-    ExpectWriteError(path);
-    const IniWriteError error(path);
-    EXPECT_EQ(QString::fromUtf8(error.what()), "Unable to write to " + path);
+// Runs write where folder modes bind: root ignores them, so it runs as nobody in a child process.
+bool WritesWithoutPrivilege(const std::function<void()>& write) {
+    const auto attempt = [&] {
+        try {
+            write();
+            return true;
+        } catch (const IniWriteError&) {
+            return false;
+        }
+    };
+    if (geteuid() != 0) {
+        return attempt();
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(setresuid(65534, 65534, 65534) == 0 && attempt() ? 0 : 1);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(IniFileOnDiskTest, AWritableFileInAFolderThatTakesNoNewFileIsWrittenInPlace) {
+    const QString path = PathOf("Wavestitch.ini");
+    Store(path, "[General]\nLanguage=ChineseBig5.ini\nAd=0\n");
+    ASSERT_EQ(chmod(QFile::encodeName(path), 0666), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()), 0555), 0);
+    const bool written =
+        WritesWithoutPrivilege([&] { IniFile(path).WriteString("General", "Language", "English.ini"); });
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()), 0700), 0);
+    EXPECT_TRUE(written);
+    // The shorter text leaves nothing of the old one behind.
+    EXPECT_EQ(Load(path), "[General]\nLanguage=English.ini\nAd=0\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Wavestitch.ini"});
 }
 
 }  // namespace
