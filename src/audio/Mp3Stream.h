@@ -5,14 +5,17 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QtEndian>
 
 #include <mpg123.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace audio::detail {
 
@@ -32,12 +35,15 @@ inline bool Mpg123Ready() {
 class Mp3Stream final : public DecodeStream {
 public:
     static std::unique_ptr<DecodeStream> Open(const QString& path) {
-        if (!Mpg123Ready() || !StartsWithFrameRun(path)) {
+        const Start start = Mpg123Ready() ? StartOf(path) : Start::NotMpeg;
+        if (start == Start::NotMpeg) {
             return nullptr;
         }
         int err = MPG123_OK;
         Mpg123Ptr mh(mpg123_new(nullptr, &err));
-        if (!mh || !Configure(mh.get())) {
+        if (!mh || !Configure(mh.get()) ||
+            (start == Start::UntrustedInfoFrame &&
+             mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_IGNORE_INFOFRAME, 0.0) != MPG123_OK)) {
             return nullptr;
         }
         const QByteArray name = QFile::encodeName(path);
@@ -129,11 +135,13 @@ private:
         return mpg123_info(mh, &frame.info) == MPG123_OK && frame.info.framesize > 0;
     }
 
+    enum class Start { NotMpeg, Frames, InfoFrame, UntrustedInfoFrame };
+
     // Any file has bytes that pass for a frame header now and then, and libmpg123 takes a free-format
     // size from the distance to the next such bytes, so an AAC or MP4 file named .mp3 would decode to
     // noise. MPEG audio shows itself by frames of one kind that follow each other without a gap, or
     // by an encoder's Info frame in front.
-    static bool StartsWithFrameRun(const QString& path) {
+    static Start StartOf(const QString& path) {
         constexpr int kFramesToFollow = 3;
         int err = MPG123_OK;
         Mpg123Ptr mh(mpg123_new(nullptr, &err));
@@ -142,35 +150,43 @@ private:
             mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_IGNORE_INFOFRAME, 0.0) != MPG123_OK ||
             mpg123_open(mh.get(), QFile::encodeName(path).constData()) != MPG123_OK ||
             !NextFrame(mh.get(), first)) {
-            return false;
+            return Start::NotMpeg;
         }
-        if (IsInfoFrame(mh.get(), first.info)) {
-            return true;
+        if (const std::optional<std::uint32_t> claimed = InfoFrameCount(mh.get(), first.info)) {
+            // A frame takes more than 16 bytes. libmpg123 works out the length of a stream whose rate
+            // changes with a loop over every frame the tag claims, so a damaged count of billions
+            // would hold the open for a minute: such a tag is not believed.
+            return static_cast<qint64>(*claimed) > QFileInfo(path).size() / 16 ? Start::UntrustedInfoFrame
+                                                                               : Start::InfoFrame;
         }
         off_t end = first.End();
         for (int i = 0; i < kFramesToFollow; ++i) {
             Frame next;
             if (!NextFrame(mh.get(), next)) {
                 // A stream of a frame or two: its frames must take the file up to its tags.
-                return end == AudioEnd(path);
+                return end == AudioEnd(path) ? Start::Frames : Start::NotMpeg;
             }
             if (next.pos != end || !next.SameKind(first)) {
-                return false;
+                return Start::NotMpeg;
             }
             end = next.End();
         }
-        return true;
+        return Start::Frames;
     }
 
-    // The Xing/Info frame of LAME and others, or the Fraunhofer VBRI frame, both in a frame of their own.
-    static bool IsInfoFrame(mpg123_handle* mh, const mpg123_frameinfo2& info) {
+    // The frame count that the Xing/Info frame of LAME and others, or the Fraunhofer VBRI frame,
+    // states (0 when it states none); nothing when the frame is audio.
+    static std::optional<std::uint32_t> InfoFrameCount(mpg123_handle* mh, const mpg123_frameinfo2& info) {
         unsigned char* body = nullptr;
         std::size_t bytes = 0;
         if (info.layer != 3 || mpg123_framedata(mh, nullptr, &body, &bytes) != MPG123_OK || !body) {
-            return false;
+            return std::nullopt;
         }
         const auto tagAt = [&](std::size_t at, const char* tag) {
             return at + 4 <= bytes && std::memcmp(body + at, tag, 4) == 0;
+        };
+        const auto wordAt = [&](std::size_t at) {
+            return at + 4 <= bytes ? qFromBigEndian<quint32>(body + at) : 0u;
         };
         const bool mono = info.mode == MPG123_M_MONO;
         const std::size_t sideInfo = info.version == MPG123_1_0 ? (mono ? 17 : 32) : (mono ? 9 : 17);
@@ -178,10 +194,14 @@ private:
         const std::size_t crc = (info.flags & MPG123_CRC) != 0 ? 2 : 0;
         for (const std::size_t at : {sideInfo, sideInfo + crc}) {
             if (tagAt(at, "Xing") || tagAt(at, "Info")) {
-                return true;
+                constexpr quint32 kHasFrames = 1;
+                return (wordAt(at + 4) & kHasFrames) != 0 ? wordAt(at + 8) : 0u;
             }
         }
-        return tagAt(32, "VBRI");
+        if (tagAt(32, "VBRI")) {
+            return wordAt(32 + 14);
+        }
+        return std::nullopt;
     }
 
     // Where the audio of the file ends: its size less an ID3v1 tag and an APE tag before it.
