@@ -3,8 +3,10 @@
 #include "platform/FileFilter.h"
 #include "platform/MessageBox.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -63,6 +65,19 @@ int LeadingNumber(const QString& text) {
     return value;
 }
 
+// Opens the dialog in folder with nothing chosen. selectFile() ignores an empty name, so the name
+// field and the views' selection, which would otherwise offer the previous file, are cleared here.
+void ResetSaveDialog(QFileDialog* dialog, const QString& folder) {
+    dialog->setDirectory(!folder.isEmpty() && QDir(folder).exists() ? folder : QDir::homePath());
+    // The list and detail views share one selection.
+    if (auto* files = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"))) {
+        files->clearSelection();
+    }
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        name->clear();
+    }
+}
+
 QString RunSaveDialog(QFileDialog* dialog) {
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
         return QString();
@@ -85,6 +100,8 @@ TOutputForm::TOutputForm(QWidget* parent) : QDialog(parent), chooser_(RunSaveDia
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
     // The wizard asks about an existing file itself, after the extension rule has been applied.
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
+    // The language file's descriptions already name their patterns.
+    SaveDialog1->setOption(QFileDialog::HideNameFilterDetails, true);
 
     connect(ButtonNext, &QPushButton::clicked, this, &TOutputForm::ButtonNextClick);
     connect(ButtonBack, &QPushButton::clicked, this, &TOutputForm::ButtonBackClick);
@@ -308,9 +325,10 @@ void TOutputForm::ButtonSaveClick() {
                                                           : WmaFilter;
     SaveDialog1->setNameFilters(FilterFromWindowsSyntax(filter));
     const QString extension = FormatExtension();
+    QString folder = outputFolder_;
 
     for (;;) {
-        SaveDialog1->selectFile(QString());
+        ResetSaveDialog(SaveDialog1, folder);
         QString name = chooser_(SaveDialog1);
         if (name.isEmpty()) {
             return;
@@ -323,17 +341,24 @@ void TOutputForm::ButtonSaveClick() {
             name += extension;
         }
         if (!QFileInfo::exists(name)) {
-            EditOutputFile->setText(name);
+            SetOutputFile(name);
             return;
         }
         const int answer = platform::MessageBox(OverwriteQuestion, MessageCaption,
                                                 platform::MB_YESNOCANCEL | platform::MB_ICONQUESTION);
         if (answer == platform::IDYES) {
-            EditOutputFile->setText(name);
+            SetOutputFile(name);
             return;
         }
         if (answer != platform::IDNO) {
             return;
         }
+        // The user is choosing another name beside the existing file.
+        folder = QFileInfo(name).absolutePath();
     }
+}
+
+void TOutputForm::SetOutputFile(const QString& name) {
+    EditOutputFile->setText(name);
+    outputFolder_ = QFileInfo(name).absolutePath();
 }

@@ -31,8 +31,9 @@ public:
     static constexpr int kWmaPage = 2;
     static constexpr int kFilePage = 3;
 
-    // Runs the save dialog (already given its filter and an empty name) and returns the chosen
-    // file, or an empty text when the user cancelled. Replaceable so tests need no real dialog.
+    // Runs the save dialog (already given its filter, start folder and an empty name) and returns
+    // the chosen file, or an empty text when the user cancelled. Replaceable so tests need no real
+    // dialog.
     using SaveFileChooser = std::function<QString(QFileDialog* dialog)>;
 
     explicit TOutputForm(QWidget* parent = nullptr);
@@ -101,8 +102,11 @@ private:
     // The page that holds the checked format's settings, or the file page for WAV.
     int SettingsPage() const;
     QString FormatExtension() const;
+    void SetOutputFile(const QString& name);
 
     SaveFileChooser chooser_;
+    // The save dialog opens where the last output of this run went; the home folder before that.
+    QString outputFolder_;
 };
 
 extern TOutputForm* OutputForm;

@@ -35,14 +35,17 @@ protected:
         form->WmaFilter = QStringLiteral("WMA files (*.wma)|*.wma");
         form->MessageCaption = QStringLiteral("Message");
         form->OverwriteQuestion = QStringLiteral("Replace it?");
-        // Each run of the save dialog takes the next scripted answer; none left means Cancel.
+        // Each run of the save dialog takes the next scripted answer, typed into the dialog as a user
+        // would; none left means Cancel.
         form->SetSaveFileChooser([this](QFileDialog* dialog) {
-            filtersSeen.push_back(dialog->nameFilters());
+            runs.push_back(
+                {dialog->nameFilters(), dialog->directory().absolutePath(), dialog->selectedFiles()});
             if (choices.empty()) {
                 return QString();
             }
             const QString name = choices.front();
             choices.pop_front();
+            dialog->selectFile(name);
             return name;
         });
         form->show();
@@ -71,7 +74,13 @@ protected:
     std::unique_ptr<TOutputForm> form = std::make_unique<TOutputForm>();
     QTemporaryDir dir;
     std::deque<QString> choices;
-    std::vector<QStringList> filtersSeen;
+    // What the save dialog offered at each run.
+    struct Run {
+        QStringList filters;
+        QString folder;
+        QStringList selected;
+    };
+    std::vector<Run> runs;
 };
 
 TEST_F(OutputFormTest, ControlsAndFixedBitrateLists) {
@@ -107,6 +116,8 @@ TEST_F(OutputFormTest, ControlsAndFixedBitrateLists) {
     EXPECT_EQ(form->PageControl1->count(), 4);
     EXPECT_TRUE(form->EditOutputFile->isReadOnly());
     EXPECT_FALSE(form->ComboBoxMP3Bitrate->isEditable());
+    // The language file's filter descriptions name their patterns already.
+    EXPECT_TRUE(form->SaveDialog1->testOption(QFileDialog::HideNameFilterDetails));
 
     const int mp3[] = {32, 64, 96, 128, 192, 256, 320};
     ASSERT_EQ(form->ComboBoxMP3Bitrate->count(), 7);
@@ -188,7 +199,7 @@ TEST_F(OutputFormTest, JoinButtonIsDisabledUntilAFileIsChosenAndThenClosesWithOk
     choices = {Path("joined")};
     form->ButtonSave->click();
     EXPECT_TRUE(form->ButtonNext->isEnabled());
-    EXPECT_EQ(filtersSeen.back(), FilterFromWindowsSyntax(form->WavFilter));
+    EXPECT_EQ(runs.back().filters, FilterFromWindowsSyntax(form->WavFilter));
 
     QTimer::singleShot(0, form->ButtonNext, &QPushButton::click);
     EXPECT_EQ(form->exec(), QDialog::Accepted);
@@ -209,7 +220,7 @@ TEST_F(OutputFormTest, ChoiceMadeInsideTheModalRunIsKeptAfterOk) {
     EXPECT_TRUE(form->Mp3Original());
     EXPECT_FALSE(form->Mp3Crc());
     EXPECT_EQ(form->OutputPath(), Path("song.mp3"));
-    EXPECT_EQ(filtersSeen.back(), FilterFromWindowsSyntax(form->Mp3Filter));
+    EXPECT_EQ(runs.back().filters, FilterFromWindowsSyntax(form->Mp3Filter));
 }
 
 TEST_F(OutputFormTest, CancelClosesWithoutOk) {
@@ -227,8 +238,8 @@ TEST_F(OutputFormTest, ExtensionOfTheFormatIsAddedUnlessAlreadyThere) {
     // A dot in a folder name is no extension of the file.
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("g.wav")));
     EXPECT_EQ(Choose(form->RadioWAV, Path("g.wav/h")), Path("g.wav/h.wav"));
-    EXPECT_EQ(filtersSeen.back(), FilterFromWindowsSyntax(form->WavFilter));
-    EXPECT_EQ(filtersSeen[4], FilterFromWindowsSyntax(form->WmaFilter));
+    EXPECT_EQ(runs.back().filters, FilterFromWindowsSyntax(form->WavFilter));
+    EXPECT_EQ(runs[4].filters, FilterFromWindowsSyntax(form->WmaFilter));
 }
 
 TEST_F(OutputFormTest, CancelledSaveDialogKeepsThePreviousPath) {
@@ -236,6 +247,15 @@ TEST_F(OutputFormTest, CancelledSaveDialogKeepsThePreviousPath) {
     choices.clear();
     form->ButtonSave->click();
     EXPECT_EQ(form->OutputPath(), Path("first.wav"));
+
+    // The dialog opens in the home folder, later where the last output went, also on the
+    // wizard's next showing.
+    form->hide();
+    form->show();
+    form->ButtonSave->click();
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].folder, QDir::homePath());
+    EXPECT_EQ(runs[2].folder, dir.path());
 }
 
 TEST_F(OutputFormTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
@@ -252,7 +272,7 @@ TEST_F(OutputFormTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
         form->EditOutputFile->clear();
         MessageRecorder cancel(platform::IDCANCEL);
         EXPECT_EQ(Choose(form->RadioWAV, Path("old.wav")), QString());
-        EXPECT_EQ(filtersSeen.size(), 2u);
+        EXPECT_EQ(runs.size(), 2u);
     }
     {
         // No opens the dialog again; the second choice is a new file.
@@ -261,7 +281,10 @@ TEST_F(OutputFormTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
         form->ButtonSave->click();
         EXPECT_EQ(form->OutputPath(), Path("new.wav"));
         EXPECT_EQ(no.messages.size(), 1u);
-        EXPECT_EQ(filtersSeen.size(), 4u);
+        ASSERT_EQ(runs.size(), 4u);
+        // It opens again beside the existing file, with no name in it.
+        EXPECT_EQ(runs[3].folder, dir.path());
+        EXPECT_EQ(runs[3].selected, QStringList{dir.path()});
     }
 }
 
