@@ -5,8 +5,9 @@
 #include <exception>
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // No display name: Qt would append it to every window title, and the program's captions are
+    // exactly the ones it sets. A window without a title is still named after the program.
     setApplicationName(QStringLiteral("Wavestitch"));
-    setApplicationDisplayName(QStringLiteral("Wavestitch"));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* e) {
