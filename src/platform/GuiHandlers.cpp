@@ -30,6 +30,8 @@ int ShowQMessageBox(const QString& text, const QString& caption, unsigned flags)
     // Windows titles a box without a caption of its own "Error"; the program's texts rely on that.
     QMessageBox box(IconFor(flags), caption.isEmpty() ? QStringLiteral("Error") : caption, text,
                     QMessageBox::NoButton, QApplication::activeWindow());
+    // Texts name files; a name such as <b>live</b>.wav must show as it is spelled.
+    box.setTextFormat(Qt::PlainText);
     if ((flags & MB_SYSTEMMODAL) != 0) {
         box.setWindowModality(Qt::ApplicationModal);
         box.setWindowFlag(Qt::WindowStaysOnTopHint);

@@ -6,8 +6,13 @@
 #include "WavBuilder.h"
 #include "app/MainWindowFixture.h"
 #include "audio/TestMedia.h"
+#include "platform/GuiHandlers.h"
+#include "platform/ShellOpen.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -255,6 +260,29 @@ TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
     EXPECT_TRUE(MainForm->ImageList1.isEmpty());
     EXPECT_EQ(MainForm->StatusPanel(0)->text(), QStringLiteral("0 file(s)"));
     EXPECT_EQ(MainForm->StatusPanel(1)->text(), QStringLiteral("Total: 00:00:00"));
+}
+
+// Qt guesses rich text for a message box; a file named <b>live</b>.flac must show as it is spelled.
+TEST_F(FileListTest, MessageBoxesShowFileNamesAsPlainText) {
+    const QString path = Media(QStringLiteral("<b>live</b>.flac"), "x");
+    const auto previousBox = platform::SetMessageBoxHandler({});
+    const auto previousOpen = platform::SetShellOpenHandler({});
+    platform::InstallGuiHandlers();
+    QString text;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer::singleShot(0, MainForm, [&] {
+        QWidget* shown = QApplication::activeModalWidget();
+        if (const auto* box = qobject_cast<QMessageBox*>(shown)) {
+            text = box->text();
+            format = box->textFormat();
+        }
+        shown->close();
+    });
+    Add({path});
+    platform::SetMessageBoxHandler(previousBox);
+    platform::SetShellOpenHandler(previousOpen);
+    EXPECT_EQ(text, path + "\nNot supported.");
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 TEST_F(FileListTest, ALanguageSwitchRewritesOnlyTheChannelAndBitsCells) {
