@@ -8,6 +8,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QMimeDatabase>
@@ -32,6 +33,18 @@ QStringList LocalPaths(const QMimeData* data) {
     }
     return paths;
 }
+
+// Hands the list's key presses to the main window before the list sees them.
+class ListKeyFilter : public QObject {
+public:
+    explicit ListKeyFilter(TMainForm* form) : QObject(form->ListView1), form_(form) {}
+    bool eventFilter(QObject* /*watched*/, QEvent* e) override {
+        return e->type() == QEvent::KeyPress && form_->ListView1KeyDown(static_cast<QKeyEvent*>(e));
+    }
+
+private:
+    TMainForm* form_;
+};
 
 }  // namespace
 
@@ -188,6 +201,19 @@ void TMainForm::ButtonRemoveClick() {
     ImageList1 = kept;
     RenumberImages(selected.empty() ? RowCount() : selected.front());
     UpdateStatusBar();
+}
+
+void TMainForm::ConnectListKeys() {
+    ListView1->installEventFilter(new ListKeyFilter(this));
+}
+
+bool TMainForm::ListView1KeyDown(const QKeyEvent* e) {
+    if (e->key() != Qt::Key_Delete || (e->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        return false;
+    }
+    // Remove itself does nothing while a join runs.
+    ButtonRemoveClick();
+    return true;
 }
 
 void TMainForm::ButtonClearClick() {

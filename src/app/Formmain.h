@@ -15,6 +15,7 @@
 class AudioFileRow;
 class QFileDialog;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QStatusBar;
 class QToolButton;
@@ -94,6 +95,10 @@ public:
     // Runs one join: the output wizard, the job inside the progress dialog, the completion message.
     void ButtonJoinClick();
     void ButtonDownClick();
+    // Delete on the list does what Remove does; true when the key was taken.
+    bool ListView1KeyDown(const QKeyEvent* e);
+    // Routes the list's key presses to ListView1KeyDown; called once, after the windows exist.
+    void ConnectListKeys();
     // Shows the language dialog; whatever its result, applies the language and refreshes the status bar.
     void ButtonLanguageClick();
     // About shows the about dialog with the decoded home page; Update opens that page.

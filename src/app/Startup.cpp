@@ -10,6 +10,7 @@ QStringList CreateForms() {
     QStringList created;
     // The main window's own set-up runs while it is created, before the dialogs exist.
     MainForm = new TMainForm;
+    MainForm->ConnectListKeys();
     created << MainForm->objectName();
     AboutForm = new TAboutForm(MainForm);
     created << AboutForm->objectName();

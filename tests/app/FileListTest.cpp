@@ -10,6 +10,7 @@
 #include "platform/ShellOpen.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
@@ -238,8 +239,10 @@ TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
     EXPECT_EQ(MainForm->StatusPanel(0)->text(), QStringLiteral("untouched"));
     expectTypeIcons();
 
+    // Delete on the list removes as the Remove button does.
     select({0, 3});
-    MainForm->ButtonRemoveClick();
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(&list, &del);
     EXPECT_EQ(Captions(), (QStringList{"1.wav", "3.wav", "5.wav"}));
     EXPECT_EQ(MainForm->StatusPanel(0)->text(), QStringLiteral("3 file(s)"));
     expectTypeIcons();
