@@ -2,6 +2,7 @@
 #include "app/AudioFileRow.h"
 #include "app/Formmain.h"
 #include "app/ToolIcons.h"
+#include "platform/FileFilter.h"
 #include "platform/MessageBox.h"
 
 #include <QDragEnterEvent>
@@ -10,6 +11,7 @@
 #include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QTreeWidget>
@@ -131,7 +133,11 @@ bool TMainForm::RunOpenDialog(QStringList& paths) {
     if (OpenDialog1->exec() != QDialog::Accepted) {
         return false;
     }
-    paths = OpenDialog1->selectedFiles();
+    // Once one typed name is in the dialog's list, Qt returns only the listed ones and drops the
+    // rest (a name its filter hides, one that does not exist); each typed name gets a row or a message.
+    const auto* typed = OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    paths = WithTypedFiles(OpenDialog1->selectedFiles(), typed != nullptr ? typed->text() : QString(),
+                           OpenDialog1->directory().absolutePath());
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "WavBuilder.h"
 #include "app/MainWindowFixture.h"
 #include "audio/TestMedia.h"
+#include "platform/FileFilter.h"
 #include "platform/GuiHandlers.h"
 #include "platform/ShellOpen.h"
 
@@ -286,6 +287,28 @@ TEST_F(FileListTest, MessageBoxesShowFileNamesAsPlainText) {
     platform::SetShellOpenHandler(previousOpen);
     EXPECT_EQ(text, path + "\nNot supported.");
     EXPECT_EQ(format, Qt::PlainText);
+}
+
+// Once one typed name is in its list, the open dialog returns only the listed ones.
+TEST(TypedFilesTest, NamesTheDialogLeftOutFollowItsOwn) {
+    const QString home = QDir::homePath();
+    const struct {
+        QStringList chosen;
+        const char* typed;
+        QStringList expected;
+    } cases[] = {
+        {{"/m/a.wav"}, R"("a.wav" "x.flac")", {"/m/a.wav", "/m/x.flac"}},
+        {{"/m/a.wav", "/m/b.mp3"}, R"("b.mp3" "a.wav")", {"/m/a.wav", "/m/b.mp3"}},
+        {{"/m/a.wav"}, "a.wav", {"/m/a.wav"}},
+        {{"/m/my song.wav"}, "my song.wav", {"/m/my song.wav"}},
+        {{"/m/a.wav"}, R"("a.wav" "/n/c.wma" "../d.mp3" "")", {"/m/a.wav", "/n/c.wma", "/d.mp3"}},
+        {{}, "~/e.wav", {home + "/e.wav"}},
+        {{}, "", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WithTypedFiles(c.chosen, QString::fromUtf8(c.typed), QStringLiteral("/m")), c.expected)
+            << c.typed;
+    }
 }
 
 TEST_F(FileListTest, ALanguageSwitchRewritesOnlyTheChannelAndBitsCells) {
