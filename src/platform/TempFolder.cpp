@@ -1,15 +1,68 @@
 #include "platform/TempFolder.h"
 
 #include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
-QString TempFolder() {
-    QString path = QDir::tempPath();
-    if (!path.endsWith(QLatin1Char('/'))) {
-        path += QLatin1Char('/');
+namespace {
+
+bool IsPrivateFolder(const QString& path) {
+    struct stat info {};
+    return lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == geteuid() && (info.st_mode & 077) == 0;
+}
+
+bool Exists(const QString& path) {
+    struct stat info {};
+    return lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+// A folder made with a unique name when the usual one is taken; one per temporary folder, so every
+// caller in this run shares it.
+QString FreshFolder(const QString& parent, const QString& taken) {
+    static std::mutex mutex;
+    static QString madeIn;
+    static QString made;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (madeIn == parent && IsPrivateFolder(made)) {
+        return made;
     }
-    return path;
+    QByteArray pattern = QFile::encodeName(taken + QStringLiteral("-XXXXXX"));
+    if (mkdtemp(pattern.data()) == nullptr) {
+        qWarning("%s is not a private folder of this user and no other could be made: %s",
+                 qUtf8Printable(taken), strerror(errno));
+        return QString();
+    }
+    madeIn = parent;
+    made = QFile::decodeName(pattern);
+    qWarning("%s is not a private folder of this user; using %s", qUtf8Printable(taken),
+             qUtf8Printable(made));
+    return made;
+}
+
+}  // namespace
+
+QString TempFolder() {
+    const QString parent = QDir::tempPath();
+    const QString own = QStringLiteral("%1/wavestitch-%2").arg(parent).arg(geteuid());
+    mkdir(QFile::encodeName(own).constData(), 0700);
+    if (IsPrivateFolder(own) || !Exists(own)) {
+        // A folder that could not be made (the temporary folder is missing or read-only) is still
+        // named, so creating a file there fails with the system's own reason.
+        return own + QLatin1Char('/');
+    }
+    const QString fresh = FreshFolder(parent, own);
+    // Nobody can make a folder below /dev/null: with no private folder at all, every temporary file
+    // fails to be created rather than landing where another user could reach it.
+    return fresh.isEmpty() ? QStringLiteral("/dev/null/") : fresh + QLatin1Char('/');
 }
 
 }  // namespace platform

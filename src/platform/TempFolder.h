@@ -4,7 +4,10 @@
 
 namespace platform {
 
-// The user's temporary folder, always ending in '/'.
+// The user's own temporary folder, always ending in '/': "wavestitch-<uid>" in the system's
+// temporary folder, made with mode 0700. The program's temporary files have fixed names, so only
+// a real folder (not a link) of this user's that no one else may enter is used; when another user
+// or a link holds that name, a fresh folder with a unique name is made beside it instead.
 QString TempFolder();
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include "app/MainWindowFixture.h"
 #include "platform/ShellOpen.h"
+#include "platform/TempFolder.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -13,9 +14,9 @@ protected:
     void SetUp() override {
         MainWindowFixture::SetUp();
         ASSERT_TRUE(temp_.isValid());
-        tempPath_ = temp_.path() + QLatin1Char('/');
         previousTmp_ = qgetenv("TMPDIR");
         qputenv("TMPDIR", temp_.path().toLocal8Bit());
+        tempPath_ = platform::TempFolder();
         previousShellOpen_ =
             platform::SetShellOpenHandler([this](const QString& address) { opened_ << address; });
     }

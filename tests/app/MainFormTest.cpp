@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 
 using MainFormTest = MainWindowFixture;
@@ -39,7 +41,7 @@ TEST_F(MainFormTest, StartUpCreatesTheFiveWindowsInOrder) {
     EXPECT_NE(ProcessForm, nullptr);
     EXPECT_TRUE(recorder.messages.empty());
 
-    EXPECT_EQ(MainForm->TempPath, QDir::tempPath() + QLatin1Char('/'));
+    EXPECT_EQ(MainForm->TempPath, QDir::tempPath() + QStringLiteral("/wavestitch-%1/").arg(geteuid()));
     EXPECT_EQ(MainForm->TempPcmFile, MainForm->TempPath + QStringLiteral("AudioTemp.pcm"));
     EXPECT_EQ(MainForm->AppDir, appDir_);
     EXPECT_TRUE(MainForm->acceptDrops());

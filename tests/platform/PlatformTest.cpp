@@ -7,13 +7,19 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -111,14 +117,63 @@ TEST_F(EnvironmentTest, FirstSetVariableDecidesAndEmptyOnesAreSkipped) {
     platform::SetUserDefaultLangIdProvider(previous);
 }
 
-TEST(FolderTest, TempAndExecutableFoldersEndInASlashAndExist) {
-    const QString temp = platform::TempFolder();
-    EXPECT_TRUE(temp.endsWith(QLatin1Char('/')));
-    EXPECT_TRUE(QDir(temp).exists());
-
+TEST(FolderTest, ExecutableFolderEndsInASlash) {
     const QString exe = platform::ExeFolder();
     ASSERT_TRUE(exe.endsWith(QLatin1Char('/')));
     EXPECT_TRUE(QFileInfo(exe + QStringLiteral("test_platform")).isExecutable()) << exe.toStdString();
+}
+
+bool IsPrivateFolder(const QString& path) {
+    struct stat info {};
+    return lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == geteuid() && (info.st_mode & 0777) == 0700;
+}
+
+// The temporary files have fixed names, so a folder that another user could enter or replace by a
+// link must never be taken for the user's own.
+TEST(FolderTest, TheTemporaryFolderIsPrivateToTheUser) {
+    QTemporaryDir elsewhere;
+    const struct {
+        const char* name;
+        std::function<void(const QString&)> plant;  // what was left at the usual name
+        bool taken;
+    } cases[] = {
+        {"nothing", [](const QString&) {}, false},
+        {"our own folder", [](const QString& at) { mkdir(QFile::encodeName(at), 0700); }, false},
+        {"a link to a folder of ours", [&](const QString& at) { QFile::link(elsewhere.path(), at); }, true},
+        {"a file", [](const QString& at) { QFile(at).open(QIODevice::WriteOnly); }, true},
+        {"a folder others may enter", [](const QString& at) { mkdir(QFile::encodeName(at), 0755); }, true},
+        {"another user's folder",
+         [](const QString& at) {
+             mkdir(QFile::encodeName(at), 0700);
+             // Only root can give a folder away; anyone else sees the first case again.
+             if (geteuid() == 0) {
+                 ASSERT_EQ(chown(QFile::encodeName(at), 65534, 65534), 0);
+             }
+         },
+         geteuid() == 0},
+    };
+    const QString start = QDir::tempPath();
+    const QByteArray previousTmpDir = qgetenv("TMPDIR");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir tmp(start + QStringLiteral("/wavestitch-test-XXXXXX"));
+        ASSERT_TRUE(tmp.isValid());
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        const QString usual = tmp.path() + QStringLiteral("/wavestitch-%1").arg(geteuid());
+        c.plant(usual);
+        const QString folder = platform::TempFolder();
+        EXPECT_EQ(folder == usual + QLatin1Char('/'), !c.taken) << folder.toStdString();
+        EXPECT_TRUE(folder.startsWith(usual)) << folder.toStdString();
+        EXPECT_TRUE(IsPrivateFolder(folder));
+        EXPECT_EQ(platform::TempFolder(), folder);  // every caller in a run gets the same folder
+    }
+    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+    if (previousTmpDir.isEmpty()) {
+        qunsetenv("TMPDIR");
+    } else {
+        qputenv("TMPDIR", previousTmpDir);
+    }
 }
 
 TEST(ModuleTest, LoadsLooksUpAndReportsFailures) {
