@@ -10,6 +10,12 @@
 #include <QPainter>
 #include <QRegularExpression>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 QString ResourcePath(const QString& type, const QString& name) {
@@ -150,8 +156,21 @@ bool WriteResourceToFile(const QString& type, const QString& name, const QString
         return false;
     }
     const QByteArray data = resource.readAll();
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Whatever is in the file's place is replaced, never written through: a link planted there
+    // would otherwise send the data to a file of the link's choosing.
+    const QByteArray file8 = QFile::encodeName(path);
+    int fd = -1;
+    if (unlink(file8.constData()) == 0 || errno == ENOENT) {
+        fd = open(file8.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
+    if (fd < 0) {
+        error = QStringLiteral("Cannot create file \"%1\". %2")
+                    .arg(path, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        close(fd);
         error = QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());
         return false;
     }

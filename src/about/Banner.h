@@ -59,8 +59,8 @@ private:
 };
 
 // Resources are kept by type and name, as ":/<type>/<name>".
-// Writes the whole resource to path, creating or overwriting it. On failure returns false and
-// the text of the error report in error.
+// Writes the whole resource to a new file at path, replacing whatever was there (a link is
+// removed, not followed). On failure returns false and the text of the error report in error.
 bool WriteResourceToFile(const QString& type, const QString& name, const QString& path, QString& error);
 // The resource as text lines; false and the error report text when it does not exist.
 bool ReadResourceLines(const QString& type, const QString& name, QStringList& lines, QString& error);

@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QMovie>
@@ -72,6 +73,20 @@ TEST(BannerResourceTest, ThePageNamesTheAnimationFileInBothPlaces) {
         MakeBannerPage({QStringLiteral("a iniflash.swf b iniflash.swf"), QStringLiteral("IniFlash.swf")},
                        QStringLiteral("/t/x")),
         QByteArray("a /t/x b /t/x\r\nIniFlash.swf\r\n"));
+}
+
+TEST(BannerResourceTest, TheAnimationFileReplacesALinkWithoutFollowingIt) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/_WavestitchAd.swf");
+    const QString victim = dir.path() + QStringLiteral("/victim");
+    WriteFile(victim, "precious");
+    ASSERT_TRUE(QFile::link(victim, path));
+    QString error;
+    ASSERT_TRUE(WriteResourceToFile(QStringLiteral("Binary"), QStringLiteral("ADFlash"), path, error))
+        << error.toStdString();
+    EXPECT_EQ(ReadFile(victim), "precious");
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(ReadFile(path), Resource(QStringLiteral(":/Binary/ADFlash")));
 }
 
 TEST(BannerResourceTest, AMissingResourceIsNamedAndCreatesNoFile) {
