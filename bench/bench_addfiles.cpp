@@ -3,10 +3,10 @@
 #include "BenchFiles.h"
 #include "app/AudioFileRow.h"
 #include "app/ErrorReport.h"
-#include "app/FileProbe.h"
 #include "app/Formmain.h"
 #include "app/Startup.h"
 #include "audio/Decoder.h"
+#include "audio/FileProbe.h"
 #include "platform/ExeFolder.h"
 
 #include <QDir>

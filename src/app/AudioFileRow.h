@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FileProbe.h"
+#include "app/RowTexts.h"
 
 #include <QTreeWidgetItem>
 

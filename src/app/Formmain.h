@@ -1,7 +1,7 @@
 #pragma once
 
 #include "about/Banner.h"
-#include "app/FileProbe.h"
+#include "app/RowTexts.h"
 #include "i18n/Language.h"
 #include "platform/FileFilter.h"
 

@@ -1,7 +1,7 @@
 #include "join/JoinJob.h"
 
-#include "app/FileProbe.h"
 #include "audio/Decoder.h"
+#include "audio/FileProbe.h"
 #include "audio/Waveinf.h"
 #include "encode/Wavtomp3.h"
 #include "encode/Wavtowma.h"

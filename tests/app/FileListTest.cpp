@@ -1,6 +1,6 @@
 #include "app/AudioFileRow.h"
-#include "app/FileProbe.h"
 #include "app/Formmain.h"
+#include "app/RowTexts.h"
 
 #include "MessageRecorder.h"
 #include "WavBuilder.h"

@@ -1,4 +1,4 @@
-#include "app/FileProbe.h"
+#include "app/RowTexts.h"
 #include "audio/TestMedia.h"
 #include "i18n/Language.h"
 #include "platform/LangId.h"

@@ -1,10 +1,11 @@
 #include "app/cli/JoinCommand.h"
 
-#include "app/FileProbe.h"
+#include "app/RowTexts.h"
 #include "app/cli/Interrupt.h"
 #include "app/cli/OutputTarget.h"
 #include "app/cli/TerminalHost.h"
 #include "audio/Decoder.h"
+#include "audio/FileProbe.h"
 #include "i18n/Language.h"
 #include "join/JoinJob.h"
 #include "platform/ExeFolder.h"

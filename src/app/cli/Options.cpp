@@ -1,6 +1,6 @@
 #include "app/cli/Options.h"
 
-#include "app/FileProbe.h"
+#include "audio/FileProbe.h"
 
 #include <QCommandLineParser>
 

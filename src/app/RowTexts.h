@@ -1,32 +1,18 @@
 #pragma once
 
+#include "audio/FileProbe.h"
+
 #include <QString>
-#include <QStringList>
+
+#include <array>
+#include <cstdint>
 
 namespace i18n {
 class LanguageFile;
 }
 
-#include <array>
-#include <cstdint>
-
-// Probing an input file as the file list takes it in, and the texts of its row. Engine code: the
-// main window and the command-line joiner share it.
-
-enum class ProbeStatus { Accepted, NotSupport, NotPCM, NotMP3Info, NotWMAInfo };
-
-struct AudioFileValues {
-    std::int32_t sampleRate = 0;
-    std::int32_t channels = 0;
-    std::int32_t bits = 0;
-    std::uint64_t sizeBytes = 0;  // WAV: data + 44; MP3 and WMA: the size on disk
-    std::uint64_t seconds = 0;
-};
-
-struct ProbeResult {
-    ProbeStatus status = ProbeStatus::NotSupport;
-    AudioFileValues values;
-};
+// The texts of a file list row, made from a probed file. Engine code: the main window and the
+// command-line joiner's --info share it.
 
 // The language words a row's cells are made of: [ListView] Bits, Mono and Stereo.
 struct RowWords {
@@ -43,16 +29,6 @@ struct AudioFileRowTexts {
     QString caption;
     std::array<QString, 10> subItems;
 };
-
-// The extension of path's file name from its last '.', dot included; empty without a dot.
-QString FileExtension(const QString& path);
-
-// Sorts paths ascending, whole paths compared without regard to case by the user's locale.
-void SortPaths(QStringList& paths);
-
-// Probes one file by its extension: a ".wav" by its header (the header reader shows its own
-// messages), ".mp3" and ".wma" by opening them as streams of the decoding layer.
-ProbeResult ProbeFile(const QString& path);
 
 // The [OpenDialog] key of a rejection's text.
 QString RejectionKey(ProbeStatus status);
