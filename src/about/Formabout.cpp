@@ -9,11 +9,17 @@
 #include <QPainterPath>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 
 TAboutForm* AboutForm = nullptr;
 
 namespace {
+
+// The version number and the link start here unless their caption reaches further.
+constexpr int kValueLeft = 96;
+// Space between a caption and its value, so the two never read as one.
+constexpr int kValueGap = 8;
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
     auto* label = new QLabel(text, parent);
@@ -85,10 +91,10 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     Image1->setPixmap(ProductPicture(64));
 
     Label2 = MakeLabel(this, "Label2", QStringLiteral("Version:"), 24, 54);
-    Label3 = MakeLabel(this, "Label3", QStringLiteral("2.0"), 96, 54);
+    Label3 = MakeLabel(this, "Label3", QStringLiteral("2.0"), kValueLeft, 54);
     Label4 = MakeLabel(this, "Label4", QStringLiteral("Home page:"), 24, 73);
 
-    Label5 = MakeLabel(this, "Label5", QStringLiteral("www.verdane.example"), 96, 73);
+    Label5 = MakeLabel(this, "Label5", QStringLiteral("www.verdane.example"), kValueLeft, 73);
     QFont linkFont(QStringLiteral("Tahoma"), 8);
     linkFont.setUnderline(true);
     Label5->setFont(linkFont);
@@ -96,20 +102,32 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     linkPalette.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0xFF));
     Label5->setPalette(linkPalette);
     Label5->setCursor(Qt::PointingHandCursor);
-    Label5->adjustSize();
     Label5->installEventFilter(this);
 
     Label6 = MakeLabel(this, "Label6", QStringLiteral("Copyright"), 24, 104);
     Label7 = MakeLabel(this, "Label7", QStringLiteral("All right reserved."), 24, 131);
-    // The copyright texts change with the language; the labels reach up to the frame's right edge.
-    Label6->resize(297, Label6->sizeHint().height());
-    Label7->resize(297, Label7->sizeHint().height());
 
     ButtonOk = new QPushButton(QStringLiteral("OK"), this);
     ButtonOk->setObjectName(QStringLiteral("ButtonOk"));
     ButtonOk->setGeometry(120, 188, 75, 25);
     ButtonOk->setDefault(true);
     connect(ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
+    SizeLabelsToText();
+}
+
+void TAboutForm::SizeLabelsToText() {
+    // A label keeps the size of its first showing unless it is sized again, and would cut a longer
+    // text of another language.
+    for (QLabel* label : {Label2, Label3, Label4, Label5}) {
+        label->adjustSize();
+    }
+    Label3->move(std::max(kValueLeft, Label2->x() + Label2->width() + kValueGap), Label3->y());
+    Label5->move(std::max(kValueLeft, Label4->x() + Label4->width() + kValueGap), Label5->y());
+    // The copyright texts are rebuilt at every activation; their labels reach up to the frame's
+    // right edge and take the height of the current font.
+    for (QLabel* label : {Label6, Label7}) {
+        label->resize(297, label->sizeHint().height());
+    }
 }
 
 void TAboutForm::FormActivate() {

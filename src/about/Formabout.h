@@ -39,6 +39,9 @@ public:
     // Today's date; tests put a clock of their own here.
     std::function<QDate()> Today = [] { return QDate::currentDate(); };
 
+    // Sizes the captions to their current texts and places the version and the link after them;
+    // called whenever the texts or the font change.
+    void SizeLabelsToText();
     // Rebuilds the copyright labels, so a new year or a new language shows without a restart.
     void FormActivate();
     void Label5Click();

@@ -109,6 +109,7 @@ void TMainForm::ApplyLanguage() {
         AboutForm->CopyrightText = text("AboutForm", "Copyright");
         AboutForm->ReservedText = text("AboutForm", "Reserved");
         AboutForm->ButtonOk->setText(text("Common", "Ok"));
+        AboutForm->SizeLabelsToText();
     }
 
     if (ProcessForm != nullptr) {
@@ -116,6 +117,7 @@ void TMainForm::ApplyLanguage() {
         ProcessForm->Label2->setText(text("ProcessForm", "Joining"));
         ProcessForm->Label3->setText(text("ProcessForm", "Encoding"));
         ProcessForm->ButtonCancel->setText(text("Common", "Cancel"));
+        ProcessForm->SizeLabelsToText();
     }
     if (LanguageForm != nullptr) {
         LanguageForm->setWindowTitle(text("LanguageForm", "Caption"));

@@ -38,8 +38,10 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     setFont(QFont(QStringLiteral("Tahoma"), 8));
 
     Label1 = MakeLabel(this, "Label1", QStringLiteral("Label1"));
-    // Long paths are cut at the label's fixed width rather than widening the dialog.
+    // Long paths are cut at the label's fixed width rather than widening the dialog. A file name is
+    // shown as it is named, never read as markup.
     Label1->setGeometry(16, 16, 321, 13);
+    Label1->setTextFormat(Qt::PlainText);
     Label2 = MakeLabel(this, "Label2", QStringLiteral("Joining:"));
     Label2->move(16, 48);
     ProgressBar1 = MakeProgressBar(this, "ProgressBar1", 48);
@@ -57,6 +59,14 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
     ButtonCancel->setGeometry(128, 128, 75, 25);
     connect(ButtonCancel, &QPushButton::clicked, this, &TProcessForm::ButtonCancelClick);
+    SizeLabelsToText();
+}
+
+void TProcessForm::SizeLabelsToText() {
+    // A label keeps the size of its first showing unless it is sized again, and would cut a longer
+    // text of another language.
+    Label2->adjustSize();
+    Label3->adjustSize();
 }
 
 void TProcessForm::JobStarted() {

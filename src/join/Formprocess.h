@@ -44,6 +44,9 @@ public:
     void JobEnded();
     bool JobRunning() const { return runningJobs_ > 0; }
 
+    // Sizes the bar titles to their current texts; called whenever the texts or the font change.
+    void SizeLabelsToText();
+
     void ButtonCancelClick();
     // The window's close box and Escape behave like Cancel.
     void reject() override;

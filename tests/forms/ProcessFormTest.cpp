@@ -42,32 +42,19 @@ protected:
     std::unique_ptr<TProcessForm> form = std::make_unique<TProcessForm>();
 };
 
-TEST_F(ProcessFormTest, ControlsAsDesigned) {
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("Processing"));
-    EXPECT_EQ(form->size(), QSize(359, 164));
-    for (const char* name :
-         {"Label1", "Label2", "Label3", "ProgressBar1", "ProgressBar2", "Bevel1", "ButtonCancel"}) {
-        EXPECT_NE(form->findChild<QWidget*>(QLatin1String(name)), nullptr) << name;
-    }
-    EXPECT_EQ(form->Label2->text(), QStringLiteral("Joining:"));
-    EXPECT_EQ(form->Label3->text(), QStringLiteral("Encoding:"));
-    EXPECT_EQ(form->ButtonCancel->text(), QStringLiteral("Cancel"));
-    EXPECT_EQ(form->ProgressBar1->maximum(), 100);
-    EXPECT_EQ(form->ProgressBar2->maximum(), 100);
-    EXPECT_FALSE(form->JoinFailed);
-}
-
 TEST_F(ProcessFormTest, JobThatFinishesClosesWithResultTwoAndReportsThroughTheHost) {
     ProcessFormHost host(form.get());
     const int result = RunModal([&] {
-        host.SetStatusText(QStringLiteral("/music/a.wav"));
+        host.SetStatusText(QStringLiteral("/music/<b>live</b>.wav"));
         host.SetJoinProgress(40);
         host.SetOutputProgress(70);
         host.SetJoinFailed();
         host.Close();
     });
     EXPECT_EQ(result, TProcessForm::kCloseResult);
-    EXPECT_EQ(form->Label1->text(), QStringLiteral("/music/a.wav"));
+    // A file name is shown as it is named, never read as markup.
+    EXPECT_EQ(form->Label1->text(), QStringLiteral("/music/<b>live</b>.wav"));
+    EXPECT_EQ(form->Label1->textFormat(), Qt::PlainText);
     EXPECT_EQ(form->ProgressBar1->value(), 40);
     EXPECT_EQ(form->ProgressBar2->value(), 70);
     EXPECT_TRUE(form->JoinFailed);
