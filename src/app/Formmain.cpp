@@ -20,6 +20,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QProxyStyle>
 #include <QRegularExpression>
 #include <QResizeEvent>
 #include <QScreen>
@@ -76,6 +77,15 @@ constexpr int kToolButtonWidth = 57;
 constexpr int kStatusBarHeight = 19;
 constexpr int kOrderPanelWidth = 45;
 constexpr int kOrderButtonSize = 24;
+
+// The tool buttons are flat: they draw no frame around their caption, so the caption may use the
+// whole width of the button instead of being shortened at a frame that is not there.
+class FlatToolButtonStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        return metric == PM_DefaultFrameWidth ? 0 : QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
 
 QFrame* MakePanel(QWidget* parent, const char* name) {
     auto* panel = new QFrame(parent);
@@ -149,8 +159,11 @@ void TMainForm::CreateToolBar() {
     Panel1->setFixedHeight(kToolBarHeight);
     Panel1->setFrameShape(QFrame::NoFrame);
 
+    auto* flatStyle = new FlatToolButtonStyle;
+    flatStyle->setParent(Panel1);
     for (const ToolButtonPlace& place : kToolButtons) {
         auto* button = new QToolButton(Panel1);
+        button->setStyle(flatStyle);
         button->setObjectName(QLatin1String(place.name));
         button->setGeometry(place.left, 0, kToolButtonWidth, kToolBarHeight);
         button->setAutoRaise(true);
