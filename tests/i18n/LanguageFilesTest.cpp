@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QSet>
 
 #include <gtest/gtest.h>
@@ -154,11 +155,14 @@ TEST(LanguageFiles, FiltersKeepTheEnglishPatterns) {
     }
 }
 
-TEST(LanguageFiles, AcceleratorsWhereEnglishHasThem) {
+TEST(LanguageFiles, AcceleratorsWhereEnglishHasThemAndNoneTwiceInOneWindow) {
     const i18n::LanguageFile english(kLangFolder + QStringLiteral("English.ini"));
     for (const QString& fileName : FilesInLangFolder()) {
         SCOPED_TRACE(fileName.toStdString());
         const i18n::LanguageFile file(kLangFolder + fileName);
+        // The texts of one section show in one window, where Alt and a letter shared by two
+        // controls only moves the focus between them.
+        QMap<QString, QString> taken;
         for (const QString& entry : LanguageKeySet()) {
             const QString text = Text(file, entry);
             const bool englishHasOne = Text(english, entry).contains('&');
@@ -167,6 +171,10 @@ TEST(LanguageFiles, AcceleratorsWhereEnglishHasThem) {
                 const qsizetype at = text.indexOf('&');
                 ASSERT_LT(at + 1, text.size()) << entry.toStdString();
                 EXPECT_TRUE(text[at + 1].isLetter()) << entry.toStdString();
+                const QString key = entry.section('/', 0, 0) + '/' + text[at + 1].toLower();
+                EXPECT_FALSE(taken.contains(key))
+                    << entry.toStdString() << " has the shortcut of " << taken.value(key).toStdString();
+                taken.insert(key, entry);
             }
         }
     }
