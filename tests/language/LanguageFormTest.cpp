@@ -47,33 +47,6 @@ protected:
     MessageRecorder recorder_;
 };
 
-TEST_F(LanguageFormTest, LayoutFollowsTheDesign) {
-    TLanguageForm& form = *LanguageForm;
-    form.show();
-    QApplication::processEvents();
-    EXPECT_EQ(form.objectName(), QStringLiteral("LanguageForm"));
-    EXPECT_EQ(form.size(), QSize(290, 120));
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("Language"));
-    EXPECT_EQ(form.font().family(), QStringLiteral("Tahoma"));
-    EXPECT_EQ(form.font().pointSize(), 8);
-
-    EXPECT_EQ(form.Label1->pos(), QPoint(24, 27));
-    EXPECT_EQ(form.Label1->text(), QStringLiteral("Language:"));
-    EXPECT_LE(form.Label1->geometry().right(), 88);
-    EXPECT_EQ(form.ComboBoxLanguage->pos(), QPoint(88, 24));
-    EXPECT_EQ(form.ComboBoxLanguage->width(), 169);
-    EXPECT_FALSE(form.ComboBoxLanguage->isEditable());
-    EXPECT_EQ(form.Bevel1->geometry(), QRect(8, 64, 274, 2));
-    EXPECT_EQ(form.ButtonOk->geometry(), QRect(48, 80, 75, 25));
-    EXPECT_EQ(form.ButtonOk->text(), QStringLiteral("OK"));
-    EXPECT_EQ(form.ButtonCancel->geometry(), QRect(160, 80, 75, 25));
-    EXPECT_EQ(form.ButtonCancel->text(), QStringLiteral("Cancel"));
-    for (const char* name : {"Label1", "ComboBoxLanguage", "Bevel1", "ButtonOk", "ButtonCancel"}) {
-        EXPECT_NE(form.findChild<QWidget*>(QLatin1String(name)), nullptr) << name;
-    }
-    form.hide();
-}
-
 TEST_F(LanguageFormTest, ListsDisplayNamesInFileOrderAndSelectsTheRecordedFileWithoutRegardToCase) {
     WriteNamed("b.ini", "Beta");
     WriteNamed("A.ini", "Alpha");

@@ -1,0 +1,184 @@
+// Every shipped language file applied to the real windows at their designed sizes: no text is cut,
+// and no text runs into another control.
+#include "about/Formabout.h"
+#include "app/AudioFileRow.h"
+#include "app/Formmain.h"
+#include "app/Startup.h"
+#include "encode/Formoutput.h"
+#include "i18n/Formlanguage.h"
+#include "join/Formprocess.h"
+
+#include "app/MainWindowFixture.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QStyleOptionGroupBox>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+// Where a control draws its text and the room it has for it, in window coordinates.
+struct TextPlace {
+    QRect text;
+    QRect room;
+};
+
+std::optional<TextPlace> PlaceOfText(const QWidget* w) {
+    const QFontMetrics fm = w->fontMetrics();
+    const auto at = [w](const QRect& r) { return QRect(w->mapTo(w->window(), r.topLeft()), r.size()); };
+    if (const auto* label = qobject_cast<const QLabel*>(w); label && !label->text().isEmpty()) {
+        const QRect room = label->contentsRect();
+        const QRect box =
+            QStyle::alignedRect(label->layoutDirection(), label->alignment(),
+                                QSize(fm.horizontalAdvance(label->text()), room.height()), room);
+        return TextPlace{at(box), at(room)};
+    }
+    if (const auto* group = qobject_cast<const QGroupBox*>(w); group && !group->title().isEmpty()) {
+        QStyleOptionGroupBox option;
+        option.initFrom(group);
+        option.text = group->title();
+        option.textAlignment = group->alignment();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        const QRect box =
+            w->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, w);
+        return TextPlace{at(box), at(w->rect())};
+    }
+    const auto* button = qobject_cast<const QAbstractButton*>(w);
+    if (button == nullptr || button->text().isEmpty()) {
+        return std::nullopt;
+    }
+    // '&' marks the shortcut and takes no room.
+    const int width = fm.size(Qt::TextShowMnemonic, button->text()).width();
+    if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w)) {
+        const int indicator = w->sizeHint().width() - width;
+        return TextPlace{at(QRect(indicator, 0, width, w->height())), at(w->rect())};
+    }
+    // Push and tool buttons centre their caption inside their frame; Qt shortens a tool button's
+    // caption at it.
+    const int frame = qobject_cast<const QPushButton*>(w)
+                          ? w->style()->pixelMetric(QStyle::PM_ButtonMargin) / 2
+                          : w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w);
+    const QRect room = w->rect().adjusted(frame, 0, -frame, 0);
+    return TextPlace{at(QRect((w->width() - width) / 2, 0, width, w->height())), at(room)};
+}
+
+// A control that others must keep clear of: its text where it has one, else its whole box.
+std::optional<QRect> Occupied(const QWidget* w) {
+    if (const std::optional<TextPlace> place = PlaceOfText(w)) {
+        return place->text;
+    }
+    if (qobject_cast<const QProgressBar*>(w) || qobject_cast<const QComboBox*>(w) ||
+        qobject_cast<const QLineEdit*>(w) || qobject_cast<const QAbstractItemView*>(w) ||
+        qobject_cast<const QAbstractButton*>(w) || w->inherits("TBannerPane") ||
+        (qobject_cast<const QLabel*>(w) && !qobject_cast<const QLabel*>(w)->pixmap().isNull())) {
+        return QRect(w->mapTo(w->window(), QPoint(0, 0)), w->size());
+    }
+    return std::nullopt;
+}
+
+// Every visible text of window fits its control, and keeps a word space from any other control,
+// two from any other text: closer captions read as one.
+void ExpectTextsFit(QWidget* window, const std::string& where) {
+    QApplication::processEvents();
+    const QList<QWidget*> all = window->findChildren<QWidget*>();
+    for (const QWidget* w : all) {
+        const std::optional<TextPlace> place = PlaceOfText(w);
+        if (!w->isVisibleTo(window) || !place) {
+            continue;
+        }
+        const std::string name = where + " " + w->objectName().toStdString();
+        EXPECT_TRUE(place->room.contains(place->text)) << name << " cuts its text";
+        const int space = w->fontMetrics().horizontalAdvance(QLatin1Char(' '));
+        for (const QWidget* other : all) {
+            const std::optional<QRect> box = Occupied(other);
+            if (other == w || !other->isVisibleTo(window) || !box || w->isAncestorOf(other) ||
+                other->isAncestorOf(w)) {
+                continue;
+            }
+            const int gap = PlaceOfText(other) ? 2 * space : space;
+            EXPECT_FALSE(place->text.adjusted(-gap, 0, gap, 0).intersects(*box))
+                << name << " at " << place->text.left() << ".." << place->text.right() << " runs into "
+                << other->objectName().toStdString() << " at " << box->left() << ".." << box->right();
+        }
+    }
+}
+
+class LanguageFitTest : public MainWindowFixture {};
+
+TEST_F(LanguageFitTest, EveryLanguageFitsEveryWindowAtItsDesignedSize) {
+    const QDir shipped(QStringLiteral(WAVESTITCH_SOURCE_DIR "/lang"));
+    const QStringList files = shipped.entryList({QStringLiteral("*.ini")}, QDir::Files);
+    for (const QString& file : files) {
+        WriteLanguage(file, ReadFile(shipped.filePath(file)));
+    }
+    QString previous = files.last();
+    for (const QString& file : files) {
+        const std::string language = file.toStdString();
+        // The dialogs are shown in another language first: every label must follow a change of
+        // text and font after its first showing.
+        WriteSettings("[General]\nAd=0\nLanguage=" + previous.toUtf8() + "\n");
+        CreateForms();
+        MainForm->ApplyLanguage();
+        for (QWidget* dialog : std::initializer_list<QWidget*>{AboutForm, ProcessForm}) {
+            dialog->show();
+            QApplication::processEvents();
+            dialog->hide();
+        }
+        previous = file;
+        WriteSettings("[General]\nAd=0\nLanguage=" + file.toUtf8() + "\n");
+        for (const char* channels : {"1", "2"}) {
+            AudioFileRowTexts texts;
+            texts.caption = QStringLiteral("take.wav");
+            texts.subItems = {"44100 Hz", "", "", "12 KB", "00:03", "/music/", "44100", channels, "16", "3"};
+            MainForm->ListView1->addTopLevelItem(new AudioFileRow(texts));
+        }
+        MainForm->ApplyLanguage();
+        MainForm->UpdateStatusBar();
+
+        MainForm->show();
+        ASSERT_EQ(MainForm->size(), QSize(TMainForm::kClientWidth, TMainForm::kClientHeight));
+        ExpectTextsFit(MainForm, language + " main window");
+        const QHeaderView* header = MainForm->ListView1->header();
+        const int headerMargin = header->style()->pixelMetric(QStyle::PM_HeaderMargin);
+        for (int column = 0; column < header->count(); ++column) {
+            const QString title = MainForm->ListView1->headerItem()->text(column);
+            EXPECT_LE(header->fontMetrics().horizontalAdvance(title) + 2 * headerMargin,
+                      header->sectionSize(column))
+                << language << " title of column " << column;
+        }
+        // The channel and bits cells hold language words.
+        const auto* list = static_cast<const QAbstractItemView*>(MainForm->ListView1);
+        for (const int column : {2, 3}) {
+            EXPECT_LE(list->sizeHintForColumn(column), MainForm->ListView1->columnWidth(column))
+                << language << " cells of column " << column;
+        }
+        for (QWidget* dialog : std::initializer_list<QWidget*>{AboutForm, ProcessForm, LanguageForm}) {
+            dialog->show();
+            ExpectTextsFit(dialog, language + " " + dialog->objectName().toStdString());
+            dialog->hide();
+        }
+        OutputForm->show();
+        for (int page = 0; page < OutputForm->PageControl1->count(); ++page) {
+            OutputForm->PageControl1->setCurrentIndex(page);
+            ExpectTextsFit(OutputForm, language + " OutputForm page " + std::to_string(page));
+        }
+        DestroyForms();
+    }
+}
+
+}  // namespace
