@@ -2,11 +2,16 @@
 
 #include "join/JoinHost.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QtEndian>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace join {
 
@@ -53,6 +58,104 @@ bool PatchSizes(QFile& file, std::uint64_t maxRiffSize) {
     PutLe32(field, dataField);
     return file.seek(40) && WriteAll(file, field, 4);
 }
+
+// Chunk sizes for a copy that still hands the user interface its events about every 50 ms: the
+// first chunk is one classic block, later ones grow while they take little time and shrink on a
+// slow disk, always whole frames.
+class CopyPace {
+public:
+    explicit CopyPace(qint64 frameBytes) : frameBytes_(frameBytes), chunk_(Whole(kWavCopyBlock)) {}
+    qint64 Chunk() const { return chunk_; }
+    void Start() { clock_.start(); }
+    void Finish() {
+        const qint64 ms = clock_.elapsed();
+        if (ms < kFastMs) {
+            chunk_ = Whole(std::min(chunk_ * 2, kMaxChunk));
+        } else if (ms > kSlowMs) {
+            chunk_ = Whole(std::max<qint64>(chunk_ / 2, kWavCopyBlock));
+        }
+    }
+
+private:
+    static constexpr qint64 kFastMs = 15;
+    static constexpr qint64 kSlowMs = 50;
+    static constexpr qint64 kMaxChunk = 16 * 1024 * 1024;
+    qint64 Whole(qint64 bytes) const { return std::max(frameBytes_, bytes / frameBytes_ * frameBytes_); }
+
+    qint64 frameBytes_;
+    qint64 chunk_;
+    QElapsedTimer clock_;
+};
+
+// Moves bytes from one descriptor to another at their current offsets: the kernel's copy where
+// the two files allow it, else reads and writes. Which side failed is kept, for the message.
+class ByteMover {
+public:
+    enum class Fault { None, Read, Write };
+    ByteMover(int in, int out) : in_(in), out_(out) {}
+
+    // Up to size bytes; fewer at the end of the input or when fault is set.
+    qint64 Move(qint64 size, Fault& fault) {
+        qint64 done = 0;
+        while (done < size && fault == Fault::None) {
+            const qint64 moved = kernelCopy_ ? KernelCopy(size - done, fault) : ReadWrite(size - done, fault);
+            if (moved == 0 && fault == Fault::None && !retry_) {
+                break;
+            }
+            retry_ = false;
+            done += moved;
+        }
+        return done;
+    }
+
+private:
+    qint64 KernelCopy(qint64 size, Fault& fault) {
+        const ssize_t moved = copy_file_range(in_, nullptr, out_, nullptr, static_cast<std::size_t>(size), 0);
+        if (moved >= 0) {
+            return moved;
+        }
+        retry_ = true;
+        if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) {
+            fault = Fault::Write;
+        } else if (errno != EINTR) {
+            // Unsupported between these files, or an error of either side: reads and writes
+            // take over and, on an error, tell which side it was.
+            kernelCopy_ = false;
+        }
+        return 0;
+    }
+
+    qint64 ReadWrite(qint64 size, Fault& fault) {
+        buffer_.resize(kBuffer);
+        const ssize_t got = read(in_, buffer_.data(), static_cast<std::size_t>(std::min(size, kBuffer)));
+        if (got < 0) {
+            retry_ = errno == EINTR;
+            fault = retry_ ? Fault::None : Fault::Read;
+            return 0;
+        }
+        qint64 written = 0;
+        while (written < got) {
+            const ssize_t put =
+                write(out_, buffer_.data() + written, static_cast<std::size_t>(got - written));
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                fault = Fault::Write;
+                break;
+            }
+            written += put;
+        }
+        return written;
+    }
+
+    static constexpr qint64 kBuffer = 1024 * 1024;
+    int in_;
+    int out_;
+    bool kernelCopy_ = true;
+    bool retry_ = false;
+    std::vector<char> buffer_;
+};
 
 }  // namespace
 
@@ -101,31 +204,33 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
     // Whole frames only, also after a stop and when the temporary file ends in a partial frame: the
     // data size must be a multiple of the block alignment, or a reader pairs the wrong samples.
     const qint64 frameBytes = std::max(1, (target.channels * target.bits) / 8);
-    const qint64 blockBytes = kWavCopyBlock / frameBytes * frameBytes;
     const qint64 dataSize = input.size() / frameBytes * frameBytes;
     qint64 total = 0;
-    QByteArray block(blockBytes, '\0');
-    // A file cut short while it is copied can end a read mid-frame too.
-    const auto readBlock = [&] {
-        const qint64 got = input.read(block.data(), std::min(blockBytes, dataSize - total));
-        return got < 0 ? got : got - got % frameBytes;
-    };
-    qint64 count = writeFailed ? 0 : readBlock();
-    while (count > 0) {
-        if (!WriteAll(output, block.constData(), count)) {
-            writeFailed = true;
+    CopyPace pace(frameBytes);
+    ByteMover mover(input.handle(), output.handle());
+    ByteMover::Fault fault = writeFailed ? ByteMover::Fault::Write : ByteMover::Fault::None;
+    while (fault == ByteMover::Fault::None && total < dataSize) {
+        pace.Start();
+        const qint64 count = mover.Move(std::min(pace.Chunk(), dataSize - total), fault);
+        total += count;
+        if (count == 0) {
             break;
         }
-        total += count;
         host.SetOutputProgress(static_cast<int>(static_cast<double>(total) * 100.0 / dataSize));
-        count = readBlock();
         host.ProcessMessages();
         if (host.Terminated()) {
             terminated = true;
             break;
         }
+        pace.Finish();
     }
-    readFailed = count < 0 && !terminated;
+    writeFailed = fault == ByteMover::Fault::Write;
+    readFailed = fault == ByteMover::Fault::Read && !terminated;
+    // A file cut short while it is copied can end mid-frame too.
+    if (!streaming && total % frameBytes != 0 &&
+        !output.resize(kWavHeaderSize + total / frameBytes * frameBytes)) {
+        writeFailed = true;
+    }
 
     // A full disk still lets the header be patched in place, which leaves a valid shorter file.
     if (!streaming && !PatchSizes(output, maxRiffSize)) {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using join::WavOutputResult;
@@ -89,8 +91,12 @@ TEST_F(WavOutputTest, DataIsTheTemporaryFilesWholeFramesAndSizesArePatched) {
     const QByteArray wav = ReadOutput();
     EXPECT_EQ(wav.mid(44), pcm.chopped(1));
     ExpectSizesMatch(wav);
-    EXPECT_EQ(host.outputProgress, (std::vector<int>{32, 65, 98, 100}));
-    EXPECT_EQ(host.processed, 4);
+    // The first block is the classic one; later ones may be larger, each still followed by events.
+    ASSERT_FALSE(host.outputProgress.empty());
+    EXPECT_EQ(host.outputProgress.front(), 32);
+    EXPECT_TRUE(std::is_sorted(host.outputProgress.begin(), host.outputProgress.end()));
+    EXPECT_EQ(host.outputProgress.back(), 100);
+    EXPECT_EQ(host.processed, static_cast<int>(host.outputProgress.size()));
     EXPECT_TRUE(host.messages.empty());
     EXPECT_FALSE(host.joinFailed);
 }
