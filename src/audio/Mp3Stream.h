@@ -30,8 +30,9 @@ inline bool Mpg123Ready() {
     return ready;
 }
 
-// An MP3 (or MPEG layer 1/2) file decoded by libmpg123. The length comes from a scan of every frame
-// header at opening, with encoder delay and padding trimmed, so it is exact.
+// An MP3 (or MPEG layer 1/2) file decoded by libmpg123. The length is exact, with encoder delay and
+// padding trimmed: it comes from the encoder's Info frame when that frame accounts for every byte of
+// audio in the file, and otherwise from a scan of every frame header at opening.
 class Mp3Stream final : public DecodeStream {
 public:
     static std::unique_ptr<DecodeStream> Open(const QString& path) {
@@ -61,7 +62,9 @@ public:
             mpg123_format(mh.get(), rate, chans, MPG123_ENC_SIGNED_16) != MPG123_OK) {
             return nullptr;
         }
-        if (mpg123_open(mh.get(), name.constData()) != MPG123_OK || mpg123_scan(mh.get()) != MPG123_OK) {
+        // Without a scan, libmpg123 takes the frame count from the Info frame, also for its gapless end.
+        if (mpg123_open(mh.get(), name.constData()) != MPG123_OK ||
+            (start != Start::WholeInfoFrame && mpg123_scan(mh.get()) != MPG123_OK)) {
             return nullptr;
         }
         // Random bytes can pass for a header now and then; a stream needs frames and audio in them.
@@ -135,7 +138,9 @@ private:
         return mpg123_info(mh, &frame.info) == MPG123_OK && frame.info.framesize > 0;
     }
 
-    enum class Start { NotMpeg, Frames, InfoFrame, UntrustedInfoFrame };
+    // WholeInfoFrame: an Info frame whose byte count is the file's audio, so its frame count can be
+    // believed; a second file appended, a cut or a rewrite after encoding would change that size.
+    enum class Start { NotMpeg, Frames, InfoFrame, WholeInfoFrame, UntrustedInfoFrame };
 
     // Any file has bytes that pass for a frame header now and then, and libmpg123 takes a free-format
     // size from the distance to the next such bytes, so an AAC or MP4 file named .mp3 would decode to
@@ -152,12 +157,18 @@ private:
             !NextFrame(mh.get(), first)) {
             return Start::NotMpeg;
         }
-        if (const std::optional<std::uint32_t> claimed = InfoFrameCount(mh.get(), first.info)) {
+        if (const std::optional<InfoCounts> claimed = InfoFrameCount(mh.get(), first.info)) {
             // A frame takes more than 16 bytes. libmpg123 works out the length of a stream whose rate
             // changes with a loop over every frame the tag claims, so a damaged count of billions
             // would hold the open for a minute: such a tag is not believed.
-            return static_cast<qint64>(*claimed) > QFileInfo(path).size() / 16 ? Start::UntrustedInfoFrame
-                                                                               : Start::InfoFrame;
+            if (static_cast<qint64>(claimed->frames) > QFileInfo(path).size() / 16) {
+                return Start::UntrustedInfoFrame;
+            }
+            // libmpg123 reads no VBRI frame, so only a Xing/Info count can stand for a scan.
+            return claimed->xing && claimed->frames > 0 && claimed->bytes > 0 &&
+                           static_cast<off_t>(claimed->bytes) == AudioEnd(path) - first.pos
+                       ? Start::WholeInfoFrame
+                       : Start::InfoFrame;
         }
         off_t end = first.End();
         for (int i = 0; i < kFramesToFollow; ++i) {
@@ -174,9 +185,15 @@ private:
         return Start::Frames;
     }
 
-    // The frame count that the Xing/Info frame of LAME and others, or the Fraunhofer VBRI frame,
-    // states (0 when it states none); nothing when the frame is audio.
-    static std::optional<std::uint32_t> InfoFrameCount(mpg123_handle* mh, const mpg123_frameinfo2& info) {
+    struct InfoCounts {
+        bool xing = false;  // false: a VBRI frame
+        std::uint32_t frames = 0;
+        std::uint32_t bytes = 0;  // from the Info frame to the end of the audio
+    };
+
+    // The frame and byte counts that the Xing/Info frame of LAME and others, or the Fraunhofer VBRI
+    // frame, states (0 when it states none); nothing when the frame is audio.
+    static std::optional<InfoCounts> InfoFrameCount(mpg123_handle* mh, const mpg123_frameinfo2& info) {
         unsigned char* body = nullptr;
         std::size_t bytes = 0;
         if (info.layer != 3 || mpg123_framedata(mh, nullptr, &body, &bytes) != MPG123_OK || !body) {
@@ -194,12 +211,17 @@ private:
         const std::size_t crc = (info.flags & MPG123_CRC) != 0 ? 2 : 0;
         for (const std::size_t at : {sideInfo, sideInfo + crc}) {
             if (tagAt(at, "Xing") || tagAt(at, "Info")) {
+                // Each count is there only when its flag is set, one after the other.
                 constexpr quint32 kHasFrames = 1;
-                return (wordAt(at + 4) & kHasFrames) != 0 ? wordAt(at + 8) : 0u;
+                constexpr quint32 kHasBytes = 2;
+                const quint32 flags = wordAt(at + 4);
+                const bool hasFrames = (flags & kHasFrames) != 0;
+                return InfoCounts{true, hasFrames ? wordAt(at + 8) : 0u,
+                                  (flags & kHasBytes) != 0 ? wordAt(at + (hasFrames ? 12 : 8)) : 0u};
             }
         }
         if (tagAt(32, "VBRI")) {
-            return wordAt(32 + 14);
+            return InfoCounts{false, wordAt(32 + 14), wordAt(32 + 10)};
         }
         return std::nullopt;
     }
