@@ -12,7 +12,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -141,6 +143,58 @@ private:
     std::vector<std::int16_t> pcm_;
     std::size_t frameCount_ = 0;
 };
+
+// Owns a descriptor from open().
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Appends the whole frames of a WAV row in the target format from in, positioned at its data, by
+// the kernel's copy in paced chunks, with the progress, events and Cancel of the block loop.
+ByteMover::Fault CopyRowData(int in, int out, std::uint64_t dataEnd, qint64 frameBytes, JoinHost& host) {
+    ByteMover::Fault fault = ByteMover::Fault::None;
+    const auto whole = static_cast<qint64>(dataEnd / static_cast<std::uint64_t>(frameBytes)) * frameBytes;
+    CopyPace pace(frameBytes);
+    ByteMover mover(in, out);
+    qint64 consumed = 0;
+    while (consumed < whole) {
+        pace.Start();
+        const qint64 moved = mover.Move(std::min(pace.Chunk(), whole - consumed), fault);
+        consumed += moved;
+        if (fault != ByteMover::Fault::None || moved == 0) {
+            break;
+        }
+        // A last partial frame counts as read, as the block loop reads it before dropping it.
+        host.SetJoinProgress(
+            Percent(consumed == whole ? dataEnd : static_cast<std::uint64_t>(consumed), dataEnd));
+        host.ProcessMessages();
+        if (host.Terminated()) {
+            break;
+        }
+        pace.Finish();
+    }
+    // A file cut short while it is copied can end mid-frame: later rows must keep their alignment.
+    const qint64 partial = consumed % frameBytes;
+    if (partial != 0) {
+        const off_t end = lseek(out, 0, SEEK_CUR) - partial;
+        if (ftruncate(out, end) != 0 || lseek(out, end, SEEK_SET) != end) {
+            fault = ByteMover::Fault::Write;
+        }
+    }
+    return fault;
+}
 
 }  // namespace
 
@@ -284,6 +338,23 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
         dataEnd = std::max<std::uint64_t>(dataSize, dataStart >= 0 && fileSize > dataStart
                                                         ? static_cast<std::uint64_t>(fileSize - dataStart)
                                                         : 0);
+    }
+    const int out = convert.SameFormat() ? convert.Sink().DirectDescriptor() : -1;
+    if (out >= 0) {
+        const Descriptor data(open(QFile::encodeName(row.path).constData(), O_RDONLY | O_CLOEXEC));
+        const off_t dataStart = in.tellg();
+        ByteMover::Fault fault = ByteMover::Fault::Read;
+        if (data.Get() >= 0 && dataStart >= 0 && lseek(data.Get(), dataStart, SEEK_SET) == dataStart) {
+            const qint64 frameBytes = row.channels * std::max((row.bits + 7) / 8, 1);
+            fault = CopyRowData(data.Get(), out, dataEnd, frameBytes, host_);
+        }
+        convert.Sink().DirectDone();
+        if (fault == ByteMover::Fault::Read) {
+            ShowError(QStringLiteral("Could not read '") + row.path + QLatin1Char('\''));
+        } else if (fault == ByteMover::Fault::Write) {
+            ShowError(QStringLiteral("Could not write '") + TempPcmFile + QLatin1Char('\''));
+        }
+        return fault == ByteMover::Fault::None;
     }
     std::uint64_t consumed = 0;
     while (consumed < dataEnd) {

@@ -1,6 +1,9 @@
 #include "join/SampleConvert.h"
 
+#include <QFileDevice>
 #include <QIODevice>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +30,24 @@ void DeviceSink::Append(const char* data, std::size_t size) {
         return;
     }
     if (device_.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) {
+        failed_ = true;
+    }
+}
+
+int DeviceSink::DirectDescriptor() {
+    auto* file = qobject_cast<QFileDevice*>(&device_);
+    if (failed_ || file == nullptr) {
+        return -1;
+    }
+    failed_ = !file->flush();
+    return failed_ ? -1 : file->handle();
+}
+
+void DeviceSink::DirectDone() {
+    // The descriptor moved on under the device, which must write on from there.
+    auto* file = qobject_cast<QFileDevice*>(&device_);
+    const off_t end = lseek(file->handle(), 0, SEEK_CUR);
+    if (end < 0 || !file->seek(end)) {
         failed_ = true;
     }
 }

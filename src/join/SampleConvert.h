@@ -17,6 +17,10 @@ class PcmSink {
 public:
     virtual ~PcmSink() = default;
     virtual void Append(const char* data, std::size_t size) = 0;
+    // A sink on a plain file gives its descriptor, at the end of what was appended, so a row in the
+    // target format can be appended by the kernel's copy; -1 when it cannot. DirectDone follows.
+    virtual int DirectDescriptor() { return -1; }
+    virtual void DirectDone() {}
 };
 
 // Collects everything appended in memory.
@@ -32,6 +36,8 @@ class DeviceSink : public PcmSink {
 public:
     explicit DeviceSink(QIODevice& device) : device_(device) {}
     void Append(const char* data, std::size_t size) override;
+    int DirectDescriptor() override;
+    void DirectDone() override;
     bool Failed() const { return failed_; }
 
 private:
@@ -62,6 +68,7 @@ public:
     void SetInterruptCheck(std::function<bool()> check) { interrupt_ = std::move(check); }
 
     bool SameFormat() const { return sameFormat_; }
+    PcmSink& Sink() { return sink_; }
     float Ratio() const { return ratio_; }
     // Bytes of an unfinished frame waiting for the next block; dropped by the next Setup.
     std::size_t PendingBytes() const { return pendingBytes_; }

@@ -2,7 +2,6 @@
 
 #include "join/JoinHost.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QtEndian>
 
@@ -11,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 namespace join {
 
@@ -59,104 +57,6 @@ bool PatchSizes(QFile& file, std::uint64_t maxRiffSize) {
     return file.seek(40) && WriteAll(file, field, 4);
 }
 
-// Chunk sizes for a copy that still hands the user interface its events about every 50 ms: the
-// first chunk is one classic block, later ones grow while they take little time and shrink on a
-// slow disk, always whole frames.
-class CopyPace {
-public:
-    explicit CopyPace(qint64 frameBytes) : frameBytes_(frameBytes), chunk_(Whole(kWavCopyBlock)) {}
-    qint64 Chunk() const { return chunk_; }
-    void Start() { clock_.start(); }
-    void Finish() {
-        const qint64 ms = clock_.elapsed();
-        if (ms < kFastMs) {
-            chunk_ = Whole(std::min(chunk_ * 2, kMaxChunk));
-        } else if (ms > kSlowMs) {
-            chunk_ = Whole(std::max<qint64>(chunk_ / 2, kWavCopyBlock));
-        }
-    }
-
-private:
-    static constexpr qint64 kFastMs = 15;
-    static constexpr qint64 kSlowMs = 50;
-    static constexpr qint64 kMaxChunk = 16 * 1024 * 1024;
-    qint64 Whole(qint64 bytes) const { return std::max(frameBytes_, bytes / frameBytes_ * frameBytes_); }
-
-    qint64 frameBytes_;
-    qint64 chunk_;
-    QElapsedTimer clock_;
-};
-
-// Moves bytes from one descriptor to another at their current offsets: the kernel's copy where
-// the two files allow it, else reads and writes. Which side failed is kept, for the message.
-class ByteMover {
-public:
-    enum class Fault { None, Read, Write };
-    ByteMover(int in, int out) : in_(in), out_(out) {}
-
-    // Up to size bytes; fewer at the end of the input or when fault is set.
-    qint64 Move(qint64 size, Fault& fault) {
-        qint64 done = 0;
-        while (done < size && fault == Fault::None) {
-            const qint64 moved = kernelCopy_ ? KernelCopy(size - done, fault) : ReadWrite(size - done, fault);
-            if (moved == 0 && fault == Fault::None && !retry_) {
-                break;
-            }
-            retry_ = false;
-            done += moved;
-        }
-        return done;
-    }
-
-private:
-    qint64 KernelCopy(qint64 size, Fault& fault) {
-        const ssize_t moved = copy_file_range(in_, nullptr, out_, nullptr, static_cast<std::size_t>(size), 0);
-        if (moved >= 0) {
-            return moved;
-        }
-        retry_ = true;
-        if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) {
-            fault = Fault::Write;
-        } else if (errno != EINTR) {
-            // Unsupported between these files, or an error of either side: reads and writes
-            // take over and, on an error, tell which side it was.
-            kernelCopy_ = false;
-        }
-        return 0;
-    }
-
-    qint64 ReadWrite(qint64 size, Fault& fault) {
-        buffer_.resize(kBuffer);
-        const ssize_t got = read(in_, buffer_.data(), static_cast<std::size_t>(std::min(size, kBuffer)));
-        if (got < 0) {
-            retry_ = errno == EINTR;
-            fault = retry_ ? Fault::None : Fault::Read;
-            return 0;
-        }
-        qint64 written = 0;
-        while (written < got) {
-            const ssize_t put =
-                write(out_, buffer_.data() + written, static_cast<std::size_t>(got - written));
-            if (put < 0 && errno == EINTR) {
-                continue;
-            }
-            if (put <= 0) {
-                fault = Fault::Write;
-                break;
-            }
-            written += put;
-        }
-        return written;
-    }
-
-    static constexpr qint64 kBuffer = 1024 * 1024;
-    int in_;
-    int out_;
-    bool kernelCopy_ = true;
-    bool retry_ = false;
-    std::vector<char> buffer_;
-};
-
 }  // namespace
 
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize) {
@@ -177,6 +77,73 @@ QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint3
     std::memcpy(h + 36, "data", 4);
     PutLe32(h + 40, dataSize);
     return header;
+}
+
+CopyPace::CopyPace(qint64 frameBytes) : frameBytes_(frameBytes), chunk_(Whole(kWavCopyBlock)) {}
+
+void CopyPace::Finish() {
+    const qint64 ms = clock_.elapsed();
+    if (ms < kFastMs) {
+        chunk_ = Whole(std::min(chunk_ * 2, kMaxChunk));
+    } else if (ms > kSlowMs) {
+        chunk_ = Whole(std::max<qint64>(chunk_ / 2, kWavCopyBlock));
+    }
+}
+
+qint64 CopyPace::Whole(qint64 bytes) const {
+    return std::max(frameBytes_, bytes / frameBytes_ * frameBytes_);
+}
+
+qint64 ByteMover::Move(qint64 size, Fault& fault) {
+    qint64 done = 0;
+    while (done < size && fault == Fault::None) {
+        const qint64 moved = kernelCopy_ ? KernelCopy(size - done, fault) : ReadWrite(size - done, fault);
+        if (moved == 0 && fault == Fault::None && !retry_) {
+            break;
+        }
+        retry_ = false;
+        done += moved;
+    }
+    return done;
+}
+
+qint64 ByteMover::KernelCopy(qint64 size, Fault& fault) {
+    const ssize_t moved = copy_file_range(in_, nullptr, out_, nullptr, static_cast<std::size_t>(size), 0);
+    if (moved >= 0) {
+        return moved;
+    }
+    retry_ = true;
+    if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) {
+        fault = Fault::Write;
+    } else if (errno != EINTR) {
+        // Unsupported between these files, or an error of either side: reads and writes take over
+        // and, on an error, tell which side it was.
+        kernelCopy_ = false;
+    }
+    return 0;
+}
+
+qint64 ByteMover::ReadWrite(qint64 size, Fault& fault) {
+    buffer_.resize(kBuffer);
+    const ssize_t got = read(in_, buffer_.data(), static_cast<std::size_t>(std::min(size, kBuffer)));
+    if (got < 0) {
+        retry_ = errno == EINTR;
+        fault = retry_ ? Fault::None : Fault::Read;
+        return 0;
+    }
+    qint64 written = 0;
+    while (written < got) {
+        const ssize_t put = write(out_, buffer_.data() + written, static_cast<std::size_t>(got - written));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            fault = Fault::Write;
+            break;
+        }
+        written += put;
+    }
+    return written;
 }
 
 WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,

@@ -419,7 +419,8 @@ TEST_F(JoinJobTest, FaultsEndWithAMessageAndNoCompletionAndLeaveInputsAlone) {
 }
 
 // A read error in the middle of an input must fail the join, not end that input early. The test
-// runs itself again under strace, which makes every read of the input after its first ones fail.
+// runs itself again under strace, which makes every read or kernel copy of the input after its first
+// ones fail.
 TEST_F(JoinJobTest, AReadErrorInAWavInputFailsTheJoin) {
     const QByteArray input = qgetenv("WAVESTITCH_FAULTY_INPUT");
     if (!input.isEmpty()) {
@@ -447,7 +448,7 @@ TEST_F(JoinJobTest, AReadErrorInAWavInputFailsTheJoin) {
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QStringLiteral("strace"),
-                {"-f", "-o", "/dev/null", "-P", faulty, "-e", "inject=read:error=EIO:when=3+",
+                {"-f", "-o", "/dev/null", "-P", faulty, "-e", "inject=read,copy_file_range:error=EIO:when=3+",
                  QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath(),
                  "--gtest_filter=JoinJobTest.AReadErrorInAWavInputFailsTheJoin"});
     ASSERT_TRUE(child.waitForFinished(-1));
