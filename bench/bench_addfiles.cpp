@@ -1,5 +1,6 @@
-// Adding files: 1,000 WAV, MP3 and WMA files through the main window's AddFiles, reported per file;
-// and probing an hour-long MP3 beside decoding it, with the ratio of the two.
+// Adding files: 1,000 WAV, MP3 and WMA files, and 1,000 five-minute MP3 files with an Info frame,
+// through the main window's AddFiles, reported per file; and probing an hour-long MP3 without and
+// with an Info frame beside decoding it, ours and ffmpeg's, with the ratios.
 #include "BenchFiles.h"
 #include "app/AudioFileRow.h"
 #include "app/ErrorReport.h"
@@ -70,8 +71,44 @@ void BM_AddFiles(benchmark::State& state) {
 }
 BENCHMARK(BM_AddFiles)->Unit(benchmark::kMillisecond);
 
+// A tone encoded by lame straight from sox, so an hour needs no WAV file on disk; lame writes its
+// Info frame unless told -t.
+QString LameTone(const QString& name, int seconds) {
+    const QString path = Dir() + name;
+    if (!QFileInfo::exists(path)) {
+        Run("sh", {"-c", QStringLiteral("sox -n -t wav - rate 44100 channels 2 synth %1 sine 440 gain -6 | "
+                                        "lame --quiet -q 9 -b 128 - '%2'")
+                             .arg(seconds)
+                             .arg(path)});
+    }
+    return path;
+}
+
+void BM_AddTaggedMp3(benchmark::State& state) {
+    const QString source = LameTone(QStringLiteral("five_minutes.mp3"), 300);
+    QStringList thousand;
+    for (int i = 0; i < 10; ++i) {
+        const QString copy = Dir() + QStringLiteral("%1_five_minutes.mp3").arg(i);
+        QFile::copy(source, copy);
+        for (int j = 0; j < 100; ++j) {
+            thousand << copy;
+        }
+    }
+    for (auto _ : state) {
+        QStringList paths = thousand;
+        MainForm->AddFiles(paths);
+        state.PauseTiming();
+        if (MainForm->RowCount() != 1000) {
+            state.SkipWithError("not every file was added");
+        }
+        MainForm->ButtonClearClick();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_AddTaggedMp3)->Unit(benchmark::kMillisecond);
+
 // An hour of MP3: a minute without a tag, sixty times over.
-QString HourMp3() {
+QString UntaggedHourMp3() {
     const QString path = Dir() + QStringLiteral("hour.mp3");
     if (QFileInfo::exists(path)) {
         return path;
@@ -91,22 +128,32 @@ QString HourMp3() {
     return path;
 }
 
-double probeSeconds = 0;
-double decodeSeconds = 0;
+QString HourMp3(bool tagged) {
+    return tagged ? LameTone(QStringLiteral("hour_tagged.mp3"), 3600) : UntaggedHourMp3();
+}
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Indexed by the benchmark's argument: 0 without a tag, 1 with an Info frame.
+double probeSeconds[2] = {};
+double decodeSeconds[2] = {};
+double ffmpegSeconds[2] = {};
 
 void BM_ProbeHourMp3(benchmark::State& state) {
-    const QString path = HourMp3();
+    const QString path = HourMp3(state.range(0) != 0);
     for (auto _ : state) {
         benchmark::DoNotOptimize(ProbeFile(path));
     }
     const auto start = std::chrono::steady_clock::now();
     ProbeFile(path);
-    probeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    probeSeconds[state.range(0)] = Seconds(start);
 }
-BENCHMARK(BM_ProbeHourMp3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProbeHourMp3)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_DecodeHourMp3(benchmark::State& state) {
-    const QString path = HourMp3();
+    const QString path = HourMp3(state.range(0) != 0);
     std::vector<char> buffer(20480);
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -115,10 +162,22 @@ void BM_DecodeHourMp3(benchmark::State& state) {
             audio::ReadStreamData(h, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
         }
         audio::FreeStream(h);
-        decodeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        decodeSeconds[state.range(0)] = Seconds(start);
     }
 }
-BENCHMARK(BM_DecodeHourMp3)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_DecodeHourMp3)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_FfmpegDecodeHourMp3(benchmark::State& state) {
+    const QString path = HourMp3(state.range(0) != 0);
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!Run("ffmpeg", {"-v", "error", "-i", path, "-f", "null", "-"})) {
+            state.SkipWithError("ffmpeg failed");
+        }
+        ffmpegSeconds[state.range(0)] = Seconds(start);
+    }
+}
+BENCHMARK(BM_FfmpegDecodeHourMp3)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 
@@ -130,9 +189,15 @@ int main(int argc, char** argv) {
     CreateForms();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
-    if (probeSeconds > 0 && decodeSeconds > 0) {
-        std::printf("hour-long MP3: probe %.1f ms, decode %.0f ms, probe/decode = %.4f\n", probeSeconds * 1e3,
-                    decodeSeconds * 1e3, probeSeconds / decodeSeconds);
+    for (const int tagged : {0, 1}) {
+        if (probeSeconds[tagged] > 0 && decodeSeconds[tagged] > 0 && ffmpegSeconds[tagged] > 0) {
+            std::printf(
+                "hour-long MP3 %s: probe %.1f ms, decode %.0f ms, ffmpeg decode %.0f ms, "
+                "probe/decode = %.4f, probe/ffmpeg = %.4f\n",
+                tagged ? "with Info frame" : "without tag", probeSeconds[tagged] * 1e3,
+                decodeSeconds[tagged] * 1e3, ffmpegSeconds[tagged] * 1e3,
+                probeSeconds[tagged] / decodeSeconds[tagged], probeSeconds[tagged] / ffmpegSeconds[tagged]);
+        }
     }
     DestroyForms();
     benchmark::Shutdown();
