@@ -11,6 +11,7 @@
 
 #include <mpg123.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -165,8 +166,10 @@ private:
                 return Start::UntrustedInfoFrame;
             }
             // libmpg123 reads no VBRI frame, so only a Xing/Info count can stand for a scan.
+            const off_t audioEnd = AudioEnd(path);
             return claimed->xing && claimed->frames > 0 && claimed->bytes > 0 &&
-                           static_cast<off_t>(claimed->bytes) == AudioEnd(path) - first.pos
+                           static_cast<off_t>(claimed->bytes) == audioEnd - first.pos &&
+                           LastFrameMatches(path, first.pos, audioEnd)
                        ? Start::WholeInfoFrame
                        : Start::InfoFrame;
         }
@@ -224,6 +227,66 @@ private:
             return InfoCounts{false, wordAt(32 + 14), wordAt(32 + 10)};
         }
         return std::nullopt;
+    }
+
+    // A Layer III frame header's kind (rate and whether mono, in one number) and its frame size;
+    // nothing for other layers, free format or bytes that are no header.
+    struct Layer3Kind {
+        int kind = 0;
+        qint64 bytes = 0;
+    };
+    static std::optional<Layer3Kind> Layer3Header(const char* at) {
+        const quint32 h = qFromBigEndian<quint32>(at);
+        const unsigned version = (h >> 19) & 3;  // 0: MPEG 2.5, 2: MPEG 2, 3: MPEG 1
+        const unsigned layer = (h >> 17) & 3;    // 1: Layer III
+        const unsigned bitrateIndex = (h >> 12) & 15;
+        const unsigned rateIndex = (h >> 10) & 3;
+        if ((h >> 21) != 0x7ff || version == 1 || layer != 1 || bitrateIndex == 0 || bitrateIndex == 15 ||
+            rateIndex == 3) {
+            return std::nullopt;
+        }
+        static constexpr int kKbps[2][15] = {
+            {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+            {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};
+        static constexpr int kRates[3] = {44100, 48000, 32000};
+        const bool mpeg1 = version == 3;
+        const int rate = kRates[rateIndex] >> (mpeg1 ? 0 : (version == 2 ? 1 : 2));
+        const bool mono = ((h >> 6) & 3) == 3;
+        return Layer3Kind{
+            rate * 2 + (mono ? 1 : 0),
+            (mpeg1 ? 144 : 72) * 1000 * kKbps[mpeg1 ? 0 : 1][bitrateIndex] / rate + ((h >> 9) & 1)};
+    }
+
+    // Files joined and then given one new Info frame have a right byte count but a frame count in
+    // more than one rate. The last frame, the one that ends the audio, must be of the Info frame's
+    // kind; free format, whose size no header gives, is left to the scan.
+    static bool LastFrameMatches(const QString& path, off_t infoPos, off_t audioEnd) {
+        constexpr qint64 kLongestFrame = 1441;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || !file.seek(infoPos)) {
+            return false;
+        }
+        const QByteArray infoHeader = file.read(4);
+        const qint64 tailPos = std::max<qint64>(infoPos + 4, audioEnd - kLongestFrame - 4);
+        const std::optional<Layer3Kind> info =
+            infoHeader.size() == 4 ? Layer3Header(infoHeader.constData()) : std::nullopt;
+        if (!info || !file.seek(tailPos)) {
+            return false;
+        }
+        const QByteArray tail = file.read(audioEnd - tailPos);
+        bool matched = false;
+        for (qsizetype i = 0; i + 4 <= tail.size(); ++i) {
+            // Bytes inside a frame can pass for a header that happens to end there too; any kind
+            // other than the Info frame's sends the file to the scan.
+            const std::optional<Layer3Kind> last = Layer3Header(tail.constData() + i);
+            if (last && i + last->bytes == tail.size()) {
+                if (last->kind != info->kind) {
+                    return false;
+                }
+                matched = true;
+            }
+        }
+        return matched;
     }
 
     // Where the audio of the file ends: its size less an ID3v1 tag and an APE tag before it.
