@@ -6,8 +6,10 @@
 #include "encode/Wavtomp3.h"
 #include "encode/Wavtowma.h"
 #include "join/JoinHost.h"
+#include "join/PacedCopy.h"
 #include "join/SampleConvert.h"
 #include "join/WavOutput.h"
+#include "platform/Descriptor.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -144,47 +146,17 @@ private:
     std::size_t frameCount_ = 0;
 };
 
-// Owns a descriptor from open().
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // Appends the whole frames of a WAV row in the target format from in, positioned at its data, by
 // the kernel's copy in paced chunks, with the progress, events and Cancel of the block loop.
 ByteMover::Fault CopyRowData(int in, int out, std::uint64_t dataEnd, qint64 frameBytes, JoinHost& host) {
-    ByteMover::Fault fault = ByteMover::Fault::None;
     const auto whole = static_cast<qint64>(dataEnd / static_cast<std::uint64_t>(frameBytes)) * frameBytes;
-    CopyPace pace(frameBytes);
-    ByteMover mover(in, out);
-    qint64 consumed = 0;
-    while (consumed < whole) {
-        pace.Start();
-        const qint64 moved = mover.Move(std::min(pace.Chunk(), whole - consumed), fault);
-        consumed += moved;
-        if (fault != ByteMover::Fault::None || moved == 0) {
-            break;
-        }
-        // A last partial frame counts as read, as the block loop reads it before dropping it.
+    // A last partial frame counts as read, as the block loop reads it before dropping it.
+    const PacedCopyResult copied = PacedCopy(in, out, whole, frameBytes, host, [&](qint64 consumed) {
         host.SetJoinProgress(
             Percent(consumed == whole ? dataEnd : static_cast<std::uint64_t>(consumed), dataEnd));
-        host.ProcessMessages();
-        if (host.Terminated()) {
-            break;
-        }
-        pace.Finish();
-    }
+    });
+    ByteMover::Fault fault = copied.fault;
+    const qint64 consumed = copied.moved;
     // A file cut short while it is copied can end mid-frame: later rows must keep their alignment.
     const qint64 partial = consumed % frameBytes;
     if (partial != 0) {
@@ -341,7 +313,7 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
     }
     const int out = convert.SameFormat() ? convert.Sink().DirectDescriptor() : -1;
     if (out >= 0) {
-        const Descriptor data(open(QFile::encodeName(row.path).constData(), O_RDONLY | O_CLOEXEC));
+        const platform::Descriptor data(open(QFile::encodeName(row.path).constData(), O_RDONLY | O_CLOEXEC));
         const off_t dataStart = in.tellg();
         ByteMover::Fault fault = ByteMover::Fault::Read;
         if (data.Get() >= 0 && dataStart >= 0 && lseek(data.Get(), dataStart, SEEK_SET) == dataStart) {

@@ -1,6 +1,7 @@
 #include "join/WavOutput.h"
 
 #include "join/JoinHost.h"
+#include "join/PacedCopy.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -79,73 +80,6 @@ QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint3
     return header;
 }
 
-CopyPace::CopyPace(qint64 frameBytes) : frameBytes_(frameBytes), chunk_(Whole(kWavCopyBlock)) {}
-
-void CopyPace::Finish() {
-    const qint64 ms = clock_.elapsed();
-    if (ms < kFastMs) {
-        chunk_ = Whole(std::min(chunk_ * 2, kMaxChunk));
-    } else if (ms > kSlowMs) {
-        chunk_ = Whole(std::max<qint64>(chunk_ / 2, kWavCopyBlock));
-    }
-}
-
-qint64 CopyPace::Whole(qint64 bytes) const {
-    return std::max(frameBytes_, bytes / frameBytes_ * frameBytes_);
-}
-
-qint64 ByteMover::Move(qint64 size, Fault& fault) {
-    qint64 done = 0;
-    while (done < size && fault == Fault::None) {
-        const qint64 moved = kernelCopy_ ? KernelCopy(size - done, fault) : ReadWrite(size - done, fault);
-        if (moved == 0 && fault == Fault::None && !retry_) {
-            break;
-        }
-        retry_ = false;
-        done += moved;
-    }
-    return done;
-}
-
-qint64 ByteMover::KernelCopy(qint64 size, Fault& fault) {
-    const ssize_t moved = copy_file_range(in_, nullptr, out_, nullptr, static_cast<std::size_t>(size), 0);
-    if (moved >= 0) {
-        return moved;
-    }
-    retry_ = true;
-    if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) {
-        fault = Fault::Write;
-    } else if (errno != EINTR) {
-        // Unsupported between these files, or an error of either side: reads and writes take over
-        // and, on an error, tell which side it was.
-        kernelCopy_ = false;
-    }
-    return 0;
-}
-
-qint64 ByteMover::ReadWrite(qint64 size, Fault& fault) {
-    buffer_.resize(kBuffer);
-    const ssize_t got = read(in_, buffer_.data(), static_cast<std::size_t>(std::min(size, kBuffer)));
-    if (got < 0) {
-        retry_ = errno == EINTR;
-        fault = retry_ ? Fault::None : Fault::Read;
-        return 0;
-    }
-    qint64 written = 0;
-    while (written < got) {
-        const ssize_t put = write(out_, buffer_.data() + written, static_cast<std::size_t>(got - written));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            fault = Fault::Write;
-            break;
-        }
-        written += put;
-    }
-    return written;
-}
-
 WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,
                                JoinHost& host, std::uint64_t maxRiffSize) {
     QFile input(tempPcmFile);
@@ -164,35 +98,22 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
     // A pipe or a device cannot go back to the header, so it gets the streaming sizes at once.
     const bool streaming = output.isSequential();
     const QByteArray header = streaming ? WavHeader(target, kToTheEnd, kToTheEnd) : WavHeader(target, 0, 0);
-    bool writeFailed = !WriteAll(output, header.constData(), header.size());
-    bool readFailed = false;
-    bool terminated = false;
+    const bool headerWritten = WriteAll(output, header.constData(), header.size());
 
     // Whole frames only, also after a stop and when the temporary file ends in a partial frame: the
     // data size must be a multiple of the block alignment, or a reader pairs the wrong samples.
     const qint64 frameBytes = std::max(1, (target.channels * target.bits) / 8);
     const qint64 dataSize = input.size() / frameBytes * frameBytes;
-    qint64 total = 0;
-    CopyPace pace(frameBytes);
-    ByteMover mover(input.handle(), output.handle());
-    ByteMover::Fault fault = writeFailed ? ByteMover::Fault::Write : ByteMover::Fault::None;
-    while (fault == ByteMover::Fault::None && total < dataSize) {
-        pace.Start();
-        const qint64 count = mover.Move(std::min(pace.Chunk(), dataSize - total), fault);
-        total += count;
-        if (count == 0) {
-            break;
-        }
-        host.SetOutputProgress(static_cast<int>(static_cast<double>(total) * 100.0 / dataSize));
-        host.ProcessMessages();
-        if (host.Terminated()) {
-            terminated = true;
-            break;
-        }
-        pace.Finish();
-    }
-    writeFailed = fault == ByteMover::Fault::Write;
-    readFailed = fault == ByteMover::Fault::Read && !terminated;
+    const PacedCopyResult copied =
+        !headerWritten
+            ? PacedCopyResult{0, ByteMover::Fault::Write, false}
+            : PacedCopy(input.handle(), output.handle(), dataSize, frameBytes, host, [&](qint64 total) {
+                  host.SetOutputProgress(static_cast<int>(static_cast<double>(total) * 100.0 / dataSize));
+              });
+    const qint64 total = copied.moved;
+    const bool terminated = copied.terminated;
+    bool writeFailed = copied.fault == ByteMover::Fault::Write;
+    const bool readFailed = copied.fault == ByteMover::Fault::Read && !terminated;
     // A file cut short while it is copied can end mid-frame too.
     if (!streaming && total % frameBytes != 0 &&
         !output.resize(kWavHeaderSize + total / frameBytes * frameBytes)) {

@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QString>
 
 #include <cstdint>
-#include <vector>
 
 namespace join {
 
@@ -32,48 +30,6 @@ constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFu;
 constexpr int kWavHeaderSize = 44;
 // The copy loop's largest block, cut down to whole frames; also the unit of progress and event handling.
 constexpr int kWavCopyBlock = 10240;
-
-// Chunk sizes for a copy that still hands the user interface its events about every 50 ms: the
-// first chunk is one classic block, later ones grow while they take little time and shrink on a
-// slow disk, always whole frames.
-class CopyPace {
-public:
-    explicit CopyPace(qint64 frameBytes);
-    qint64 Chunk() const { return chunk_; }
-    void Start() { clock_.start(); }
-    void Finish();
-
-private:
-    static constexpr qint64 kFastMs = 15;
-    static constexpr qint64 kSlowMs = 50;
-    static constexpr qint64 kMaxChunk = 16 * 1024 * 1024;
-    qint64 Whole(qint64 bytes) const;
-
-    qint64 frameBytes_;
-    qint64 chunk_;
-    QElapsedTimer clock_;
-};
-
-// Moves bytes from one descriptor to another at their current offsets: the kernel's copy where
-// the two files allow it, else reads and writes. Which side failed is kept, for the message.
-class ByteMover {
-public:
-    enum class Fault { None, Read, Write };
-    ByteMover(int in, int out) : in_(in), out_(out) {}
-    // Up to size bytes; fewer at the end of the input or when fault is set.
-    qint64 Move(qint64 size, Fault& fault);
-
-private:
-    qint64 KernelCopy(qint64 size, Fault& fault);
-    qint64 ReadWrite(qint64 size, Fault& fault);
-
-    static constexpr qint64 kBuffer = 1024 * 1024;
-    int in_;
-    int out_;
-    bool kernelCopy_ = true;
-    bool retry_ = false;
-    std::vector<char> buffer_;
-};
 
 // The canonical 44-byte header; sizes are the values of the RIFF and data size fields.
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize);

@@ -8,6 +8,7 @@
 #include "audio/FileProbe.h"
 #include "i18n/Language.h"
 #include "join/JoinJob.h"
+#include "platform/Descriptor.h"
 #include "platform/ExeFolder.h"
 #include "platform/LangId.h"
 #include "platform/MessageBox.h"
@@ -244,7 +245,7 @@ int RunJoin(const JoinOptions& options) {
             break;
         }
         case OutputWay::Relayed: {
-            const Descriptor socket(plan.path.isEmpty() ? -1 : ConnectSocket(plan.path));
+            const platform::Descriptor socket(plan.path.isEmpty() ? -1 : ConnectSocket(plan.path));
             const int sink = plan.path.isEmpty() ? STDOUT_FILENO : socket.Get();
             StreamRelay relay(sink);
             if (sink < 0 || !relay.Start()) {

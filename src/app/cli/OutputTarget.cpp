@@ -137,12 +137,6 @@ OutputPlan PlanPath(const JoinOptions& options) {
     return plan;
 }
 
-Descriptor::~Descriptor() {
-    if (fd_ >= 0) {
-        close(fd_);
-    }
-}
-
 int ConnectSocket(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
     sockaddr_un address = {};

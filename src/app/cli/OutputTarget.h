@@ -54,19 +54,6 @@ OutputPlan PlanStdout();
 // How the named output is reached, or why it is refused.
 OutputPlan PlanPath(const JoinOptions& options);
 
-// Closes a file descriptor when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor();
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // A socket named as the output is written as a client of whatever listens on it; -1 and errno
 // when nothing does.
 int ConnectSocket(const QString& path);

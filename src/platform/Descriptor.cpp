@@ -1,0 +1,13 @@
+#include "platform/Descriptor.h"
+
+#include <unistd.h>
+
+namespace platform {
+
+Descriptor::~Descriptor() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+}  // namespace platform
