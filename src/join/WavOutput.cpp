@@ -6,10 +6,7 @@
 #include <QFile>
 #include <QtEndian>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace join {
