@@ -74,6 +74,7 @@ void TMainForm::ButtonJoinClick() {
     job->TargetSampleRate = target.sampleRate;
     job->TargetChannels = target.channels;
     job->TargetBits = target.bits;
+    job->OutputFixed = true;
     // The thread ends only after the job's work has returned on this thread.
     ProcessForm->JobStarted();
     connect(job, &QThread::finished, ProcessForm, &TProcessForm::JobEnded);

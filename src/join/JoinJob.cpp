@@ -16,6 +16,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -168,6 +169,37 @@ ByteMover::Fault CopyRowData(int in, int out, std::uint64_t dataEnd, qint64 fram
     return fault;
 }
 
+// Whether every row is a WAV file whose converted data surely fits the canonical header's 32-bit
+// sizes, and none of them is the output file itself (which the join would cut before reading it).
+// A row's data is at most its file; raising it to the target multiplies the frames by the rate
+// ratio (a frame more per row for the rounding) and each frame by the target's frame size.
+bool FitsCanonicalWav(const JoinRows& rows, const WavTarget& target, const QString& outputPath) {
+    struct stat output {};
+    const bool outputExists = stat(QFile::encodeName(outputPath).constData(), &output) == 0;
+    const std::uint64_t targetFrame = static_cast<std::uint64_t>(target.channels) * ((target.bits + 7) / 8);
+    std::uint64_t total = 0;
+    for (int i = 0; i < rows.Count(); ++i) {
+        const JoinRow row = rows.Row(i);
+        struct stat input {};
+        if (!HasExtension(row.path, ".wav") || row.sampleRate <= 0 || row.channels <= 0 || row.bits <= 0 ||
+            stat(QFile::encodeName(row.path).constData(), &input) != 0 ||
+            (outputExists && input.st_dev == output.st_dev && input.st_ino == output.st_ino)) {
+            return false;
+        }
+        const std::uint64_t frames = static_cast<std::uint64_t>(input.st_size) /
+                                         (static_cast<std::uint64_t>(row.channels) * ((row.bits + 7) / 8)) +
+                                     2;
+        total += (frames * static_cast<std::uint64_t>(target.sampleRate) /
+                      static_cast<std::uint64_t>(row.sampleRate) +
+                  2) *
+                 targetFrame;
+        if (total > kMaxRiffSize - kWavHeaderSize) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 void RemoveLeftoverTempPcm(const QString& path) {
@@ -199,6 +231,9 @@ void JoinJob::ShowError(const QString& text) {
 void JoinJob::DoJoin() {
     host_.SetJoinProgress(0);
     host_.SetOutputProgress(0);
+    if (JoinStraightIntoWav()) {
+        return;
+    }
     TempPcm temp(TempPcmFile);
     const TempPcm::Created created = temp.Create();
     if (created != TempPcm::Created::Yes) {
@@ -234,6 +269,51 @@ void JoinJob::DoJoin() {
     host_.Close();
 }
 
+bool JoinJob::JoinStraightIntoWav() {
+    if (!OutputFixed) {
+        return false;
+    }
+    const JoinOutput output = output_();
+    const WavTarget target{TargetSampleRate, TargetChannels, TargetBits};
+    if (output.kind != OutputKind::Wav || !FitsCanonicalWav(rows_, target, output.path)) {
+        return false;
+    }
+    // Only a new or empty regular file, which a failed join can put back as it was: a file with
+    // data keeps it until the join has succeeded, and a pipe or a device is written as before. A
+    // failed open leaves the message to the usual moment, the output stage.
+    const QFileInfo info(output.path);
+    const bool existed = info.exists();
+    if (info.isSymLink() || (existed && (!info.isFile() || info.size() != 0))) {
+        return false;
+    }
+    QFile file(output.path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        return false;
+    }
+    const QByteArray header = WavHeader(target, 0, 0);
+    sinkName_ = output.path;
+    {
+        DeviceSink sink(file);
+        sink.Append(header.constData(), static_cast<std::size_t>(header.size()));
+        joinFailed_ = !AppendRows(sink, [&] { return sink.Failed(); });
+    }
+    if (joinFailed_) {
+        existed ? static_cast<void>(file.resize(0)) : static_cast<void>(file.remove());
+    } else {
+        host_.SetStatusText(output.path);
+        if (FinishWavSizes(file)) {
+            host_.SetOutputProgress(100);
+            file.close();
+            FailIfOutputVanished(output.path);
+        } else {
+            ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
+            host_.SetJoinFailed();
+        }
+    }
+    host_.Close();
+    return true;
+}
+
 bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed) {
     SampleConvert convert(sink);
     // Cancel still works inside a block whose few frames are repeated into gigabytes.
@@ -253,7 +333,7 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
             ok = JoinDecodedRow(row, true, convert);
         }
         if (ok && writeFailed()) {
-            ShowError(QStringLiteral("Could not write '") + TempPcmFile + QLatin1Char('\''));
+            ShowError(QStringLiteral("Could not write '") + SinkName() + QLatin1Char('\''));
             ok = false;
         }
         if (!ok) {
@@ -324,7 +404,7 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
         if (fault == ByteMover::Fault::Read) {
             ShowError(QStringLiteral("Could not read '") + row.path + QLatin1Char('\''));
         } else if (fault == ByteMover::Fault::Write) {
-            ShowError(QStringLiteral("Could not write '") + TempPcmFile + QLatin1Char('\''));
+            ShowError(QStringLiteral("Could not write '") + SinkName() + QLatin1Char('\''));
         }
         return fault == ByteMover::Fault::None;
     }

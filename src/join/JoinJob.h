@@ -53,10 +53,19 @@ public:
     int TargetSampleRate = 0;
     int TargetChannels = 1;
     int TargetBits = 8;
+    // The output function gives the same choice whenever it is asked, so the job may read it
+    // before the output stage (a WAV output can then be written while the rows are joined).
+    bool OutputFixed = false;
 
     void DoJoin();
 
 private:
+    // A WAV output of WAV rows is written as the rows are joined, without the temporary file, when
+    // the output is a regular file that opens and the data surely fits the canonical header. False
+    // when the join goes the usual way instead; true when it has run.
+    bool JoinStraightIntoWav();
+    // The file the rows are appended to, for messages.
+    const QString& SinkName() const { return sinkName_.isEmpty() ? TempPcmFile : sinkName_; }
     // The rows in list order; false when one failed (its message shown) or the temporary file
     // could not be written.
     bool AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed);
@@ -74,6 +83,7 @@ private:
     const JoinRows& rows_;
     std::function<JoinOutput()> output_;
     bool joinFailed_ = false;
+    QString sinkName_;
 };
 
 // The highest sample rate, channel count and bit depth over the rows, from 0, 1 and 8.

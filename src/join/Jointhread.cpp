@@ -31,5 +31,6 @@ void TJoinThread::DoJoin() {
     job.TargetSampleRate = TargetSampleRate;
     job.TargetChannels = TargetChannels;
     job.TargetBits = TargetBits;
+    job.OutputFixed = OutputFixed;
     job.DoJoin();
 }

@@ -21,6 +21,7 @@ public:
     int TargetSampleRate = 0;
     int TargetChannels = 1;
     int TargetBits = 8;
+    bool OutputFixed = false;  // as the job's
 
     // Asks the job to stop; it sees the request at its next check between blocks, together with
     // its host's own (the progress dialog's Cancel).

@@ -32,9 +32,9 @@ bool WriteAll(QFile& file, const char* data, qint64 size) {
     return file.write(data, size) == size;
 }
 
-// Fills in the two size fields from the file's current length, so the header describes what is
-// really in the file, even after a stop or a failed write.
-bool PatchSizes(QFile& file, std::uint64_t maxRiffSize) {
+}  // namespace
+
+bool FinishWavSizes(QFile& file, std::uint64_t maxRiffSize) {
     const qint64 fileSize = file.size();
     if (fileSize < kWavHeaderSize) {
         return false;
@@ -54,8 +54,6 @@ bool PatchSizes(QFile& file, std::uint64_t maxRiffSize) {
     PutLe32(field, dataField);
     return file.seek(40) && WriteAll(file, field, 4);
 }
-
-}  // namespace
 
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize) {
     QByteArray header(kWavHeaderSize, '\0');
@@ -118,7 +116,7 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
     }
 
     // A full disk still lets the header be patched in place, which leaves a valid shorter file.
-    if (!streaming && !PatchSizes(output, maxRiffSize)) {
+    if (!streaming && !FinishWavSizes(output, maxRiffSize)) {
         writeFailed = true;
     }
     output.close();

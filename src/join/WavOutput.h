@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+class QFile;
+
 namespace join {
 
 class JoinHost;
@@ -33,6 +35,11 @@ constexpr int kWavCopyBlock = 10240;
 
 // The canonical 44-byte header; sizes are the values of the RIFF and data size fields.
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize);
+
+// Fills in the two size fields of a file that starts with the canonical header from the file's
+// current length, so the header describes what is really in it, even after a stop or a failed
+// write. Both are 0xFFFFFFFF when the RIFF size would exceed maxRiffSize. False when it cannot.
+bool FinishWavSizes(QFile& file, std::uint64_t maxRiffSize = kMaxRiffSize);
 
 // Writes the joined PCM of tempPcmFile as a WAV file at outputPath: the header with both sizes 0,
 // the whole frames of the data copied in blocks with progress and a terminate check after each,

@@ -92,6 +92,7 @@ protected:
         job.TargetSampleRate = target.sampleRate;
         job.TargetChannels = target.channels;
         job.TargetBits = target.bits;
+        job.OutputFixed = outputFixed_;
         job.DoJoin();
     }
 
@@ -99,6 +100,7 @@ protected:
     VectorRows rows_;
     JoinHostLog host_;
     QString tempPcm_;  // empty: AudioTemp.pcm in the test's folder
+    bool outputFixed_ = false;
 };
 
 TEST_F(JoinJobTest, RowsInTheTargetFormatAreConcatenatedExactly) {
@@ -259,6 +261,42 @@ TEST_F(JoinJobTest, AMissingEncoderLeavesTheDialogOpenAndDeletesTheTemporaryFile
     Join(join::OutputKind::Wav, Path("after.wav"));
     EXPECT_TRUE(host_.closed);
     EXPECT_EQ(testmedia::ReadFile(Path("after.wav")).size(), 44 + 2 * 88200);
+}
+
+// WAV rows into a WAV output whose choice is fixed go straight into the output, with the same
+// bytes as through the temporary file; a failure puts the output back as it was.
+TEST_F(JoinJobTest, WavRowsGoStraightIntoANewWavOutput) {
+    const QString odd =
+        Write("odd.wav", WavBuilder().Format(1, 22050, 8).Data(QByteArray(3001, '\x90')).Bytes());
+    AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    AddRow(odd, 22050, 1, 8);
+    AddRow(testmedia::Tone(44100, 2, 0.3), 44100, 2, 16);
+    Join(join::OutputKind::Wav, Path("through.wav"));
+    outputFixed_ = true;
+    host_ = JoinHostLog();
+    host_.onProcess = [&] { EXPECT_FALSE(QFile::exists(Path("AudioTemp.pcm"))); };
+    Join(join::OutputKind::Wav, Path("straight.wav"));
+    EXPECT_TRUE(host_.closed);
+    EXPECT_FALSE(host_.joinFailed);
+    EXPECT_EQ(host_.statusTexts.last(), Path("straight.wav"));
+    EXPECT_EQ(testmedia::ReadFile(Path("straight.wav")), testmedia::ReadFile(Path("through.wav")));
+
+    // A row gone since it was added: a new output goes again, an empty one is left empty, and one
+    // with data is not touched (it takes the way through the temporary file).
+    AddRow(Path("gone.wav"), 44100, 2, 16);
+    Write("empty.wav", {});
+    for (const QString name : {"new.wav", "empty.wav", "through.wav"}) {
+        SCOPED_TRACE(name.toStdString());
+        const bool existed = QFile::exists(Path(name));
+        const QByteArray before = existed ? testmedia::ReadFile(Path(name)) : QByteArray();
+        host_ = JoinHostLog();
+        Join(join::OutputKind::Wav, Path(name));
+        EXPECT_TRUE(host_.joinFailed);
+        ASSERT_EQ(host_.messages.size(), 1u);
+        EXPECT_EQ(host_.messages[0].text, "Could not open '" + Path("gone.wav") + "'");
+        EXPECT_EQ(QFile::exists(Path(name)), existed);
+        EXPECT_EQ(existed ? testmedia::ReadFile(Path(name)) : QByteArray(), before);
+    }
 }
 
 TEST_F(JoinJobTest, ATerminateRequestStopsEveryLoopAfterItsFirstBlock) {

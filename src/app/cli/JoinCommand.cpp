@@ -135,6 +135,7 @@ bool RunJob(const Session& session, const JoinOptions& options, const InputRows&
     job.TargetSampleRate = target.sampleRate;
     job.TargetChannels = target.channels;
     job.TargetBits = target.bits;
+    job.OutputFixed = true;
     job.DoJoin();
     // A job that did not close ended at its output stage's set-up, its message shown.
     return host.Closed() && !host.Failed();
