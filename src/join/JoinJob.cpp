@@ -211,7 +211,13 @@ void JoinJob::DoJoin() {
     }
     {
         DeviceSink sink(temp.File());
-        if (!AppendRows(sink, [&] { return sink.Failed(); })) {
+        const qint64 frameBytes = std::max(1, TargetChannels * TargetBits / 8);
+        rowEndFrames_.clear();
+        const auto rowEnded = [&] {
+            rowEndFrames_.push_back(static_cast<std::uint64_t>(temp.File().pos() / frameBytes));
+        };
+        if (!AppendRows(
+                sink, [&] { return sink.Failed(); }, rowEnded)) {
             joinFailed_ = true;
         } else if (!temp.File().flush()) {
             // The last block may still wait in the write buffer: a full disk can show only here.
@@ -234,7 +240,8 @@ void JoinJob::DoJoin() {
     host_.Close();
 }
 
-bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed) {
+bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed,
+                         const std::function<void()>& rowEnded) {
     SampleConvert convert(sink);
     // Cancel still works inside a block whose few frames are repeated into gigabytes.
     convert.SetInterruptCheck([this] {
@@ -260,6 +267,7 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
             host_.SetJoinFailed();
             return false;
         }
+        rowEnded();
     }
     return true;
 }
@@ -381,7 +389,8 @@ bool JoinJob::JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& conver
 bool JoinJob::WriteOutput(const JoinOutput& output) {
     if (output.kind == OutputKind::Wav) {
         const WavTarget target{TargetSampleRate, TargetChannels, TargetBits};
-        const WavOutputResult result = WriteWavOutput(TempPcmFile, output.path, target, host_);
+        const WavOutputResult result =
+            WriteWavOutput(TempPcmFile, output.path, target, host_, kMaxRiffSize, output.wavChunks);
         if (result == WavOutputResult::Done) {
             FailIfOutputVanished(output.path);
         }
@@ -415,8 +424,9 @@ bool JoinJob::EncodeOutput(const JoinOutput& output) {
         }
         mp3Owner = std::make_unique<WavToMp3>();
         mp3Encoder = mp3Owner.get();
-        chunk = mp3Encoder->Init(output.path, TargetSampleRate, channels == 2 ? 1 : 4, kbps,
-                                 output.mp3Copyright, output.mp3Crc, output.mp3Original, output.mp3Private);
+        chunk =
+            mp3Encoder->Init(output.path, TargetSampleRate, channels == 2 ? 1 : 4, kbps, output.mp3Copyright,
+                             output.mp3Crc, output.mp3Original, output.mp3Private, output.mp3Tag);
     } else {
         wmaOwner = std::make_unique<WavToWma>();
         wmaEncoder = wmaOwner.get();

@@ -33,10 +33,10 @@ bool WriteAll(QFile& file, const char* data, qint64 size) {
 }
 
 // Fills in the two size fields from the file's current length, so the header describes what is
-// really in the file, even after a stop or a failed write.
-bool PatchSizes(QFile& file, std::uint64_t maxRiffSize) {
+// really in the file, even after a stop or a failed write. trailing is what follows the data.
+bool PatchSizes(QFile& file, std::uint64_t maxRiffSize, qint64 trailing = 0) {
     const qint64 fileSize = file.size();
-    if (fileSize < kWavHeaderSize) {
+    if (fileSize < kWavHeaderSize + trailing) {
         return false;
     }
     const std::uint64_t riffSize = static_cast<std::uint64_t>(fileSize) - 8;
@@ -44,7 +44,7 @@ bool PatchSizes(QFile& file, std::uint64_t maxRiffSize) {
     std::uint32_t dataField = kToTheEnd;
     if (riffSize <= maxRiffSize) {
         riffField = static_cast<std::uint32_t>(riffSize);
-        dataField = static_cast<std::uint32_t>(riffSize - 36);
+        dataField = static_cast<std::uint32_t>(riffSize - 36 - static_cast<std::uint64_t>(trailing));
     }
     char field[4];
     PutLe32(field, riffField);
@@ -78,7 +78,7 @@ QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint3
 }
 
 WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,
-                               JoinHost& host, std::uint64_t maxRiffSize) {
+                               JoinHost& host, std::uint64_t maxRiffSize, const QByteArray& trailingChunks) {
     QFile input(tempPcmFile);
     if (!input.open(QIODevice::ReadOnly)) {
         ShowError(host, QStringLiteral("Could not open '") + tempPcmFile + QLatin1Char('\''));
@@ -117,8 +117,26 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
         writeFailed = true;
     }
 
+    // The chunks after the data start at an even offset: an odd data size gets its pad byte.
+    const qint64 dataWritten = total / frameBytes * frameBytes;
+    const qint64 pad = dataWritten % 2;
+    const bool withChunks =
+        !streaming && !writeFailed && !readFailed && !trailingChunks.isEmpty() &&
+        static_cast<std::uint64_t>(36 + dataWritten + pad + trailingChunks.size()) <= maxRiffSize;
+    qint64 trailing = 0;
+    if (withChunks) {
+        const QByteArray after = QByteArray(static_cast<int>(pad), '\0') + trailingChunks;
+        if (output.seek(kWavHeaderSize + dataWritten) && WriteAll(output, after.constData(), after.size())) {
+            trailing = after.size();
+        } else {
+            // What did get written would be read as audio.
+            output.resize(kWavHeaderSize + dataWritten);
+            writeFailed = true;
+        }
+    }
+
     // A full disk still lets the header be patched in place, which leaves a valid shorter file.
-    if (!streaming && !PatchSizes(output, maxRiffSize)) {
+    if (!streaming && !PatchSizes(output, maxRiffSize, trailing)) {
         writeFailed = true;
     }
     output.close();

@@ -38,8 +38,11 @@ QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint3
 // the whole frames of the data copied in blocks with progress and a terminate check after each,
 // then the sizes filled in from the file's real length. An output that cannot seek (a pipe, a
 // device) gets 0xFFFFFFFF in both sizes at once, as streaming writers do. maxRiffSize is a seam for
-// tests of the oversize rule.
+// tests of the oversize rule. trailingChunks (complete chunks, each of even size) follow the data
+// chunk and count in the RIFF size; a file read "to the end" would take them for audio, so the
+// streaming and oversize cases go without them.
 WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,
-                               JoinHost& host, std::uint64_t maxRiffSize = kMaxRiffSize);
+                               JoinHost& host, std::uint64_t maxRiffSize = kMaxRiffSize,
+                               const QByteArray& trailingChunks = {});
 
 }  // namespace join
