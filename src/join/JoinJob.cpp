@@ -216,8 +216,8 @@ void JoinJob::DoJoin() {
         const auto rowEnded = [&] {
             rowEndFrames_.push_back(static_cast<std::uint64_t>(temp.File().pos() / frameBytes));
         };
-        if (!AppendRows(
-                sink, [&] { return sink.Failed(); }, rowEnded)) {
+        const auto writeFailed = [&] { return sink.Failed(); };
+        if (!AppendRows(sink, writeFailed, rowEnded)) {
             joinFailed_ = true;
         } else if (!temp.File().flush()) {
             // The last block may still wait in the write buffer: a full disk can show only here.
