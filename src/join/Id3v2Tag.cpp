@@ -3,6 +3,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <vector>
 
 namespace join {
 namespace {
@@ -61,14 +62,36 @@ QByteArray ChapterFrame(const JoinChapter& chapter, std::size_t index, int sampl
     return Frame("CHAP", body + TextFrame("TIT2", chapter.title));
 }
 
-QByteArray TocFrame(std::size_t count) {
-    QByteArray body("toc\0", 4);
-    body += '\x03';  // top level, ordered
-    body += static_cast<char>(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        body += ChapterId(i) + '\0';
+QByteArray TocFrame(const QByteArray& id, bool topLevel, const std::vector<QByteArray>& children) {
+    QByteArray body = id + '\0';
+    body += topLevel ? '\x03' : '\x01';  // ordered, and top level or not
+    body += static_cast<char>(children.size());
+    for (const QByteArray& child : children) {
+        body += child + '\0';
     }
     return Frame("CTOC", body);
+}
+
+// A table of contents counts its entries in one byte: longer lists are split into tables of
+// their own under the top-level one.
+QByteArray TocFrames(std::size_t chapterCount) {
+    std::vector<QByteArray> chapterIds;
+    for (std::size_t i = 0; i < chapterCount; ++i) {
+        chapterIds.push_back(ChapterId(i));
+    }
+    if (chapterCount <= kMaxTocEntries) {
+        return TocFrame("toc", true, chapterIds);
+    }
+    QByteArray parts;
+    std::vector<QByteArray> partIds;
+    for (std::size_t first = 0; first < chapterCount; first += kMaxTocEntries) {
+        partIds.push_back("toc" + QByteArray::number(static_cast<qulonglong>(partIds.size() + 1)));
+        const auto end =
+            chapterIds.begin() + static_cast<std::ptrdiff_t>(std::min(first + kMaxTocEntries, chapterCount));
+        parts +=
+            TocFrame(partIds.back(), false, {chapterIds.begin() + static_cast<std::ptrdiff_t>(first), end});
+    }
+    return TocFrame("toc", true, partIds) + parts;
 }
 
 }  // namespace
@@ -79,7 +102,7 @@ QByteArray Id3v2Tag(const AudioTags& tags, const std::vector<JoinChapter>& chapt
                         TextFrame("TDRC", tags.year) + TextFrame("TCON", tags.genre) +
                         TextFrame("TRCK", tags.track) + CoverFrame(tags);
     if (!chapters.empty()) {
-        frames += TocFrame(std::min(chapters.size(), kMaxTocEntries));
+        frames += TocFrames(chapters.size());
         for (std::size_t i = 0; i < chapters.size(); ++i) {
             frames += ChapterFrame(chapters[i], i, sampleRate);
         }
