@@ -74,7 +74,7 @@ WavToMp3::~WavToMp3() {
 }
 
 int WavToMp3::Init(const QString& outputPath, int sampleRate, int channelMode, int bitrate, bool copyright,
-                   bool crc, bool original, bool privateFlag) {
+                   bool crc, bool original, bool privateFlag, const QByteArray& leadingTag) {
     if (beInitStream == nullptr || beEncodeChunk == nullptr || beVersion == nullptr ||
         beDeinitStream == nullptr || beCloseStream == nullptr || stream != nullptr) {
         return -1;
@@ -114,6 +114,12 @@ int WavToMp3::Init(const QString& outputPath, int sampleRate, int channelMode, i
     outputBuffer.assign(std::max<std::uint32_t>(outputBufferSize, 1), 0);
     chunkBytes = static_cast<int>(samplesPerChunk * 2);
     writeFailed = false;
+    firstFrameOffset = static_cast<long>(leadingTag.size());
+    if (!leadingTag.isEmpty() && std::fwrite(leadingTag.constData(), 1, leadingTag.size(), file.get()) !=
+                                     static_cast<std::size_t>(leadingTag.size())) {
+        writeFailed = true;
+        ShowMessage(kWriteFailed);
+    }
     return chunkBytes;
 }
 
@@ -160,7 +166,7 @@ bool WavToMp3::Close() {
             if (std::fflush(file.get()) != 0) {
                 writeFailed = true;
                 ShowMessage(kWriteFailed);
-            } else if (std::fseek(file.get(), 0, SEEK_SET) == 0) {
+            } else if (std::fseek(file.get(), firstFrameOffset, SEEK_SET) == 0) {
                 WriteOutput(tagBytes);
             } else if (errno != ESPIPE) {
                 writeFailed = true;

@@ -3,6 +3,7 @@
 #include "encode/Mp3EncoderApi.h"
 #include "platform/Module.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -21,10 +22,11 @@ public:
     WavToMp3(const WavToMp3&) = delete;
     WavToMp3& operator=(const WavToMp3&) = delete;
 
-    // channelMode: 1 stereo, 2 joint stereo, 3 dual channel, 4 mono. Returns the bytes of PCM to
-    // pass to each EncodeChunk, or -1 after showing a message.
+    // channelMode: 1 stereo, 2 joint stereo, 3 dual channel, 4 mono. leadingTag (an ID3v2 tag) is
+    // written before the first frame. Returns the bytes of PCM to pass to each EncodeChunk, or -1
+    // after showing a message.
     int Init(const QString& outputPath, int sampleRate, int channelMode, int bitrate, bool copyright,
-             bool crc, bool original, bool privateFlag);
+             bool crc, bool original, bool privateFlag, const QByteArray& leadingTag = {});
     // Returns the MP3 bytes written for this buffer (0 while the encoder collects data), or -1
     // after showing a message.
     int EncodeChunk(const std::int16_t* buffer, int byteCount);
@@ -58,6 +60,8 @@ private:
     std::unique_ptr<std::FILE, FileClose> file;
     std::vector<std::uint8_t> outputBuffer;
     int chunkBytes = 0;
+    // Where the first frame starts, which the information tag replaces at the end.
+    long firstFrameOffset = 0;
     // After the first failed write nothing more is written, so the user sees one message.
     bool writeFailed = false;
 };

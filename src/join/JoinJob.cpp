@@ -246,7 +246,13 @@ void JoinJob::DoJoin() {
     }
     {
         DeviceSink sink(temp.File());
-        if (!AppendRows(sink, [&] { return sink.Failed(); })) {
+        const qint64 frameBytes = std::max(1, TargetChannels * TargetBits / 8);
+        rowEndFrames_.clear();
+        const auto rowEnded = [&] {
+            rowEndFrames_.push_back(static_cast<std::uint64_t>(temp.File().pos() / frameBytes));
+        };
+        const auto writeFailed = [&] { return sink.Failed(); };
+        if (!AppendRows(sink, writeFailed, rowEnded)) {
             joinFailed_ = true;
         } else if (!temp.File().flush()) {
             // The last block may still wait in the write buffer: a full disk can show only here.
@@ -292,16 +298,26 @@ bool JoinJob::JoinStraightIntoWav() {
     }
     const QByteArray header = WavHeader(target, 0, 0);
     sinkName_ = output.path;
+    const qint64 frameBytes = std::max(1, TargetChannels * TargetBits / 8);
+    rowEndFrames_.clear();
     {
         DeviceSink sink(file);
         sink.Append(header.constData(), static_cast<std::size_t>(header.size()));
-        joinFailed_ = !AppendRows(sink, [&] { return sink.Failed(); });
+        const auto rowEnded = [&] {
+            rowEndFrames_.push_back(static_cast<std::uint64_t>((file.pos() - kWavHeaderSize) / frameBytes));
+        };
+        joinFailed_ = !AppendRows(
+            sink, [&] { return sink.Failed(); }, rowEnded);
     }
     if (joinFailed_) {
         existed ? static_cast<void>(file.resize(0)) : static_cast<void>(file.remove());
     } else {
         host_.SetStatusText(output.path);
-        if (FinishWavSizes(file)) {
+        // Asked again now that the rows have ended: chunks of metadata may depend on where.
+        bool writeFailed = false;
+        const qint64 trailing = AppendWavChunks(file, file.size() - kWavHeaderSize, output_().wavChunks,
+                                                kMaxRiffSize, writeFailed);
+        if (!writeFailed && FinishWavSizes(file, kMaxRiffSize, trailing)) {
             host_.SetOutputProgress(100);
             file.close();
             FailIfOutputVanished(output.path);
@@ -314,7 +330,8 @@ bool JoinJob::JoinStraightIntoWav() {
     return true;
 }
 
-bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed) {
+bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed,
+                         const std::function<void()>& rowEnded) {
     SampleConvert convert(sink);
     // Cancel still works inside a block whose few frames are repeated into gigabytes.
     convert.SetInterruptCheck([this] {
@@ -340,6 +357,7 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
             host_.SetJoinFailed();
             return false;
         }
+        rowEnded();
     }
     return true;
 }
@@ -461,7 +479,8 @@ bool JoinJob::JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& conver
 bool JoinJob::WriteOutput(const JoinOutput& output) {
     if (output.kind == OutputKind::Wav) {
         const WavTarget target{TargetSampleRate, TargetChannels, TargetBits};
-        const WavOutputResult result = WriteWavOutput(TempPcmFile, output.path, target, host_);
+        const WavOutputResult result =
+            WriteWavOutput(TempPcmFile, output.path, target, host_, kMaxRiffSize, output.wavChunks);
         if (result == WavOutputResult::Done) {
             FailIfOutputVanished(output.path);
         }
@@ -495,8 +514,9 @@ bool JoinJob::EncodeOutput(const JoinOutput& output) {
         }
         mp3Owner = std::make_unique<WavToMp3>();
         mp3Encoder = mp3Owner.get();
-        chunk = mp3Encoder->Init(output.path, TargetSampleRate, channels == 2 ? 1 : 4, kbps,
-                                 output.mp3Copyright, output.mp3Crc, output.mp3Original, output.mp3Private);
+        chunk =
+            mp3Encoder->Init(output.path, TargetSampleRate, channels == 2 ? 1 : 4, kbps, output.mp3Copyright,
+                             output.mp3Crc, output.mp3Original, output.mp3Private, output.mp3Tag);
     } else {
         wmaOwner = std::make_unique<WavToWma>();
         wmaEncoder = wmaOwner.get();

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace join {
 
@@ -40,6 +42,9 @@ struct JoinOutput {
     bool mp3Original = false;
     bool mp3Private = false;
     int wmaBitrate = 96000;  // bit/s
+    // Metadata the command line adds; empty writes none, as the program's own joins do.
+    QByteArray mp3Tag;     // an ID3v2 tag before the first MP3 frame
+    QByteArray wavChunks;  // complete chunks after the WAV data chunk
 };
 
 // The whole join: every row read or decoded in list order, raised to the target format and appended
@@ -59,6 +64,10 @@ public:
 
     void DoJoin();
 
+    // For each row joined so far, the frames of the temporary file after it: where each row ends
+    // in the joined audio, exactly as converted.
+    const std::vector<std::uint64_t>& RowEndFrames() const { return rowEndFrames_; }
+
 private:
     // A WAV output of WAV rows is written as the rows are joined, without the temporary file, when
     // the output is a regular file that opens and the data surely fits the canonical header. False
@@ -68,7 +77,8 @@ private:
     const QString& SinkName() const { return sinkName_.isEmpty() ? TempPcmFile : sinkName_; }
     // The rows in list order; false when one failed (its message shown) or the temporary file
     // could not be written.
-    bool AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed);
+    bool AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed,
+                    const std::function<void()>& rowEnded);
     // A row failure shows its message itself and returns false.
     bool JoinWavRow(const JoinRow& row, SampleConvert& convert);
     bool JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert);
@@ -84,6 +94,7 @@ private:
     std::function<JoinOutput()> output_;
     bool joinFailed_ = false;
     QString sinkName_;
+    std::vector<std::uint64_t> rowEndFrames_;
 };
 
 // The highest sample rate, channel count and bit depth over the rows, from 0, 1 and 8.

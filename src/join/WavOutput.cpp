@@ -34,9 +34,9 @@ bool WriteAll(QFile& file, const char* data, qint64 size) {
 
 }  // namespace
 
-bool FinishWavSizes(QFile& file, std::uint64_t maxRiffSize) {
+bool FinishWavSizes(QFile& file, std::uint64_t maxRiffSize, qint64 trailing) {
     const qint64 fileSize = file.size();
-    if (fileSize < kWavHeaderSize) {
+    if (fileSize < kWavHeaderSize + trailing) {
         return false;
     }
     const std::uint64_t riffSize = static_cast<std::uint64_t>(fileSize) - 8;
@@ -44,7 +44,7 @@ bool FinishWavSizes(QFile& file, std::uint64_t maxRiffSize) {
     std::uint32_t dataField = kToTheEnd;
     if (riffSize <= maxRiffSize) {
         riffField = static_cast<std::uint32_t>(riffSize);
-        dataField = static_cast<std::uint32_t>(riffSize - 36);
+        dataField = static_cast<std::uint32_t>(riffSize - 36 - static_cast<std::uint64_t>(trailing));
     }
     char field[4];
     PutLe32(field, riffField);
@@ -53,6 +53,23 @@ bool FinishWavSizes(QFile& file, std::uint64_t maxRiffSize) {
     }
     PutLe32(field, dataField);
     return file.seek(40) && WriteAll(file, field, 4);
+}
+
+qint64 AppendWavChunks(QFile& file, qint64 dataSize, const QByteArray& chunks, std::uint64_t maxRiffSize,
+                       bool& writeFailed) {
+    // The chunks after the data start at an even offset: an odd data size gets its pad byte.
+    const qint64 pad = dataSize % 2;
+    if (chunks.isEmpty() || static_cast<std::uint64_t>(36 + dataSize + pad + chunks.size()) > maxRiffSize) {
+        return 0;
+    }
+    const QByteArray after = QByteArray(static_cast<int>(pad), '\0') + chunks;
+    if (file.seek(kWavHeaderSize + dataSize) && WriteAll(file, after.constData(), after.size())) {
+        return after.size();
+    }
+    // What did get written would be read as audio.
+    file.resize(kWavHeaderSize + dataSize);
+    writeFailed = true;
+    return 0;
 }
 
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize) {
@@ -76,7 +93,7 @@ QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint3
 }
 
 WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,
-                               JoinHost& host, std::uint64_t maxRiffSize) {
+                               JoinHost& host, std::uint64_t maxRiffSize, const QByteArray& trailingChunks) {
     QFile input(tempPcmFile);
     if (!input.open(QIODevice::ReadOnly)) {
         ShowError(host, QStringLiteral("Could not open '") + tempPcmFile + QLatin1Char('\''));
@@ -115,8 +132,12 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
         writeFailed = true;
     }
 
+    const qint64 trailing = streaming || writeFailed || readFailed
+                                ? 0
+                                : AppendWavChunks(output, total / frameBytes * frameBytes, trailingChunks,
+                                                  maxRiffSize, writeFailed);
     // A full disk still lets the header be patched in place, which leaves a valid shorter file.
-    if (!streaming && !FinishWavSizes(output, maxRiffSize)) {
+    if (!streaming && !FinishWavSizes(output, maxRiffSize, trailing)) {
         writeFailed = true;
     }
     output.close();

@@ -4,6 +4,9 @@
 #include "platform/LangId.h"
 
 #include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
@@ -99,6 +102,10 @@ TEST_F(CliTest, UsageErrorsWriteNothing) {
         {QStringLiteral("--crc"), QStringLiteral("-o"), Path(QStringLiteral("out.wma")), wav},
         {QStringLiteral("--info"), QStringLiteral("-o"), out, wav},
         {QStringLiteral("-o"), QStringLiteral("-"), wav},
+        {QStringLiteral("--sort=name"), QStringLiteral("-o"), out, wav},
+        {QStringLiteral("--tags=2"), QStringLiteral("-o"), out, wav},
+        {QStringLiteral("--cue"), Path(QStringLiteral("out.cue")), QStringLiteral("-f"),
+         QStringLiteral("wav"), QStringLiteral("-o"), QStringLiteral("-"), wav},
     };
     for (const QStringList& args : cases) {
         const Result r = Run(args);
@@ -302,6 +309,60 @@ TEST_F(CliTest, EncoderThatCannotStartFailsWithoutOutput) {
     EXPECT_TRUE(r.err.contains(QStringLiteral("lame_enc.so"))) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(out));
     EXPECT_EQ(Leftovers(), QStringList());
+}
+
+TEST_F(CliTest, ChaptersTagsAndCueSheetFollowThePartsInNaturalOrder) {
+    // Parts of 0.5 s, 1 s and 0.7 s; the last one at half the rate, so its frames come from the
+    // conversion. Only the MP3 has tags.
+    QDir().mkpath(Path(QStringLiteral("in")));
+    const QString first = Path(QStringLiteral("in/b 1.wav"));
+    const QString second = Path(QStringLiteral("in/B 2.mp3"));
+    const QString third = Path(QStringLiteral("in/b10.wav"));
+    ASSERT_TRUE(QFile::copy(testmedia::Tone(44100, 2, 0.5), first));
+    testmedia::RunTool("lame", {"--quiet", "--tt", "Two", "--ta", "Reader", "--tl", "Book",
+                                testmedia::Tone(44100, 2, 1), second});
+    ASSERT_TRUE(QFile::copy(testmedia::Tone(22050, 1, 0.7), third));
+    const std::vector<double> starts{0.0, 0.5, 1.5};
+
+    for (const char* format : {"mp3", "wav", "wma"}) {
+        SCOPED_TRACE(format);
+        const QString out = Path(QStringLiteral("book.") + QLatin1String(format));
+        const QString cue = Path(QStringLiteral("book.cue"));
+        const Result r =
+            Run({QStringLiteral("--sort=natural"), QStringLiteral("--chapters"), QStringLiteral("--cue"), cue,
+                 QStringLiteral("--overwrite"), QStringLiteral("-o"), out, third, second, first});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+
+        const QJsonObject probe =
+            QJsonDocument::fromJson(testmedia::RunTool("ffprobe", {"-v", "error", "-of", "json",
+                                                                   "-show_chapters", "-show_format", out}))
+                .object();
+        const QJsonArray chapters = probe[QStringLiteral("chapters")].toArray();
+        ASSERT_EQ(chapters.size(), 3);
+        const QStringList titles{QStringLiteral("b 1"), QStringLiteral("Two"), QStringLiteral("b10")};
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject chapter = chapters[i].toObject();
+            EXPECT_NEAR(chapter[QStringLiteral("start_time")].toString().toDouble(), starts[i], 0.001);
+            EXPECT_EQ(chapter[QStringLiteral("tags")].toObject()[QStringLiteral("title")].toString(),
+                      titles[i]);
+        }
+        const QJsonObject tags =
+            probe[QStringLiteral("format")].toObject()[QStringLiteral("tags")].toObject();
+        EXPECT_EQ(tags[QStringLiteral("title")].toString(), QStringLiteral("Two"));
+        EXPECT_EQ(tags[QStringLiteral("artist")].toString(), QStringLiteral("Reader"));
+
+        const QString sheet = QString::fromUtf8(testmedia::ReadFile(cue));
+        EXPECT_TRUE(sheet.contains(QStringLiteral("FILE \"book.") + QLatin1String(format)));
+        EXPECT_TRUE(sheet.contains(
+            QStringLiteral("    TITLE \"Two\"\n    PERFORMER \"Reader\"\n    INDEX 01 00:00:37\n")))
+            << sheet.toStdString();
+        EXPECT_TRUE(sheet.contains(QStringLiteral("    TITLE \"b10\"\n    INDEX 01 00:01:37\n")));
+    }
+    // The information tag sits after the ID3v2 tag: a decoder still trims the encoder's delay and padding.
+    EXPECT_EQ(testmedia::RunTool("ffmpeg",
+                                 {"-v", "error", "-i", Path(QStringLiteral("book.mp3")), "-f", "s16le", "-"})
+                  .size(),
+              static_cast<qsizetype>(2.2 * 44100) * 4);
 }
 
 }  // namespace

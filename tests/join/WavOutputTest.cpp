@@ -145,6 +145,26 @@ TEST_F(WavOutputTest, OversizeDataMarksBothSizesUnknownAndKeepsAllData) {
     ExpectSizesMatch(ReadOutput());
 }
 
+TEST_F(WavOutputTest, ChunksAfterOddDataArePaddedAndCountedInTheRiffSizeOnly) {
+    const QByteArray pcm = Pattern(1001);
+    WriteTemp(pcm);
+    const QByteArray chunks = QByteArray("LIST\x04\0\0\0INFO", 12);
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {8000, 1, 8}, host, join::kMaxRiffSize, chunks),
+              WavOutputResult::Done);
+    QByteArray wav = ReadOutput();
+    EXPECT_EQ(Le32(wav, 40), 1001u);
+    EXPECT_EQ(Le32(wav, 4), static_cast<std::uint32_t>(wav.size() - 8));
+    EXPECT_EQ(wav.mid(44, 1001), pcm);
+    EXPECT_EQ(wav.mid(44 + 1001), '\0' + chunks);
+
+    // Where the chunks would push the file past the size fields, they are left out.
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {8000, 1, 8}, host, 1001 + 36, chunks),
+              WavOutputResult::Done);
+    wav = ReadOutput();
+    ExpectSizesMatch(wav);
+    EXPECT_EQ(wav.mid(44), pcm);
+}
+
 TEST_F(WavOutputTest, OutputThatCannotBeCreatedIsReportedWithoutFailingTheJoin) {
     WriteTemp(Pattern(100));
     const QString badPath = dir.filePath(QStringLiteral("missing/out.wav"));

@@ -2,10 +2,12 @@
 
 #include "app/RowTexts.h"
 #include "app/cli/Interrupt.h"
+#include "app/cli/OutputMetadata.h"
 #include "app/cli/OutputTarget.h"
 #include "app/cli/TerminalHost.h"
 #include "audio/Decoder.h"
 #include "audio/FileProbe.h"
+#include "audio/NaturalOrder.h"
 #include "i18n/Language.h"
 #include "join/JoinJob.h"
 #include "platform/Descriptor.h"
@@ -16,6 +18,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -88,8 +91,10 @@ InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& r
     for (const QString& input : options.inputs) {
         paths << QDir::cleanPath(QFileInfo(input).absoluteFilePath());
     }
-    if (options.sort) {
+    if (options.order == InputOrder::Add) {
         SortPaths(paths);
+    } else if (options.order == InputOrder::Natural) {
+        SortPathsNaturally(paths);
     }
     InputRows rows;
     rejected = 0;
@@ -121,24 +126,64 @@ bool WriteOut(const QString& line) {
            static_cast<std::size_t>(bytes.size());
 }
 
-// Runs the join job into outputStagePath; false when it failed (its message shown).
+QStringList PathsOf(const InputRows& rows) {
+    QStringList paths;
+    for (const join::JoinRow& row : rows.rows) {
+        paths << row.path;
+    }
+    return paths;
+}
+
+// Runs the join job into outputStagePath, with the metadata asked for; false when it failed (its
+// message shown). rowEndFrames: where each row joined ends.
 bool RunJob(const Session& session, const JoinOptions& options, const InputRows& rows,
-            const QString& tempPcmFile, const QString& outputStagePath, const QString& output) {
+            const OutputMetadata& metadata, const QString& tempPcmFile, const QString& outputStagePath,
+            const QString& output, std::vector<std::uint64_t>& rowEndFrames) {
     const bool showProgress = !options.quiet && isatty(STDERR_FILENO) == 1;
     TerminalHost host(showProgress,
                       {session.Text("ProcessForm", "Joining", "Joining:"),
                        session.Text("ProcessForm", "Encoding", "Encoding:")},
                       outputStagePath, output);
     const join::TargetFormat target = join::TargetOf(rows);
-    join::JoinJob job(host, rows, [&] { return OutputOf(options, outputStagePath); });
+    const join::JoinJob* running = nullptr;
+    join::JoinJob job(host, rows, [&] {
+        join::JoinOutput joinOutput = OutputOf(options, outputStagePath);
+        metadata.AddTo(joinOutput, running->RowEndFrames(), target.sampleRate);
+        return joinOutput;
+    });
+    running = &job;
     job.TempPcmFile = tempPcmFile;
     job.TargetSampleRate = target.sampleRate;
     job.TargetChannels = target.channels;
     job.TargetBits = target.bits;
     job.OutputFixed = true;
     job.DoJoin();
+    rowEndFrames = job.RowEndFrames();
     // A job that did not close ended at its output stage's set-up, its message shown.
-    return host.Closed() && !host.Failed();
+    if (!host.Closed() || host.Failed()) {
+        return false;
+    }
+    if (options.kind == join::OutputKind::Wma && metadata.ForWma()) {
+        const QString error = metadata.AddToWma(outputStagePath, tempPcmFile + QStringLiteral(".wma"),
+                                                rowEndFrames, target.sampleRate);
+        if (!error.isEmpty()) {
+            PrintError(output + QStringLiteral(": tags and markers: ") + error);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteCueSheet(const JoinOptions& options, const OutputMetadata& metadata, const InputRows& rows,
+                   const std::vector<std::uint64_t>& rowEndFrames) {
+    QSaveFile file(options.cue);
+    const QByteArray sheet = metadata.CueSheet(options.cue, options.output, options.kind, rowEndFrames,
+                                               join::TargetOf(rows).sampleRate);
+    if (!file.open(QIODevice::WriteOnly) || file.write(sheet) != sheet.size() || !file.commit()) {
+        PrintError(options.cue + QStringLiteral(": ") + file.errorString());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -186,6 +231,10 @@ int RunJoin(const JoinOptions& options) {
         PrintError(plan.refusal);
         return kExitUsage;
     }
+    if (!options.cue.isEmpty() && !options.overwrite && QFileInfo::exists(options.cue)) {
+        PrintError(options.cue + QStringLiteral(": the cue sheet exists; give --overwrite to replace it"));
+        return kExitUsage;
+    }
     if (!plan.seekable && options.kind == join::OutputKind::Wma) {
         PrintError(plan.shown +
                    QStringLiteral(": WMA output needs a file it can seek in; this output cannot seek"));
@@ -212,8 +261,10 @@ int RunJoin(const JoinOptions& options) {
         return kExitFailed;
     }
     const QString tempPcmFile = tempDir.path() + QStringLiteral("/AudioTemp.pcm");
+    const OutputMetadata metadata(options, PathsOf(rows));
+    std::vector<std::uint64_t> rowEndFrames;
     const auto runJob = [&](const QString& stagePath) {
-        return RunJob(session, options, rows, tempPcmFile, stagePath, plan.shown);
+        return RunJob(session, options, rows, metadata, tempPcmFile, stagePath, plan.shown, rowEndFrames);
     };
     switch (plan.way) {
         case OutputWay::Renamed: {
@@ -264,6 +315,9 @@ int RunJoin(const JoinOptions& options) {
             }
             break;
         }
+    }
+    if (!options.cue.isEmpty() && !WriteCueSheet(options, metadata, rows, rowEndFrames)) {
+        return kExitFailed;
     }
     return Interrupted() ? kExitInterrupted : kExitJoined;
 }

@@ -62,8 +62,16 @@ QString UsageText() {
         "  -b, --bitrate KBPS    MP3: 32 64 96 128 192 256 320 (default 128);\n"
         "                        WMA: 48 64 80 96 128 160 (default 96)\n"
         "      --crc --copyright --original --private     the MP3 flags\n"
-        "      --sort            order the inputs as the program's Add button does: by full path,\n"
+        "      --sort[=add]      order the inputs as the program's Add button does: by full path,\n"
         "                        ignoring case (by default they keep the order given)\n"
+        "      --sort=natural    order them by folder, then file name, ignoring case, with numbers by\n"
+        "                        value: \"Part 2\" before \"part10\"\n"
+        "      --tags=WHICH      the output's title, artist, album, album artist, year, genre, track\n"
+        "                        and front cover: first (default: each from the first input that has\n"
+        "                        it), N (from input N as joined) or none\n"
+        "      --chapters        a chapter where each input begins: MP3 ID3v2 chapters, WMA markers,\n"
+        "                        WAV cue points with labels; titled by the input's title or file name\n"
+        "      --cue FILE        also write a cue sheet for the output (UTF-8)\n"
         "      --overwrite       replace an existing output (by default an existing output is an error)\n"
         "  -q, --quiet           no progress display\n"
         "      --info            print each input's row and the target format; join nothing\n"
@@ -77,7 +85,31 @@ QString UsageText() {
         "(nothing is written); 130 interrupted (the output holds what was joined until then).\n");
 }
 
-ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
+ParsedCommandLine ParseCommandLine(const QStringList& given) {
+    // --sort takes an optional value, which the parser has no way to say: --sort=WHICH is taken
+    // out before it parses.
+    QStringList arguments;
+    std::optional<InputOrder> order;
+    for (qsizetype i = 0; i < given.size(); ++i) {
+        const QString& argument = given.at(i);
+        if (argument == QLatin1String("--")) {
+            arguments << given.mid(i);
+            break;
+        }
+        if (!argument.startsWith(QLatin1String("--sort="))) {
+            arguments << argument;
+            continue;
+        }
+        const QString which = argument.mid(7);
+        if (which == QLatin1String("natural")) {
+            order = InputOrder::Natural;
+        } else if (which == QLatin1String("add")) {
+            order = InputOrder::Add;
+        } else {
+            return UsageError(
+                QStringLiteral("unknown order '%1': use --sort, --sort=add or --sort=natural").arg(which));
+        }
+    }
     QCommandLineParser parser;
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, {},
                                     QStringLiteral("FILE"));
@@ -90,13 +122,16 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption original(QStringLiteral("original"));
     const QCommandLineOption privateFlag(QStringLiteral("private"));
     const QCommandLineOption sort(QStringLiteral("sort"));
+    const QCommandLineOption tags(QStringLiteral("tags"), {}, QStringLiteral("WHICH"));
+    const QCommandLineOption chapters(QStringLiteral("chapters"));
+    const QCommandLineOption cue(QStringLiteral("cue"), {}, QStringLiteral("FILE"));
     const QCommandLineOption overwrite(QStringLiteral("overwrite"));
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption info(QStringLiteral("info"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({output, format, bitrate, crc, copyright, original, privateFlag, sort, overwrite, quiet,
-                       info, help, version});
+    parser.addOptions({output, format, bitrate, crc, copyright, original, privateFlag, sort, tags, chapters,
+                       cue, overwrite, quiet, info, help, version});
     if (!parser.parse(arguments)) {
         return UsageError(parser.errorText());
     }
@@ -112,15 +147,15 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     }
     JoinOptions& o = parsed.options;
     o.inputs = parser.positionalArguments();
-    o.sort = parser.isSet(sort);
+    o.order = order.value_or(parser.isSet(sort) ? InputOrder::Add : InputOrder::Given);
     o.quiet = parser.isSet(quiet);
     o.info = parser.isSet(info);
     if (o.inputs.isEmpty()) {
         return UsageError(QStringLiteral("no input files"));
     }
     if (o.info) {
-        for (const QCommandLineOption* joinOnly :
-             {&output, &format, &bitrate, &crc, &copyright, &original, &privateFlag, &overwrite}) {
+        for (const QCommandLineOption* joinOnly : {&output, &format, &bitrate, &crc, &copyright, &original,
+                                                   &privateFlag, &tags, &chapters, &cue, &overwrite}) {
             if (parser.isSet(*joinOnly)) {
                 return UsageError(QStringLiteral("--info joins nothing and takes no --%1")
                                       .arg(joinOnly->names().constLast()));
@@ -171,6 +206,30 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     o.original = parser.isSet(original);
     o.privateFlag = parser.isSet(privateFlag);
     o.overwrite = parser.isSet(overwrite);
+    if (parser.isSet(tags)) {
+        const QString which = parser.value(tags);
+        bool number = false;
+        const int input = which.toInt(&number);
+        if (which == QLatin1String("first")) {
+            o.tags = TagSource::First;
+        } else if (which == QLatin1String("none")) {
+            o.tags = TagSource::None;
+        } else if (number && input >= 1 && input <= o.inputs.size()) {
+            o.tags = TagSource::Input;
+            o.tagsInput = input;
+        } else {
+            return UsageError(QStringLiteral("--tags '%1': use first, none or an input's number from 1 to %2")
+                                  .arg(which)
+                                  .arg(o.inputs.size()));
+        }
+    }
+    o.chapters = parser.isSet(chapters);
+    o.cue = parser.value(cue);
+    if (parser.isSet(cue) && (o.cue.isEmpty() || o.output == QLatin1String("-"))) {
+        return UsageError(o.cue.isEmpty()
+                              ? QStringLiteral("--cue needs a file name")
+                              : QStringLiteral("--cue names the output in the sheet: give -o FILE"));
+    }
     parsed.action = ParsedCommandLine::Action::Join;
     return parsed;
 }

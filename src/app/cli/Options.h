@@ -7,6 +7,10 @@
 
 namespace cli {
 
+enum class InputOrder { Given, Add, Natural };
+// Where the output's tags come from: the first input that has each, input tagsInput, or nowhere.
+enum class TagSource { First, Input, None };
+
 // What the command line asks for, checked: a join's output settings are complete and valid.
 struct JoinOptions {
     QStringList inputs;
@@ -18,7 +22,11 @@ struct JoinOptions {
     bool copyright = false;
     bool original = false;
     bool privateFlag = false;
-    bool sort = false;
+    InputOrder order = InputOrder::Given;
+    TagSource tags = TagSource::First;
+    int tagsInput = 0;  // 1-based, in the order joined
+    bool chapters = false;
+    QString cue;
     bool overwrite = false;
     bool quiet = false;
     bool info = false;

@@ -1,0 +1,113 @@
+#include "audio/NaturalOrder.h"
+
+#include <algorithm>
+
+namespace {
+
+int SkipSpace(const QString& s, int at) {
+    while (at < s.size() && s.at(at).isSpace()) {
+        ++at;
+    }
+    return at;
+}
+
+// The end of the run of digits that starts at at.
+int DigitsEnd(const QString& s, int at) {
+    while (at < s.size() && s.at(at).isDigit()) {
+        ++at;
+    }
+    return at;
+}
+
+// Compares two runs of digits by value: leading zeros dropped, then the longer run is the larger
+// number, and runs of one length compare digit by digit.
+int CompareNumbers(const QString& a, int aBegin, int aEnd, const QString& b, int bBegin, int bEnd) {
+    while (aBegin < aEnd - 1 && a.at(aBegin).digitValue() == 0) {
+        ++aBegin;
+    }
+    while (bBegin < bEnd - 1 && b.at(bBegin).digitValue() == 0) {
+        ++bBegin;
+    }
+    if (aEnd - aBegin != bEnd - bBegin) {
+        return (aEnd - aBegin) < (bEnd - bBegin) ? -1 : 1;
+    }
+    for (; aBegin < aEnd; ++aBegin, ++bBegin) {
+        const int difference = a.at(aBegin).digitValue() - b.at(bBegin).digitValue();
+        if (difference != 0) {
+            return difference;
+        }
+    }
+    return 0;
+}
+
+struct SplitPath {
+    QStringList folders;
+    QString name;
+};
+
+SplitPath Split(const QString& path) {
+    QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    SplitPath split;
+    if (!parts.isEmpty()) {
+        split.name = parts.takeLast();
+    }
+    split.folders = parts;
+    return split;
+}
+
+int CompareFolders(const QStringList& a, const QStringList& b) {
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const int order = NaturalCompare(a.at(i), b.at(i));
+        if (order != 0) {
+            return order;
+        }
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+}  // namespace
+
+int NaturalCompare(const QString& a, const QString& b) {
+    int i = SkipSpace(a, 0);
+    int j = SkipSpace(b, 0);
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            const int aEnd = DigitsEnd(a, i);
+            const int bEnd = DigitsEnd(b, j);
+            const int order = CompareNumbers(a, i, aEnd, b, j, bEnd);
+            if (order != 0) {
+                return order;
+            }
+            i = aEnd;
+            j = bEnd;
+        } else {
+            const char16_t x = a.at(i).toCaseFolded().unicode();
+            const char16_t y = b.at(j).toCaseFolded().unicode();
+            if (x != y) {
+                return x < y ? -1 : 1;
+            }
+            ++i;
+            ++j;
+        }
+        i = SkipSpace(a, i);
+        j = SkipSpace(b, j);
+    }
+    return (i < a.size()) - (j < b.size());
+}
+
+void SortPathsNaturally(QStringList& paths) {
+    std::vector<std::pair<SplitPath, QString>> keyed;
+    keyed.reserve(static_cast<std::size_t>(paths.size()));
+    for (const QString& path : paths) {
+        keyed.emplace_back(Split(path), path);
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        const int folders = CompareFolders(a.first.folders, b.first.folders);
+        return folders != 0 ? folders < 0 : NaturalCompare(a.first.name, b.first.name) < 0;
+    });
+    paths.clear();
+    for (const auto& entry : keyed) {
+        paths << entry.second;
+    }
+}

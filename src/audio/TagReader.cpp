@@ -1,0 +1,106 @@
+#include "audio/TagReader.h"
+
+#include <QFile>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <memory>
+
+namespace {
+
+struct FormatContextClose {
+    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
+};
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextClose>;
+
+QString Value(const AVDictionary* metadata, std::initializer_list<const char*> keys) {
+    for (const char* key : keys) {
+        const AVDictionaryEntry* entry = av_dict_get(metadata, key, nullptr, 0);
+        if (entry != nullptr) {
+            const QString text = QString::fromUtf8(entry->value).trimmed();
+            if (!text.isEmpty()) {
+                return text;
+            }
+        }
+    }
+    return {};
+}
+
+QString MimeOf(AVCodecID codec) {
+    switch (codec) {
+        case AV_CODEC_ID_PNG:
+            return QStringLiteral("image/png");
+        case AV_CODEC_ID_GIF:
+            return QStringLiteral("image/gif");
+        case AV_CODEC_ID_BMP:
+            return QStringLiteral("image/bmp");
+        case AV_CODEC_ID_WEBP:
+            return QStringLiteral("image/webp");
+        default:
+            return QStringLiteral("image/jpeg");
+    }
+}
+
+// The attached picture marked as the front cover, else the first one.
+const AVStream* CoverStream(const AVFormatContext& format) {
+    const AVStream* first = nullptr;
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream* stream = format.streams[i];
+        if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0 || stream->attached_pic.size <= 0) {
+            continue;
+        }
+        const AVDictionaryEntry* kind = av_dict_get(stream->metadata, "comment", nullptr, 0);
+        if (kind != nullptr && QString::fromUtf8(kind->value) == QLatin1String("Cover (front)")) {
+            return stream;
+        }
+        if (first == nullptr) {
+            first = stream;
+        }
+    }
+    return first;
+}
+
+}  // namespace
+
+bool AudioTags::IsEmpty() const {
+    return title.isEmpty() && artist.isEmpty() && album.isEmpty() && albumArtist.isEmpty() &&
+           year.isEmpty() && genre.isEmpty() && track.isEmpty() && cover.isEmpty();
+}
+
+void AudioTags::FillFrom(const AudioTags& other) {
+    for (auto field : {&AudioTags::title, &AudioTags::artist, &AudioTags::album, &AudioTags::albumArtist,
+                       &AudioTags::year, &AudioTags::genre, &AudioTags::track}) {
+        if ((this->*field).isEmpty()) {
+            this->*field = other.*field;
+        }
+    }
+    if (cover.isEmpty()) {
+        cover = other.cover;
+        coverMime = other.coverMime;
+    }
+}
+
+AudioTags ReadTags(const QString& path) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
+        return {};
+    }
+    const FormatContextPtr format(opened);
+    const AVDictionary* metadata = format->metadata;
+    AudioTags tags;
+    tags.title = Value(metadata, {"title"});
+    tags.artist = Value(metadata, {"artist", "author"});
+    tags.album = Value(metadata, {"album"});
+    tags.albumArtist = Value(metadata, {"album_artist"});
+    tags.year = Value(metadata, {"date", "year"});
+    tags.genre = Value(metadata, {"genre"});
+    tags.track = Value(metadata, {"track"});
+    if (const AVStream* cover = CoverStream(*format)) {
+        tags.cover =
+            QByteArray(reinterpret_cast<const char*>(cover->attached_pic.data), cover->attached_pic.size);
+        tags.coverMime = MimeOf(cover->codecpar->codec_id);
+    }
+    return tags;
+}

@@ -1,0 +1,49 @@
+#include "join/CueSheet.h"
+
+namespace join {
+namespace {
+
+// Cue sheets have no escape for a double quote inside a quoted text.
+QString Quoted(const QString& text) {
+    QString inner = text;
+    inner.replace(QLatin1Char('"'), QLatin1Char('\''));
+    inner.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    inner.remove(QLatin1Char('\r'));
+    return QLatin1Char('"') + inner + QLatin1Char('"');
+}
+
+QString IndexTime(std::uint64_t frame, int sampleRate) {
+    const std::uint64_t cdFrames = sampleRate > 0 ? frame * 75 / static_cast<std::uint64_t>(sampleRate) : 0;
+    return QStringLiteral("%1:%2:%3")
+        .arg(cdFrames / (75 * 60), 2, 10, QLatin1Char('0'))
+        .arg(cdFrames / 75 % 60, 2, 10, QLatin1Char('0'))
+        .arg(cdFrames % 75, 2, 10, QLatin1Char('0'));
+}
+
+}  // namespace
+
+QByteArray CueSheet(const QString& fileName, const char* fileType, const AudioTags& album,
+                    const std::vector<JoinChapter>& chapters, int sampleRate) {
+    QString sheet;
+    const QString performer = album.albumArtist.isEmpty() ? album.artist : album.albumArtist;
+    if (!performer.isEmpty()) {
+        sheet += QStringLiteral("PERFORMER ") + Quoted(performer) + QLatin1Char('\n');
+    }
+    if (!album.album.isEmpty()) {
+        sheet += QStringLiteral("TITLE ") + Quoted(album.album) + QLatin1Char('\n');
+    }
+    sheet += QStringLiteral("FILE ") + Quoted(fileName) + QLatin1Char(' ') + QLatin1String(fileType) +
+             QLatin1Char('\n');
+    for (std::size_t i = 0; i < chapters.size(); ++i) {
+        sheet += QStringLiteral("  TRACK %1 AUDIO\n").arg(i + 1, 2, 10, QLatin1Char('0'));
+        sheet += QStringLiteral("    TITLE ") + Quoted(chapters[i].title) + QLatin1Char('\n');
+        if (!chapters[i].performer.isEmpty()) {
+            sheet += QStringLiteral("    PERFORMER ") + Quoted(chapters[i].performer) + QLatin1Char('\n');
+        }
+        sheet += QStringLiteral("    INDEX 01 ") + IndexTime(chapters[i].startFrame, sampleRate) +
+                 QLatin1Char('\n');
+    }
+    return sheet.toUtf8();
+}
+
+}  // namespace join

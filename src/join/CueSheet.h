@@ -1,0 +1,19 @@
+#pragma once
+
+#include "audio/TagReader.h"
+#include "join/Chapters.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace join {
+
+// A cue sheet (UTF-8) for the joined file fileName: one track per chapter, its INDEX 01 at the
+// chapter's start in CD frames (75 a second, rounded down). album gives the sheet's own TITLE and
+// PERFORMER where known. fileType is the FILE line's type: WAVE or MP3.
+QByteArray CueSheet(const QString& fileName, const char* fileType, const AudioTags& album,
+                    const std::vector<JoinChapter>& chapters, int sampleRate);
+
+}  // namespace join

@@ -1,0 +1,141 @@
+#include "join/WmaMetadata.h"
+
+#include <QFile>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/mem.h>
+}
+
+#include <memory>
+
+namespace join {
+namespace {
+
+struct InputClose {
+    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
+};
+struct OutputFree {
+    void operator()(AVFormatContext* p) const {
+        if (p->pb != nullptr) {
+            avio_closep(&p->pb);
+        }
+        avformat_free_context(p);
+    }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+void SetTag(AVDictionary** metadata, const char* key, const QString& value) {
+    if (!value.isEmpty()) {
+        av_dict_set(metadata, key, value.toUtf8().constData(), 0);
+    }
+}
+
+bool AddChapters(AVFormatContext& out, const std::vector<JoinChapter>& chapters, int sampleRate) {
+    for (std::size_t i = 0; i < chapters.size(); ++i) {
+        // The muxer frees what it holds with avformat_free_context, as it does for chapters it read.
+        auto** grown =
+            static_cast<AVChapter**>(av_realloc_array(out.chapters, out.nb_chapters + 1, sizeof(AVChapter*)));
+        if (grown == nullptr) {
+            return false;
+        }
+        out.chapters = grown;
+        auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+        if (chapter == nullptr) {
+            return false;
+        }
+        out.chapters[out.nb_chapters++] = chapter;
+        chapter->id = static_cast<std::int64_t>(i + 1);
+        chapter->time_base = AVRational{1, sampleRate};
+        chapter->start = static_cast<std::int64_t>(chapters[i].startFrame);
+        chapter->end = static_cast<std::int64_t>(chapters[i].endFrame);
+        SetTag(&chapter->metadata, "title", chapters[i].title);
+    }
+    return true;
+}
+
+QString Remux(const QString& path, const QString& scratchPath, const AudioTags& tags,
+              const std::vector<JoinChapter>& chapters, int sampleRate) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
+        return QStringLiteral("cannot read it back");
+    }
+    const std::unique_ptr<AVFormatContext, InputClose> in(opened);
+    AVFormatContext* created = nullptr;
+    if (avformat_find_stream_info(in.get(), nullptr) < 0 ||
+        avformat_alloc_output_context2(&created, nullptr, "asf", nullptr) < 0) {
+        return QStringLiteral("cannot read it back");
+    }
+    const std::unique_ptr<AVFormatContext, OutputFree> out(created);
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+        AVStream* stream = avformat_new_stream(out.get(), nullptr);
+        if (stream == nullptr || avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar) < 0) {
+            return QStringLiteral("out of memory");
+        }
+        stream->time_base = in->streams[i]->time_base;
+    }
+    SetTag(&out->metadata, "title", tags.title);
+    SetTag(&out->metadata, "artist", tags.artist);
+    SetTag(&out->metadata, "album", tags.album);
+    SetTag(&out->metadata, "album_artist", tags.albumArtist);
+    SetTag(&out->metadata, "date", tags.year);
+    SetTag(&out->metadata, "genre", tags.genre);
+    SetTag(&out->metadata, "track", tags.track);
+    if (!AddChapters(*out, chapters, sampleRate)) {
+        return QStringLiteral("out of memory");
+    }
+    if (avio_open(&out->pb, QFile::encodeName(scratchPath).constData(), AVIO_FLAG_WRITE) < 0 ||
+        avformat_write_header(out.get(), nullptr) < 0) {
+        return QStringLiteral("cannot write ") + scratchPath;
+    }
+    const std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    int read = 0;
+    while (packet && (read = av_read_frame(in.get(), packet.get())) >= 0) {
+        const AVStream* from = in->streams[packet->stream_index];
+        av_packet_rescale_ts(packet.get(), from->time_base, out->streams[packet->stream_index]->time_base);
+        packet->pos = -1;
+        if (av_interleaved_write_frame(out.get(), packet.get()) < 0) {
+            return QStringLiteral("cannot write ") + scratchPath;
+        }
+    }
+    if (!packet || read != AVERROR_EOF) {
+        return QStringLiteral("cannot read it back");
+    }
+    if (av_write_trailer(out.get()) < 0 || avio_closep(&out->pb) < 0) {
+        return QStringLiteral("cannot write ") + scratchPath;
+    }
+    return {};
+}
+
+// Rewrites target in place with the bytes of source.
+bool CopyBack(const QString& source, const QString& target) {
+    QFile from(source);
+    QFile to(target);
+    if (!from.open(QIODevice::ReadOnly) || !to.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return false;
+    }
+    constexpr qint64 kBlock = 1 << 20;
+    while (!from.atEnd()) {
+        const QByteArray block = from.read(kBlock);
+        if (block.isEmpty() || to.write(block) != block.size()) {
+            return false;
+        }
+    }
+    return to.flush();
+}
+
+}  // namespace
+
+QString AddWmaMetadata(const QString& path, const QString& scratchPath, const AudioTags& tags,
+                       const std::vector<JoinChapter>& chapters, int sampleRate) {
+    QString error = Remux(path, scratchPath, tags, chapters, sampleRate);
+    if (error.isEmpty() && !CopyBack(scratchPath, path)) {
+        error = QStringLiteral("cannot write it");
+    }
+    QFile::remove(scratchPath);
+    return error;
+}
+
+}  // namespace join
