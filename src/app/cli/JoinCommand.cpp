@@ -2,6 +2,7 @@
 
 #include "app/RowTexts.h"
 #include "app/cli/Interrupt.h"
+#include "app/cli/Mp3Copy.h"
 #include "app/cli/OutputTarget.h"
 #include "app/cli/TerminalHost.h"
 #include "audio/Decoder.h"
@@ -180,6 +181,9 @@ int RunInfo(const JoinOptions& options) {
 }
 
 int RunJoin(const JoinOptions& options) {
+    if (options.copy) {
+        return RunCopy(options);
+    }
     const OutputPlan plan = options.output == QLatin1String("-") ? PlanStdout() : PlanPath(options);
     if (!plan.refusal.isEmpty()) {
         PrintError(plan.refusal);

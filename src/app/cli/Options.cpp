@@ -65,6 +65,8 @@ QString UsageText() {
         "      --sort            order the inputs as the program's Add button does: by full path,\n"
         "                        ignoring case (by default they keep the order given)\n"
         "      --overwrite       replace an existing output (by default an existing output is an error)\n"
+        "      --copy            join MP3 files of one MPEG version, rate and channel count frame for\n"
+        "                        frame, without re-encoding, behind one new Info frame (MP3 output)\n"
         "  -q, --quiet           no progress display\n"
         "      --info            print each input's row and the target format; join nothing\n"
         "  -h, --help            this text\n"
@@ -93,10 +95,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption overwrite(QStringLiteral("overwrite"));
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption info(QStringLiteral("info"));
+    const QCommandLineOption copy(QStringLiteral("copy"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOptions({output, format, bitrate, crc, copyright, original, privateFlag, sort, overwrite, quiet,
-                       info, help, version});
+                       info, copy, help, version});
     if (!parser.parse(arguments)) {
         return UsageError(parser.errorText());
     }
@@ -120,7 +123,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (o.info) {
         for (const QCommandLineOption* joinOnly :
-             {&output, &format, &bitrate, &crc, &copyright, &original, &privateFlag, &overwrite}) {
+             {&output, &format, &bitrate, &crc, &copyright, &original, &privateFlag, &overwrite, &copy}) {
             if (parser.isSet(*joinOnly)) {
                 return UsageError(QStringLiteral("--info joins nothing and takes no --%1")
                                       .arg(joinOnly->names().constLast()));
@@ -146,6 +149,16 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                 : QStringLiteral("cannot tell the format from '%1': give -f wav, mp3 or wma").arg(o.output));
     }
     o.kind = *kind;
+    o.copy = parser.isSet(copy);
+    if (o.copy && o.kind != join::OutputKind::Mp3) {
+        return UsageError(QStringLiteral("--copy writes MP3: name an .mp3 output or give -f mp3"));
+    }
+    for (const QCommandLineOption* setting : {&bitrate, &crc, &copyright, &original, &privateFlag}) {
+        if (o.copy && parser.isSet(*setting)) {
+            return UsageError(QStringLiteral("--copy keeps the inputs' frames as they are and takes no --%1")
+                                  .arg(setting->names().constLast()));
+        }
+    }
 
     if (parser.isSet(bitrate)) {
         bool number = false;

@@ -1,19 +1,22 @@
-#include "InfoTag.h"
+#include "mpeg/InfoTag.h"
 
-#include "FrameScan.h"
+#include "mpeg/FrameScan.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 
-namespace lameenc {
+namespace mpeg {
 namespace {
 
 // Offsets from the "Info" word, which follows the header and side information.
+constexpr std::size_t kFlagsAt = 4;
 constexpr std::size_t kFramesAt = 8;
 constexpr std::size_t kBytesAt = 12;
 constexpr std::size_t kTocAt = 16;
+constexpr std::size_t kQualityAt = 116;
+constexpr std::size_t kPeakAt = 131;
 constexpr std::size_t kLowpassAt = 130;
 constexpr std::size_t kBitrateAt = 140;
 constexpr std::size_t kDelayPaddingAt = 141;
@@ -42,8 +45,20 @@ void PutBigEndian(std::uint8_t* p, std::uint32_t value, int bytes) {
     }
 }
 
-// Where the "Info" word of a tag frame starts, or 0 when tag is no such frame.
-std::size_t InfoAt(const std::vector<std::uint8_t>& tag) {
+// Where the side information ends, and a tag frame's "Info" word begins.
+std::size_t SideEnd(const FrameHeader& header) {
+    return 4 + (header.mpeg1 ? (header.mono ? 17 : 32) : (header.mono ? 9 : 17));
+}
+
+void WriteCounts(std::uint8_t* p, const StreamTotals& totals) {
+    PutBigEndian(p + kFramesAt, totals.seek->Frames(), 4);
+    PutBigEndian(p + kBytesAt, totals.bytes, 4);
+    totals.seek->Write(p + kTocAt);
+}
+
+// Where the "Info" word (or "Xing", for frames of varying bitrates) of a tag frame starts, or 0
+// when tag is no such frame.
+std::size_t InfoAt(const std::vector<std::uint8_t>& tag, std::size_t room = kTagCrcAt + 2) {
     if (tag.size() < 4) {
         return 0;
     }
@@ -51,8 +66,9 @@ std::size_t InfoAt(const std::vector<std::uint8_t>& tag) {
     if (!header) {
         return 0;
     }
-    const std::size_t info = 4 + (header->mpeg1 ? (header->mono ? 17 : 32) : (header->mono ? 9 : 17));
-    if (info + kTagCrcAt + 2 > tag.size() || std::memcmp(tag.data() + info, "Info", 4) != 0) {
+    const std::size_t info = SideEnd(*header);
+    if (info + room > tag.size() ||
+        (std::memcmp(tag.data() + info, "Info", 4) != 0 && std::memcmp(tag.data() + info, "Xing", 4) != 0)) {
         return 0;
     }
     return info;
@@ -116,9 +132,7 @@ bool PatchInfoTag(std::vector<std::uint8_t>& tag, const StreamTotals& totals) {
         return false;
     }
     std::uint8_t* p = tag.data() + info;
-    PutBigEndian(p + kFramesAt, totals.seek->Frames(), 4);
-    PutBigEndian(p + kBytesAt, totals.bytes, 4);
-    totals.seek->Write(p + kTocAt);
+    WriteCounts(p, totals);
     // 12 bits of delay, kept from the first encoder, then 12 bits of padding from the last.
     const int padding = totals.padding & 0xFFF;
     p[kDelayPaddingAt + 1] = static_cast<std::uint8_t>((p[kDelayPaddingAt + 1] & 0xF0) | (padding >> 8));
@@ -127,6 +141,59 @@ bool PatchInfoTag(std::vector<std::uint8_t>& tag, const StreamTotals& totals) {
     PutBigEndian(p + kMusicCrcAt, totals.musicCrc, 2);
     PutBigEndian(p + kTagCrcAt, Crc16(tag.data(), info + kTagCrcAt), 2);
     return true;
+}
+
+bool PatchCounts(std::vector<std::uint8_t>& tag, const StreamTotals& totals) {
+    const std::size_t info = InfoAt(tag, kTocAt + 100);
+    if (info == 0 || totals.seek == nullptr) {
+        return false;
+    }
+    WriteCounts(tag.data() + info, totals);
+    return true;
+}
+
+std::vector<std::uint8_t> NewTagFrame(const std::uint8_t* firstHeader, int constantKbps,
+                                      const std::uint8_t* encoderTail) {
+    const std::optional<FrameHeader> first = ParseHeader(firstHeader);
+    if (!first) {
+        return {};
+    }
+    const std::size_t info = SideEnd(*first);
+    const std::size_t room = info + (encoderTail != nullptr ? kTagCrcAt + 2 : kQualityAt);
+    // The header: the first frame's version, rate, channel mode and flags, no checksum, no padding.
+    std::array<std::uint8_t, 4> header{0xFF, static_cast<std::uint8_t>(0xE3 | (first->version << 3)),
+                                       static_cast<std::uint8_t>(first->rateIndex << 2),
+                                       static_cast<std::uint8_t>(firstHeader[3] & 0xCF)};
+    int chosen = 0;
+    for (int index = 1; index < 15; ++index) {
+        header[2] = static_cast<std::uint8_t>((index << 4) | (first->rateIndex << 2));
+        const std::optional<FrameHeader> candidate = ParseHeader(header.data());
+        if (!candidate || static_cast<std::size_t>(candidate->bytes) < room) {
+            continue;
+        }
+        chosen = chosen == 0 || candidate->kbps == constantKbps ? index : chosen;
+        if (candidate->kbps == constantKbps) {
+            break;
+        }
+    }
+    if (chosen == 0) {
+        return {};
+    }
+    header[2] = static_cast<std::uint8_t>((chosen << 4) | (first->rateIndex << 2));
+    std::vector<std::uint8_t> tag(static_cast<std::size_t>(ParseHeader(header.data())->bytes), 0);
+    std::copy(header.begin(), header.end(), tag.begin());
+    std::uint8_t* p = tag.data() + info;
+    // LAME's words: "Info" for a constant bitrate, "Xing" otherwise; players seek by the table then.
+    std::memcpy(p, constantKbps > 0 ? "Info" : "Xing", 4);
+    constexpr std::uint32_t kFramesBytesToc = 7;
+    constexpr std::uint32_t kQuality = 8;
+    PutBigEndian(p + kFlagsAt, encoderTail != nullptr ? kFramesBytesToc | kQuality : kFramesBytesToc, 4);
+    if (encoderTail != nullptr) {
+        std::copy_n(encoderTail, kTagCrcAt + 2 - kQualityAt, p + kQualityAt);
+        // Peak and replay gain measured the first file alone.
+        std::fill(p + kPeakAt, p + kPeakAt + 8, 0);
+    }
+    return tag;
 }
 
 bool SetEncoderFields(std::vector<std::uint8_t>& tag, const EncoderFields& fields) {
@@ -145,4 +212,4 @@ bool SetEncoderFields(std::vector<std::uint8_t>& tag, const EncoderFields& field
     return true;
 }
 
-}  // namespace lameenc
+}  // namespace mpeg
