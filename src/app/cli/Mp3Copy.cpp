@@ -164,6 +164,7 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
 // with a whole frame; the number of frames written.
 struct Written {
     std::size_t frames = 0;
+    std::size_t bytes = 0;
     bool ok = true;
 };
 
@@ -188,6 +189,7 @@ Written WriteFrames(int fd, const std::vector<Part>& parts) {
                     return written;
                 }
                 written.frames += frames;
+                written.bytes += block;
                 at += block;
             }
         }
@@ -283,7 +285,6 @@ int WriteOutput(const Sink& sink, const QString& shown, const std::vector<Part>&
     if (!written.ok) {
         return fail();
     }
-    const off_t end = static_cast<off_t>(tag.size() + Count(parts, written.frames).bytes);
     if (Interrupted() && sink.seekable) {
         PatchTag(tag, Count(parts, written.frames), 0, lame);
         if (pwrite(sink.fd, tag.data(), tag.size(), 0) != static_cast<ssize_t>(tag.size())) {
@@ -291,7 +292,8 @@ int WriteOutput(const Sink& sink, const QString& shown, const std::vector<Part>&
         }
     }
     // Standard output at the start of a regular file is the whole output, as when it is reopened.
-    if (sink.fd == STDOUT_FILENO && sink.seekable && ftruncate(sink.fd, end) != 0) {
+    if (sink.fd == STDOUT_FILENO && sink.seekable &&
+        ftruncate(sink.fd, static_cast<off_t>(tag.size() + written.bytes)) != 0) {
         return fail();
     }
     return Interrupted() ? kExitInterrupted : kExitJoined;
@@ -333,7 +335,8 @@ int RunCopy(const JoinOptions& options) {
         PrintError(plan.path + QStringLiteral(": ") + SystemError());
         return kExitFailed;
     }
-    if (!options.quiet) {
+    // Interrupted, the output holds fewer joins than the note would count.
+    if (!options.quiet && status == kExitJoined) {
         PrintNotes(parts);
     }
     return status;
