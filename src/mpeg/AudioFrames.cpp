@@ -169,6 +169,7 @@ AudioFrames FindAudioFrames(const std::uint8_t* data, std::size_t size) {
             found.runs.push_back({at, bytes});
         }
         found.kbps.push_back(static_cast<std::uint16_t>(header->kbps));
+        found.sizes.push_back(static_cast<std::uint16_t>(bytes));
         found.bytes += bytes;
         at += bytes;
     }

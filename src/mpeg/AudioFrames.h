@@ -38,7 +38,8 @@ struct AudioFrames {
     bool tagFrame = false;              // a Xing, Info or VBRI frame led the audio and is left out
     std::optional<EncoderTag> encoder;  // its LAME extension, when it has one
     std::vector<ByteRun> runs;
-    std::vector<std::uint16_t> kbps;  // of each frame, in order
+    std::vector<std::uint16_t> kbps;   // of each frame, in order
+    std::vector<std::uint16_t> sizes;  // in bytes, of each frame
     std::size_t bytes = 0;
 };
 

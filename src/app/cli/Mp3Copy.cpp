@@ -109,13 +109,14 @@ Totals Count(const std::vector<Part>& parts, std::size_t frames) {
     for (const Part& part : parts) {
         std::size_t index = 0;
         for (const mpeg::ByteRun& run : part.frames.runs) {
-            for (std::size_t at = run.offset; at < run.offset + run.bytes && frames > 0; --frames) {
-                const std::size_t bytes = static_cast<std::size_t>(mpeg::ParseHeader(part.data + at)->bytes);
-                totals.seek.Add(part.frames.kbps[index++]);
-                totals.musicCrc = mpeg::Crc16(part.data + at, bytes, totals.musicCrc);
-                totals.bytes += bytes;
-                at += bytes;
+            // Whole runs at once: the checksum takes eight bytes a step.
+            std::size_t bytes = 0;
+            for (; bytes < run.bytes && frames > 0; --frames) {
+                totals.seek.Add(part.frames.kbps[index]);
+                bytes += part.frames.sizes[index++];
             }
+            totals.musicCrc = mpeg::Crc16(part.data + run.offset, bytes, totals.musicCrc);
+            totals.bytes += bytes;
         }
     }
     return totals;
@@ -172,13 +173,14 @@ Written WriteFrames(int fd, const std::vector<Part>& parts) {
     constexpr std::size_t kBlock = 1 << 20;
     Written written;
     for (const Part& part : parts) {
+        std::size_t index = 0;
         for (const mpeg::ByteRun& run : part.frames.runs) {
             const std::size_t end = run.offset + run.bytes;
             for (std::size_t at = run.offset; at < end;) {
                 std::size_t block = 0;
                 std::size_t frames = 0;
                 while (at + block < end && block < kBlock) {
-                    block += static_cast<std::size_t>(mpeg::ParseHeader(part.data + at + block)->bytes);
+                    block += part.frames.sizes[index++];
                     ++frames;
                 }
                 if (Interrupted()) {
