@@ -1,5 +1,6 @@
 #include "app/RowTexts.h"
 #include "audio/TestMedia.h"
+#include "encode/Mp3Frames.h"
 #include "i18n/Language.h"
 #include "platform/LangId.h"
 
@@ -106,6 +107,9 @@ TEST_F(CliTest, UsageErrorsWriteNothing) {
         {QStringLiteral("--tags=2"), QStringLiteral("-o"), out, wav},
         {QStringLiteral("--cue"), Path(QStringLiteral("out.cue")), QStringLiteral("-f"),
          QStringLiteral("wav"), QStringLiteral("-o"), QStringLiteral("-"), wav},
+        {QStringLiteral("--copy"), QStringLiteral("-o"), Path(QStringLiteral("out.wav")), wav},
+        {QStringLiteral("--copy"), QStringLiteral("-b"), QStringLiteral("128"), QStringLiteral("-o"), out,
+         wav},
     };
     for (const QStringList& args : cases) {
         const Result r = Run(args);
@@ -295,6 +299,82 @@ TEST_F(CliTest, InterruptFinishesTheOutputWithWhatWasJoined) {
         const testmedia::Decoded decoded = testmedia::OpenAndReadAll(out, false);
         EXPECT_GT(decoded.Frames(), 0u);
         EXPECT_LT(decoded.Frames(), 180u * 44100);
+        EXPECT_EQ(Leftovers(), QStringList());
+    }
+}
+
+// The audio frames of an MP3 file that holds nothing else, less its leading tag frame.
+QByteArray AudioFrames(const QByteArray& file) {
+    const std::vector<encodetest::Mp3Frame> frames = encodetest::ParseMp3Frames(file);
+    return frames.empty() ? QByteArray() : file.mid(frames[1].offset);
+}
+
+TEST_F(CliTest, CopyKeepsTheInputsFramesBehindOneInfoFrame) {
+    const QString a = testmedia::Lame("copy_a.mp3", testmedia::Tone(44100, 2, 0.5), {"-b", "128"});
+    const QString bare = testmedia::Lame("copy_b.mp3", testmedia::Tone(44100, 2, 0.7), {"-b", "192"});
+    // The second input between an ID3v2 tag and a cut-off frame with an ID3v1 tag.
+    const QByteArray bFile = testmedia::ReadFile(bare);
+    const QString b = testmedia::WriteFile("copy_b_tagged.mp3", QByteArray("ID3\x03\0\0\0\0\0\x05", 10) +
+                                                                    "xxxxx" + bFile + bFile.left(200) +
+                                                                    "TAG" + QByteArray(124, ' ') + '\xff');
+    const QString out = Path("copied.mp3");
+    const Result r = Run({"--copy", "-o", out, a, b});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QByteArray joined = testmedia::ReadFile(out);
+    EXPECT_EQ(AudioFrames(joined), AudioFrames(testmedia::ReadFile(a)) + AudioFrames(bFile));
+
+    const std::optional<encodetest::InfoTag> tag = encodetest::ReadInfoTag(joined);
+    const std::optional<encodetest::InfoTag> aTag = encodetest::ReadInfoTag(testmedia::ReadFile(a));
+    const std::optional<encodetest::InfoTag> bTag = encodetest::ReadInfoTag(bFile);
+    ASSERT_TRUE(tag && aTag && bTag);
+    EXPECT_EQ(tag->frames, encodetest::ParseMp3Frames(joined).size() - 1);
+    EXPECT_EQ(tag->bytes, static_cast<std::uint32_t>(joined.size()));
+    EXPECT_EQ(tag->delay, aTag->delay);
+    EXPECT_EQ(tag->padding, bTag->padding);
+    EXPECT_EQ(tag->musicCrc, tag->expectedMusicCrc);
+    EXPECT_EQ(tag->tagCrc, tag->expectedTagCrc);
+
+    // A gapless decode plays both parts and the delay and padding kept between them, as reported.
+    const int kept = aTag->padding + bTag->delay;
+    EXPECT_TRUE(r.err.contains(QStringLiteral("%1 samples").arg(kept))) << r.err.toStdString();
+    EXPECT_EQ(testmedia::OpenAndReadAll(out, false).Frames(),
+              testmedia::OpenAndReadAll(a, false).Frames() + testmedia::OpenAndReadAll(b, false).Frames() +
+                  static_cast<std::uint64_t>(kept));
+
+    // A stream gets the same bytes; -q leaves standard error empty.
+    const Result piped = Run({"--copy", "-q", "-f", "mp3", "-o", "-", a, b});
+    EXPECT_EQ(piped.outBytes, joined);
+    EXPECT_TRUE(piped.err.isEmpty());
+    EXPECT_EQ(Leftovers(), QStringList());
+
+    // Chapters go in an ID3v2 tag before the same stream; the second starts where the first part's
+    // frames end, less the encoder delay a gapless player trims.
+    const QString chaptered = Path("chaptered.mp3");
+    ASSERT_EQ(Run({"--copy", "--chapters", "-q", "-o", chaptered, a, b}).exitCode, 0);
+    const QByteArray withTag = testmedia::ReadFile(chaptered);
+    EXPECT_TRUE(withTag.startsWith("ID3") && withTag.endsWith(joined));
+    EXPECT_EQ(testmedia::OpenAndReadAll(chaptered, false).Frames(),
+              testmedia::OpenAndReadAll(out, false).Frames());
+    const QJsonArray chapters =
+        QJsonDocument::fromJson(
+            testmedia::RunTool("ffprobe", {"-v", "error", "-of", "json", "-show_chapters", chaptered}))
+            .object()[QStringLiteral("chapters")]
+            .toArray();
+    ASSERT_EQ(chapters.size(), 2);
+    EXPECT_NEAR(chapters[1].toObject()[QStringLiteral("start_time")].toString().toDouble(),
+                (testmedia::OpenAndReadAll(a, false).Frames() + aTag->padding) / 44100.0, 0.001);
+}
+
+TEST_F(CliTest, CopyRefusesAnInputOfAnotherKindAndWritesNothing) {
+    const QString a = testmedia::Lame("copy_a.mp3", testmedia::Tone(44100, 2, 0.5), {"-b", "128"});
+    const QString low = testmedia::Lame("copy_low.mp3", testmedia::Tone(22050, 2, 0.5), {"-b", "64"});
+    const QString wav = testmedia::Tone(44100, 2, 0.2);
+    const QString out = Path("refused.mp3");
+    for (const QString& other : {low, wav}) {
+        const Result r = Run({"--copy", "-o", out, a, other, low});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(r.err.startsWith("wavestitch-join: " + other + ": ")) << r.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out));
         EXPECT_EQ(Leftovers(), QStringList());
     }
 }

@@ -139,7 +139,7 @@ inline std::optional<InfoTag> ReadInfoTag(const QByteArray& file) {
     }
     const int sideBytes = ((p[1] >> 3) & 3) == 3 ? ((p[3] >> 6) == 3 ? 17 : 32) : ((p[3] >> 6) == 3 ? 9 : 17);
     const int info = 4 + sideBytes;
-    if (file.mid(info, 4) != "Info" || info + 156 > frame->bytes) {
+    if ((file.mid(info, 4) != "Info" && file.mid(info, 4) != "Xing") || info + 156 > frame->bytes) {
         return std::nullopt;
     }
     const auto be = [&](int at, int count) {

@@ -2,6 +2,7 @@
 
 #include "app/RowTexts.h"
 #include "app/cli/Interrupt.h"
+#include "app/cli/Mp3Copy.h"
 #include "app/cli/OutputMetadata.h"
 #include "app/cli/OutputTarget.h"
 #include "app/cli/TerminalHost.h"
@@ -18,7 +19,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -174,18 +174,6 @@ bool RunJob(const Session& session, const JoinOptions& options, const InputRows&
     return true;
 }
 
-bool WriteCueSheet(const JoinOptions& options, const OutputMetadata& metadata, const InputRows& rows,
-                   const std::vector<std::uint64_t>& rowEndFrames) {
-    QSaveFile file(options.cue);
-    const QByteArray sheet = metadata.CueSheet(options.cue, options.output, options.kind, rowEndFrames,
-                                               join::TargetOf(rows).sampleRate);
-    if (!file.open(QIODevice::WriteOnly) || file.write(sheet) != sheet.size() || !file.commit()) {
-        PrintError(options.cue + QStringLiteral(": ") + file.errorString());
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 void PrintError(const QString& text) {
@@ -234,6 +222,9 @@ int RunJoin(const JoinOptions& options) {
     if (!options.cue.isEmpty() && !options.overwrite && QFileInfo::exists(options.cue)) {
         PrintError(options.cue + QStringLiteral(": the cue sheet exists; give --overwrite to replace it"));
         return kExitUsage;
+    }
+    if (options.copy) {
+        return RunCopy(options);
     }
     if (!plan.seekable && options.kind == join::OutputKind::Wma) {
         PrintError(plan.shown +
@@ -316,7 +307,8 @@ int RunJoin(const JoinOptions& options) {
             break;
         }
     }
-    if (!options.cue.isEmpty() && !WriteCueSheet(options, metadata, rows, rowEndFrames)) {
+    if (!options.cue.isEmpty() &&
+        !metadata.WriteCueSheet(options, rowEndFrames, join::TargetOf(rows).sampleRate)) {
         return kExitFailed;
     }
     return Interrupted() ? kExitInterrupted : kExitJoined;

@@ -73,6 +73,8 @@ QString UsageText() {
         "                        WAV cue points with labels; titled by the input's title or file name\n"
         "      --cue FILE        also write a cue sheet for the output (UTF-8)\n"
         "      --overwrite       replace an existing output (by default an existing output is an error)\n"
+        "      --copy            join MP3 files of one MPEG version, rate and channel count frame for\n"
+        "                        frame, without re-encoding, behind one new Info frame (MP3 output)\n"
         "  -q, --quiet           no progress display\n"
         "      --info            print each input's row and the target format; join nothing\n"
         "  -h, --help            this text\n"
@@ -128,10 +130,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& given) {
     const QCommandLineOption overwrite(QStringLiteral("overwrite"));
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption info(QStringLiteral("info"));
+    const QCommandLineOption copy(QStringLiteral("copy"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOptions({output, format, bitrate, crc, copyright, original, privateFlag, sort, tags, chapters,
-                       cue, overwrite, quiet, info, help, version});
+                       cue, overwrite, quiet, info, copy, help, version});
     if (!parser.parse(arguments)) {
         return UsageError(parser.errorText());
     }
@@ -155,7 +158,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& given) {
     }
     if (o.info) {
         for (const QCommandLineOption* joinOnly : {&output, &format, &bitrate, &crc, &copyright, &original,
-                                                   &privateFlag, &tags, &chapters, &cue, &overwrite}) {
+                                                   &privateFlag, &tags, &chapters, &cue, &overwrite, &copy}) {
             if (parser.isSet(*joinOnly)) {
                 return UsageError(QStringLiteral("--info joins nothing and takes no --%1")
                                       .arg(joinOnly->names().constLast()));
@@ -181,6 +184,16 @@ ParsedCommandLine ParseCommandLine(const QStringList& given) {
                 : QStringLiteral("cannot tell the format from '%1': give -f wav, mp3 or wma").arg(o.output));
     }
     o.kind = *kind;
+    o.copy = parser.isSet(copy);
+    if (o.copy && o.kind != join::OutputKind::Mp3) {
+        return UsageError(QStringLiteral("--copy writes MP3: name an .mp3 output or give -f mp3"));
+    }
+    for (const QCommandLineOption* setting : {&bitrate, &crc, &copyright, &original, &privateFlag}) {
+        if (o.copy && parser.isSet(*setting)) {
+            return UsageError(QStringLiteral("--copy keeps the inputs' frames as they are and takes no --%1")
+                                  .arg(setting->names().constLast()));
+        }
+    }
 
     if (parser.isSet(bitrate)) {
         bool number = false;

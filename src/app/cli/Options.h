@@ -30,6 +30,7 @@ struct JoinOptions {
     bool overwrite = false;
     bool quiet = false;
     bool info = false;
+    bool copy = false;  // MP3 frames joined as they are, no decoding
 };
 
 struct ParsedCommandLine {

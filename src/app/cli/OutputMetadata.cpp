@@ -1,5 +1,7 @@
 #include "app/cli/OutputMetadata.h"
 
+#include "app/cli/JoinCommand.h"
+
 #include "join/CueSheet.h"
 #include "join/Id3v2Tag.h"
 #include "join/RiffMetadata.h"
@@ -7,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 
 namespace cli {
 
@@ -49,6 +52,17 @@ QString OutputMetadata::AddToWma(const QString& path, const QString& scratchPath
     const std::vector<join::JoinChapter> chapters =
         chapters_ ? Chapters(rowEndFrames) : std::vector<join::JoinChapter>();
     return join::AddWmaMetadata(path, scratchPath, tags_, chapters, sampleRate);
+}
+
+bool OutputMetadata::WriteCueSheet(const JoinOptions& options, const std::vector<std::uint64_t>& rowEndFrames,
+                                   int sampleRate) const {
+    QSaveFile file(options.cue);
+    const QByteArray sheet = CueSheet(options.cue, options.output, options.kind, rowEndFrames, sampleRate);
+    if (!file.open(QIODevice::WriteOnly) || file.write(sheet) != sheet.size() || !file.commit()) {
+        PrintError(options.cue + QStringLiteral(": ") + file.errorString());
+        return false;
+    }
+    return true;
 }
 
 QByteArray OutputMetadata::CueSheet(const QString& cuePath, const QString& outputPath, join::OutputKind kind,

@@ -29,6 +29,10 @@ public:
                      const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) const;
     bool ForWma() const { return chapters_ || !tags_.IsEmpty(); }
 
+    // Writes the cue sheet options.cue names, for the output; false with the message shown.
+    bool WriteCueSheet(const JoinOptions& options, const std::vector<std::uint64_t>& rowEndFrames,
+                       int sampleRate) const;
+
     // The cue sheet for the output at outputPath, when one was asked for.
     QByteArray CueSheet(const QString& cuePath, const QString& outputPath, join::OutputKind kind,
                         const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) const;

@@ -72,7 +72,7 @@ struct BlockedEncoder::Block {
     LamePtr encoder;
 
     std::vector<std::uint8_t> bytes;
-    std::vector<FrameHeader> headers;
+    std::vector<mpeg::FrameHeader> headers;
     std::vector<std::uint8_t> tag;
     int padding = 0;
     bool ok = false;
@@ -116,7 +116,7 @@ bool BlockedEncoder::Encode(const EncoderSettings& settings, Block& block) {
             !Flush(lame.get(), false, dropped)) {
             return false;
         }
-        const auto leadIn = ScanFrames(dropped.data(), dropped.size());
+        const auto leadIn = mpeg::ScanFrames(dropped.data(), dropped.size());
         if (!leadIn || leadIn->size() != block.leadInFrames / static_cast<std::size_t>(settings.frameSize)) {
             return false;
         }
@@ -132,7 +132,7 @@ bool BlockedEncoder::Encode(const EncoderSettings& settings, Block& block) {
     if (block.first) {
         block.tag = LameTagFrame(lame.get());
     }
-    auto headers = ScanFrames(block.bytes.data(), block.bytes.size());
+    auto headers = mpeg::ScanFrames(block.bytes.data(), block.bytes.size());
     if (!headers) {
         return false;
     }
@@ -141,7 +141,7 @@ bool BlockedEncoder::Encode(const EncoderSettings& settings, Block& block) {
         (tagFrames == 1 &&
          (headers->empty() || headers->front().bytes != static_cast<int>(block.tag.size()))) ||
         (block.leadInFrames > 0 && !headers->empty() &&
-         MainDataBegin(block.bytes.data(), headers->front()) != 0)) {
+         mpeg::MainDataBegin(block.bytes.data(), headers->front()) != 0)) {
         return false;
     }
     block.headers = std::move(*headers);
@@ -196,12 +196,12 @@ bool BlockedEncoder::Finish(Output& output) {
 
 std::vector<std::uint8_t> BlockedEncoder::InfoTag() const {
     std::vector<std::uint8_t> tag = tagFrame;
-    StreamTotals totals;
+    mpeg::StreamTotals totals;
     totals.seek = &seek;
     totals.bytes = streamBytes;
     totals.musicCrc = musicCrc;
     totals.padding = padding;
-    if (!tag.empty() && !PatchInfoTag(tag, totals)) {
+    if (!tag.empty() && !mpeg::PatchInfoTag(tag, totals)) {
         tag.clear();
     }
     return tag;
@@ -314,7 +314,7 @@ bool BlockedEncoder::TakeFront(Output& output) {
         skipBytes = tagFrame.size();
     } else if (block->first && !tagFrame.empty()) {
         // Our own tag frame: its placeholder goes before the music.
-        const std::vector<std::uint8_t> placeholder = TagPlaceholder(tagFrame);
+        const std::vector<std::uint8_t> placeholder = mpeg::TagPlaceholder(tagFrame);
         if (!output.Append(placeholder.data(), placeholder.size())) {
             return false;
         }
@@ -326,7 +326,7 @@ bool BlockedEncoder::TakeFront(Output& output) {
     for (std::size_t i = skipFrames; i < block->headers.size(); ++i) {
         seek.Add(block->headers[i].kbps);
     }
-    musicCrc = Crc16(block->bytes.data() + skipBytes, block->bytes.size() - skipBytes, musicCrc);
+    musicCrc = mpeg::Crc16(block->bytes.data() + skipBytes, block->bytes.size() - skipBytes, musicCrc);
     streamBytes += static_cast<std::uint32_t>(block->bytes.size());
     if (block->last) {
         padding = block->padding;

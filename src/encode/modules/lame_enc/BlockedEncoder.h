@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FrameScan.h"
-#include "InfoTag.h"
 #include "LameSetup.h"
+#include "mpeg/FrameScan.h"
+#include "mpeg/InfoTag.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -89,7 +89,7 @@ private:
     std::vector<std::thread> workers;
 
     // What the Info tag needs, gathered as the frames are put out.
-    SeekTable seek;
+    mpeg::SeekTable seek;
     std::uint32_t streamBytes = 0;
     std::uint16_t musicCrc = 0;
     int padding = 0;

@@ -1,8 +1,8 @@
 #include "encode/Mp3EncoderApi.h"
 
 #include "BlockedEncoder.h"
-#include "InfoTag.h"
 #include "LameSetup.h"
+#include "mpeg/InfoTag.h"
 
 #include <lame/lame.h>
 
@@ -76,7 +76,7 @@ std::uint32_t PutPlaceholder(const Mp3StreamState& stream, std::uint8_t* output)
     if (stream.ownTag.empty() || stream.placeholderOut) {
         return 0;
     }
-    const std::vector<std::uint8_t> placeholder = lameenc::TagPlaceholder(stream.ownTag);
+    const std::vector<std::uint8_t> placeholder = mpeg::TagPlaceholder(stream.ownTag);
     std::copy(placeholder.begin(), placeholder.end(), output);
     return static_cast<std::uint32_t>(placeholder.size());
 }
@@ -88,24 +88,24 @@ void CountOutput(Mp3StreamState& stream, std::uint32_t placed, const std::uint8_
     }
     stream.placeholderOut = stream.placeholderOut || placed > 0;
     stream.streamBytes += placed + static_cast<std::uint32_t>(bytes);
-    stream.musicCrc = lameenc::Crc16(music, static_cast<std::size_t>(bytes), stream.musicCrc);
+    stream.musicCrc = mpeg::Crc16(music, static_cast<std::size_t>(bytes), stream.musicCrc);
 }
 
 // The one-thread stream's own tag frame with the whole stream's counts; empty when it has none.
 std::vector<std::uint8_t> FinishedOwnTag(const Mp3StreamState& stream) {
     std::vector<std::uint8_t> tag = stream.ownTag;
     // A constant bitrate: every frame the same to the seek table.
-    lameenc::SeekTable seek;
+    mpeg::SeekTable seek;
     const int kbps = lame_get_brate(stream.lame.get());
     for (int i = lame_get_frameNum(stream.lame.get()); i > 0; --i) {
         seek.Add(kbps);
     }
-    lameenc::StreamTotals totals;
+    mpeg::StreamTotals totals;
     totals.seek = &seek;
     totals.bytes = stream.streamBytes;
     totals.musicCrc = stream.musicCrc;
     totals.padding = lame_get_encoder_padding(stream.lame.get());
-    if (!tag.empty() && !lameenc::PatchInfoTag(tag, totals)) {
+    if (!tag.empty() && !mpeg::PatchInfoTag(tag, totals)) {
         tag.clear();
     }
     return tag;

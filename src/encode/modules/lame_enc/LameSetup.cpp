@@ -1,6 +1,6 @@
 #include "LameSetup.h"
 
-#include "InfoTag.h"
+#include "mpeg/InfoTag.h"
 
 #include <algorithm>
 #include <array>
@@ -135,9 +135,9 @@ std::vector<std::uint8_t> OwnTagFrame(const EncoderSettings& settings, lame_glob
         return {};
     }
     std::vector<std::uint8_t> tag = LameTagFrame(lame.get());
-    const EncoderFields fields{lame_get_brate(streamEncoder), lame_get_lowpassfreq(streamEncoder),
-                               lame_get_encoder_delay(streamEncoder)};
-    if (!SetEncoderFields(tag, fields)) {
+    const mpeg::EncoderFields fields{lame_get_brate(streamEncoder), lame_get_lowpassfreq(streamEncoder),
+                                     lame_get_encoder_delay(streamEncoder)};
+    if (!mpeg::SetEncoderFields(tag, fields)) {
         tag.clear();
     }
     return tag;

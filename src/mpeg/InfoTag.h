@@ -6,7 +6,7 @@
 
 // The LAME/Info tag of a stream whose frames came from several encoders: the first encoder's tag
 // frame with the whole stream's counts, seek table, padding and checksums written in.
-namespace lameenc {
+namespace mpeg {
 
 // CRC-16 with polynomial 0x8005, bit-reversed, starting at 0: the one LAME uses for its tag.
 std::uint16_t Crc16(const std::uint8_t* data, std::size_t size, std::uint16_t crc = 0);
@@ -40,8 +40,20 @@ struct StreamTotals {
 // LAME writes it. A player that never gets the finished tag decodes it as one frame of silence.
 std::vector<std::uint8_t> TagPlaceholder(const std::vector<std::uint8_t>& tag);
 
-// Writes the totals into tag, a frame from lame_get_lametag_frame; false when it is no such frame.
+// Writes the totals into tag, a LAME tag frame; false when it is no such frame.
 bool PatchInfoTag(std::vector<std::uint8_t>& tag, const StreamTotals& totals);
+
+// Writes the frame and byte counts and the seek table into tag, a tag frame with or without the LAME
+// extension; false when it is no tag frame.
+bool PatchCounts(std::vector<std::uint8_t>& tag, const StreamTotals& totals);
+
+// A new tag frame to lead frames copied from MP3 files: of the kind that firstHeader (the first
+// frame of music) gives, without checksum, at the stream's bitrate when every frame has that one
+// (constantKbps) and it holds the tag, else at the lowest bitrate that does. encoderTail, the quality
+// word and LAME extension of the first file's tag (40 bytes), or null: a frame without the
+// extension. Its counts are still to be written; empty when no bitrate holds it.
+std::vector<std::uint8_t> NewTagFrame(const std::uint8_t* firstHeader, int constantKbps,
+                                      const std::uint8_t* encoderTail);
 
 // What a stream's encoder says of itself in its tag, for a tag frame another encoder made.
 struct EncoderFields {
@@ -53,4 +65,4 @@ struct EncoderFields {
 // Writes the fields into tag, a frame from lame_get_lametag_frame; false when it is no such frame.
 bool SetEncoderFields(std::vector<std::uint8_t>& tag, const EncoderFields& fields);
 
-}  // namespace lameenc
+}  // namespace mpeg

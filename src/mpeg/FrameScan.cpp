@@ -1,6 +1,6 @@
-#include "FrameScan.h"
+#include "mpeg/FrameScan.h"
 
-namespace lameenc {
+namespace mpeg {
 namespace {
 
 constexpr int kMpeg1Kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
@@ -25,8 +25,12 @@ std::optional<FrameHeader> ParseHeader(const std::uint8_t* p) {
     }
     header.mono = (p[3] >> 6) == 3;
     header.crc = (p[1] & 1) == 0;
+    header.version = version;
+    header.rateIndex = rateIndex;
+    header.sampleRate = kRates[version][rateIndex];
+    header.samples = header.mpeg1 ? 1152 : 576;
     const int padding = (p[2] >> 1) & 1;
-    header.bytes = (header.mpeg1 ? 144000 : 72000) * header.kbps / kRates[version][rateIndex] + padding;
+    header.bytes = (header.mpeg1 ? 144000 : 72000) * header.kbps / header.sampleRate + padding;
     return header;
 }
 
@@ -52,4 +56,4 @@ std::optional<std::vector<FrameHeader>> ScanFrames(const std::uint8_t* data, std
     return frames;
 }
 
-}  // namespace lameenc
+}  // namespace mpeg

@@ -5,8 +5,9 @@
 #include <optional>
 #include <vector>
 
-// Reading the MPEG audio layer III frame headers LAME writes, to cut its output into frames.
-namespace lameenc {
+// Reading MPEG audio layer III frame headers: the encoder module cuts its output into frames with
+// them, the copying join finds the frames of its inputs.
+namespace mpeg {
 
 struct FrameHeader {
     int bytes = 0;
@@ -14,6 +15,10 @@ struct FrameHeader {
     bool mpeg1 = true;
     bool mono = false;
     bool crc = false;
+    int version = 3;    // 0: MPEG 2.5, 2: MPEG 2, 3: MPEG 1
+    int rateIndex = 0;  // with version, the sample rate
+    int sampleRate = 0;
+    int samples = 0;  // per frame: 1152, or 576 for MPEG 2 and 2.5
 };
 
 // The header at p (4 bytes), or nothing when p holds no layer III header.
@@ -25,4 +30,4 @@ int MainDataBegin(const std::uint8_t* p, const FrameHeader& header);
 // The frames that exactly fill data, or nothing when data holds anything else or ends inside a frame.
 std::optional<std::vector<FrameHeader>> ScanFrames(const std::uint8_t* data, std::size_t size);
 
-}  // namespace lameenc
+}  // namespace mpeg
