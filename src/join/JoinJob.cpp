@@ -271,9 +271,10 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
         return false;
     }
     std::array<char, 36> head{};
-    in.read(head.data(), head.size());
+    Ds64Sizes ds64;
+    const bool headRead = ReadWaveHead(in, head, ds64);
     const char* fmt = head.data() + 12;
-    if (in.gcount() != static_cast<std::streamsize>(head.size()) || std::memcmp(fmt, "fmt ", 4) != 0) {
+    if (!headRead || std::memcmp(fmt, "fmt ", 4) != 0) {
         ShowError(QStringLiteral("This is not a valid Wave file"));
         return false;
     }
@@ -301,10 +302,10 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
     const std::size_t block = convert.SameFormat() || row.bits == 8 ? kBlock : kWideBlock;
     std::vector<char> buffer(block);
     // Sizes are unsigned: data of 2 to 4 GiB is read like any other. A data chunk that claims more
-    // than the file holds is read to the end of the file. 0xFFFFFFFF, which our own output writes
-    // for more than 4 GiB, means all that follows, however long.
-    std::uint64_t dataEnd = dataSize;
-    if (dataSize == 0xFFFFFFFFu) {
+    // than the file holds is read to the end of the file. 0xFFFFFFFF outside RF64, which streaming
+    // writers and our own earlier outputs above 4 GiB hold, means all that follows, however long.
+    std::uint64_t dataEnd = DataChunkLength(dataSize, ds64);
+    if (dataSize == 0xFFFFFFFFu && !ds64.present) {
         const std::streamoff dataStart = in.tellg();
         const qint64 fileSize = QFileInfo(row.path).size();
         dataEnd = std::max<std::uint64_t>(dataSize, dataStart >= 0 && fileSize > dataStart
