@@ -23,23 +23,36 @@ struct WavTarget {
     int bits = 0;
 };
 
-// Both size fields of the header are 32-bit. A file whose RIFF size would exceed this gets
-// 0xFFFFFFFF in both, the usual mark for "read to the end of the file".
+// Both size fields of the canonical header are 32-bit. Data that would make the RIFF size exceed
+// this is written as RF64, whose "ds64" chunk holds the 64-bit sizes.
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFu;
 
 constexpr int kWavHeaderSize = 44;
+// The header of a file too large for the canonical one: a 36-byte chunk between "WAVE" and "fmt "
+// that is either the ds64 chunk (no table) or a JUNK chunk holding its place.
+constexpr int kWideWavHeaderSize = 80;
 // The copy loop's largest block, cut down to whole frames; also the unit of progress and event handling.
 constexpr int kWavCopyBlock = 10240;
 
 // The canonical 44-byte header; sizes are the values of the RIFF and data size fields.
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize);
 
+// The 80-byte header. When either size exceeds maxRiffSize it is RF64: "RF64", a ds64 chunk with
+// both sizes and the frame count, 0xFFFFFFFF in both 32-bit fields. Otherwise a RIFF header whose
+// JUNK chunk keeps the room, so the same file can still become RF64 without moving its data.
+QByteArray WideWavHeader(const WavTarget& target, std::uint64_t riffSize, std::uint64_t dataSize,
+                         std::uint64_t maxRiffSize = kMaxRiffSize);
+
 // Writes the joined PCM of tempPcmFile as a WAV file at outputPath: the header with both sizes 0,
 // the whole frames of the data copied in blocks with progress and a terminate check after each,
-// then the sizes filled in from the file's real length. An output that cannot seek (a pipe, a
-// device) gets 0xFFFFFFFF in both sizes at once, as streaming writers do. maxRiffSize is a seam for
-// tests of the oversize rule.
+// then trailingChunks (complete chunks, each padded to even) behind the data, and the sizes filled
+// in from the file's real length. Data that fits the 32-bit sizes gets the canonical header; larger
+// data the 80-byte one, which ends as RF64 unless a stop or a failed write left the file small.
+// An output that cannot seek (a pipe, a device) gets its sizes at once: 0xFFFFFFFF in both, as
+// streaming writers do, or the real ones where trailing chunks follow the data, or RF64. maxRiffSize
+// is a seam for tests of the size rule.
 WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,
-                               JoinHost& host, std::uint64_t maxRiffSize = kMaxRiffSize);
+                               JoinHost& host, const QByteArray& trailingChunks = {},
+                               std::uint64_t maxRiffSize = kMaxRiffSize);
 
 }  // namespace join
