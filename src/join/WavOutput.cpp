@@ -46,6 +46,33 @@ std::uint64_t RiffSize(int headerSize, std::uint64_t dataSize, std::uint64_t tra
     return static_cast<std::uint64_t>(headerSize) - 8 + dataSize + pad + trailingSize;
 }
 
+// The 80-byte header. When either size exceeds maxRiffSize it is RF64: "RF64", a ds64 chunk with
+// both sizes and the frame count, 0xFFFFFFFF in both 32-bit fields. Otherwise a RIFF header whose
+// JUNK chunk keeps the room, so the same file can still become RF64 without moving its data.
+QByteArray WideWavHeader(const WavTarget& target, std::uint64_t riffSize, std::uint64_t dataSize,
+                         std::uint64_t maxRiffSize) {
+    const bool rf64 = riffSize > maxRiffSize || dataSize > maxRiffSize;
+    const QByteArray canonical =
+        rf64 ? WavHeader(target, kToTheEnd, kToTheEnd)
+             : WavHeader(target, static_cast<std::uint32_t>(riffSize), static_cast<std::uint32_t>(dataSize));
+    // The ds64 chunk without a table: RIFF size, data size, frame count, table length 0.
+    QByteArray lead(kWideWavHeaderSize - kWavHeaderSize, '\0');
+    char* l = lead.data();
+    std::memcpy(l, rf64 ? "ds64" : "JUNK", 4);
+    PutLe32(l + 4, static_cast<std::uint32_t>(lead.size() - 8));
+    if (rf64) {
+        const std::uint16_t blockAlign = BlockAlign(target);
+        PutLe64(l + 8, riffSize);
+        PutLe64(l + 16, dataSize);
+        PutLe64(l + 24, blockAlign > 0 ? dataSize / blockAlign : 0);
+    }
+    QByteArray header = canonical.left(12) + lead + canonical.mid(12);
+    if (rf64) {
+        std::memcpy(header.data(), "RF64", 4);
+    }
+    return header;
+}
+
 QByteArray Header(const WavTarget& target, bool wide, std::uint64_t riffSize, std::uint64_t dataSize,
                   std::uint64_t maxRiffSize) {
     return wide ? WideWavHeader(target, riffSize, dataSize, maxRiffSize)
@@ -114,30 +141,6 @@ QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint3
     PutLe16(h + 34, static_cast<std::uint16_t>(target.bits));
     std::memcpy(h + 36, "data", 4);
     PutLe32(h + 40, dataSize);
-    return header;
-}
-
-QByteArray WideWavHeader(const WavTarget& target, std::uint64_t riffSize, std::uint64_t dataSize,
-                         std::uint64_t maxRiffSize) {
-    const bool rf64 = riffSize > maxRiffSize || dataSize > maxRiffSize;
-    const QByteArray canonical =
-        rf64 ? WavHeader(target, kToTheEnd, kToTheEnd)
-             : WavHeader(target, static_cast<std::uint32_t>(riffSize), static_cast<std::uint32_t>(dataSize));
-    // The ds64 chunk without a table: RIFF size, data size, frame count, table length 0.
-    QByteArray lead(kWideWavHeaderSize - kWavHeaderSize, '\0');
-    char* l = lead.data();
-    std::memcpy(l, rf64 ? "ds64" : "JUNK", 4);
-    PutLe32(l + 4, static_cast<std::uint32_t>(lead.size() - 8));
-    if (rf64) {
-        const std::uint16_t blockAlign = BlockAlign(target);
-        PutLe64(l + 8, riffSize);
-        PutLe64(l + 16, dataSize);
-        PutLe64(l + 24, blockAlign > 0 ? dataSize / blockAlign : 0);
-    }
-    QByteArray header = canonical.left(12) + lead + canonical.mid(12);
-    if (rf64) {
-        std::memcpy(header.data(), "RF64", 4);
-    }
     return header;
 }
 

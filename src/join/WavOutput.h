@@ -37,12 +37,6 @@ constexpr int kWavCopyBlock = 10240;
 // The canonical 44-byte header; sizes are the values of the RIFF and data size fields.
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize);
 
-// The 80-byte header. When either size exceeds maxRiffSize it is RF64: "RF64", a ds64 chunk with
-// both sizes and the frame count, 0xFFFFFFFF in both 32-bit fields. Otherwise a RIFF header whose
-// JUNK chunk keeps the room, so the same file can still become RF64 without moving its data.
-QByteArray WideWavHeader(const WavTarget& target, std::uint64_t riffSize, std::uint64_t dataSize,
-                         std::uint64_t maxRiffSize = kMaxRiffSize);
-
 // Writes the joined PCM of tempPcmFile as a WAV file at outputPath: the header with both sizes 0,
 // the whole frames of the data copied in blocks with progress and a terminate check after each,
 // then trailingChunks (complete chunks, each padded to even) behind the data, and the sizes filled
