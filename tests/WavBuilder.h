@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtEndian>
 
 #include <cstdint>
 
@@ -16,14 +17,10 @@ public:
         Put16(out, static_cast<std::uint16_t>(v >> 16));
     }
 
-    // The body of an RF64 file's ds64 chunk without a table: RIFF size, data size, frame count.
-    static QByteArray Ds64(std::uint64_t riffSize, std::uint64_t dataSize, std::uint64_t frames) {
-        QByteArray body;
-        for (const std::uint64_t v : {riffSize, dataSize, frames}) {
-            Put32(body, static_cast<std::uint32_t>(v));
-            Put32(body, static_cast<std::uint32_t>(v >> 32));
-        }
-        Put32(body, 0);
+    // The body of an RF64 file's ds64 chunk without a table; the reader takes only the data size.
+    static QByteArray Ds64(std::uint64_t dataSize) {
+        QByteArray body(28, '\0');
+        qToLittleEndian(dataSize, body.data() + 8);
         return body;
     }
 

@@ -93,7 +93,7 @@ TEST_F(WaveinfTest, SkipsFormatExtensionsAndOtherChunksWithOrWithoutPad) {
          WavBuilder().Chunk("JUNK", QByteArray(28, '\0')).Format(2, 8000, 16).Data(data).Bytes()},
         // The data size comes from ds64, so the chunk after the data is no audio.
         {"RF64", WavBuilder()
-                     .Chunk("ds64", WavBuilder::Ds64(32100, 32000, 8000))
+                     .Chunk("ds64", WavBuilder::Ds64(32000))
                      .Format(2, 8000, 16)
                      .Data(data, 0xFFFFFFFF)
                      .Chunk("LIST", QByteArray(100, 'x'))
@@ -172,7 +172,7 @@ TEST_F(WaveinfTest, HeaderValuesCannotOverflowOrDivideByZero) {
 TEST_F(WaveinfTest, StreamingPlaceholderSizesAndRf64CountWhatTheFileHolds) {
     const QByteArray data(176400 * 3, '\0');
     const QByteArray rf64Past4GiB = WavBuilder()
-                                        .Chunk("ds64", WavBuilder::Ds64(1ull << 33, 1ull << 33, 1ull << 31))
+                                        .Chunk("ds64", WavBuilder::Ds64(1ull << 33))
                                         .Format(2, 44100, 16)
                                         .Data(data, 0xFFFFFFFF)
                                         .Bytes();

@@ -236,7 +236,7 @@ TEST_F(JoinJobTest, DataClaimingMoreThanTheFileHoldsIsReadToItsEndAndRf64ToItsDs
            8000, 1, 16);
     // The chunk after an RF64 file's data is no audio.
     AddRow(Write("rf64.wav", WavBuilder()
-                                 .Chunk("ds64", WavBuilder::Ds64(0, 400, 200))
+                                 .Chunk("ds64", WavBuilder::Ds64(400))
                                  .Format(1, 8000, 16)
                                  .Data(QByteArray(400, '\x44'), 0xFFFFFFFF)
                                  .Chunk("LIST", QByteArray(100, 'x'))
