@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtEndian>
 
 #include <cstdint>
 
@@ -14,6 +15,13 @@ public:
     static void Put32(QByteArray& out, std::uint32_t v) {
         Put16(out, static_cast<std::uint16_t>(v & 0xFFFF));
         Put16(out, static_cast<std::uint16_t>(v >> 16));
+    }
+
+    // The body of an RF64 file's ds64 chunk without a table; the reader takes only the data size.
+    static QByteArray Ds64(std::uint64_t dataSize) {
+        QByteArray body(28, '\0');
+        qToLittleEndian(dataSize, body.data() + 8);
+        return body;
     }
 
     WavBuilder& Format(int channels, int rate, int bits, std::uint16_t tag = 1, int extraBytes = 0) {

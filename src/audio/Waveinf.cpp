@@ -40,7 +40,48 @@ bool Skip(std::istream& in, std::uint64_t count) {
     return true;
 }
 
+std::uint64_t Le64(const char* p) {
+    return Le32(p) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
+}
+
 }  // namespace
+
+bool ReadWaveHead(std::istream& in, std::array<char, 36>& head, Ds64Sizes& ds64) {
+    constexpr std::streamsize kRiffAndChunk = 20;
+    constexpr std::uint32_t kDs64Sizes = 28;  // RIFF size, data size, frame count, table length
+    in.read(head.data(), kRiffAndChunk);
+    if (in.gcount() != kRiffAndChunk) {
+        return false;
+    }
+    const char* lead = head.data() + 12;
+    const std::uint32_t leadSize = Le32(lead + 4);
+    const bool isDs64 = std::memcmp(lead, "ds64", 4) == 0;
+    if (isDs64 || std::memcmp(lead, "JUNK", 4) == 0) {
+        if (isDs64) {
+            std::array<char, kDs64Sizes> sizes{};
+            in.read(sizes.data(), sizes.size());
+            if (leadSize < kDs64Sizes || in.gcount() != static_cast<std::streamsize>(sizes.size())) {
+                return false;
+            }
+            ds64.present = true;
+            ds64.dataSize = Le64(sizes.data() + 8);
+        }
+        if (!Skip(in, leadSize - (isDs64 ? kDs64Sizes : 0))) {
+            return false;
+        }
+        SkipPad(in, leadSize);
+        in.read(head.data() + 12, 8);
+        if (in.gcount() != 8) {
+            return false;
+        }
+    }
+    in.read(head.data() + kRiffAndChunk, static_cast<std::streamsize>(head.size()) - kRiffAndChunk);
+    return in.gcount() == static_cast<std::streamsize>(head.size()) - kRiffAndChunk;
+}
+
+std::uint64_t DataChunkLength(std::uint32_t statedSize, const Ds64Sizes& ds64) {
+    return statedSize == 0xFFFFFFFFu && ds64.present ? ds64.dataSize : statedSize;
+}
 
 void SkipPad(std::istream& in, std::uint32_t chunkSize) {
     // An odd-sized chunk is followed by a zero pad byte; a chunk id never starts with one, so a
@@ -127,8 +168,8 @@ bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info) {
 bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& info) {
     // The RIFF header is not checked: files with any first 12 bytes are read on.
     std::array<char, 36> head{};
-    in.read(head.data(), head.size());
-    if (in.gcount() != static_cast<std::streamsize>(head.size())) {
+    Ds64Sizes ds64;
+    if (!ReadWaveHead(in, head, ds64)) {
         NotValid();
         return false;
     }
@@ -143,24 +184,23 @@ bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& 
     info.channels = Le16(fmt + 10);
     info.sampleRate = static_cast<std::int32_t>(Le32(fmt + 12));
     info.bitsPerSample = Le16(fmt + 22);
-    std::uint32_t dataSize = 0;
-    if (!SkipToDataChunk(in, dataSize)) {
+    std::uint32_t statedSize = 0;
+    if (!SkipToDataChunk(in, statedSize)) {
         NotValid();
         return false;
     }
     // Streaming writers leave a placeholder such as 0xFFFFFFFF in the size; like the join, which
     // reads such data to the end of the file, count only what the file holds.
     const std::streamoff dataStart = in.tellg();
-    if (dataStart >= 0 && streamSize >= static_cast<std::uint64_t>(dataStart) &&
-        streamSize - static_cast<std::uint64_t>(dataStart) < dataSize) {
-        dataSize = static_cast<std::uint32_t>(streamSize - static_cast<std::uint64_t>(dataStart));
-    }
-    info.dataSize = dataSize;
-    // 0xFFFFFFFF, which our own output writes above 4 GiB, means all that follows: the list shows
-    // the whole length, as the join reads it.
-    std::uint64_t dataBytes = dataSize;
-    if (dataSize == 0xFFFFFFFFu && dataStart >= 0 && streamSize > static_cast<std::uint64_t>(dataStart)) {
-        dataBytes = streamSize - static_cast<std::uint64_t>(dataStart);
+    std::uint64_t dataBytes = DataChunkLength(statedSize, ds64);
+    const bool heldKnown = dataStart >= 0 && streamSize >= static_cast<std::uint64_t>(dataStart);
+    const std::uint64_t held = heldKnown ? streamSize - static_cast<std::uint64_t>(dataStart) : dataBytes;
+    dataBytes = std::min(dataBytes, held);
+    info.dataSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(dataBytes, 0xFFFFFFFFu));
+    // 0xFFFFFFFF outside RF64 means all that follows, however long: the list shows the whole
+    // length, as the join reads it.
+    if (statedSize == 0xFFFFFFFFu && !ds64.present) {
+        dataBytes = held;
     }
     info.fileSize = dataBytes + 44;
     info.seconds = WaveSeconds(dataBytes, info.sampleRate, info.channels, info.bitsPerSample);

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <istream>
 
@@ -21,6 +22,22 @@ bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info);
 
 // The same on a stream of streamSize bytes in all, read from its start.
 bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& info);
+
+// The 64-bit data size of an RF64 file, from its "ds64" chunk.
+struct Ds64Sizes {
+    bool present = false;
+    std::uint64_t dataSize = 0;
+};
+
+// Reads the RIFF header and the first 24 bytes of the format chunk into head, where a canonical
+// header has them (the chunk id at 12). Before the format chunk may come one "ds64" chunk, whose
+// sizes go to ds64, or a "JUNK" chunk keeping its place; any other chunk there stays at 12. False
+// when the stream ends first or a ds64 chunk is too short for its sizes.
+bool ReadWaveHead(std::istream& in, std::array<char, 36>& head, Ds64Sizes& ds64);
+
+// The length of a data chunk whose header states statedSize: 0xFFFFFFFF in an RF64 file stands for
+// the ds64 chunk's data size.
+std::uint64_t DataChunkLength(std::uint32_t statedSize, const Ds64Sizes& ds64);
 
 // Reads chunk headers from the stream's position until the "data" chunk and stores its size.
 // Other chunks are skipped together with the pad byte RIFF puts after an odd-sized chunk, when

@@ -314,10 +314,7 @@ bool JoinJob::JoinStraightIntoWav() {
     } else {
         host_.SetStatusText(output.path);
         // Asked again now that the rows have ended: chunks of metadata may depend on where.
-        bool writeFailed = false;
-        const qint64 trailing = AppendWavChunks(file, file.size() - kWavHeaderSize, output_().wavChunks,
-                                                kMaxRiffSize, writeFailed);
-        if (!writeFailed && FinishWavSizes(file, kMaxRiffSize, trailing)) {
+        if (FinishCanonicalWav(file, target, output_().wavChunks)) {
             host_.SetOutputProgress(100);
             file.close();
             FailIfOutputVanished(output.path);
@@ -369,9 +366,10 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
         return false;
     }
     std::array<char, 36> head{};
-    in.read(head.data(), head.size());
+    Ds64Sizes ds64;
+    const bool headRead = ReadWaveHead(in, head, ds64);
     const char* fmt = head.data() + 12;
-    if (in.gcount() != static_cast<std::streamsize>(head.size()) || std::memcmp(fmt, "fmt ", 4) != 0) {
+    if (!headRead || std::memcmp(fmt, "fmt ", 4) != 0) {
         ShowError(QStringLiteral("This is not a valid Wave file"));
         return false;
     }
@@ -399,10 +397,10 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
     const std::size_t block = convert.SameFormat() || row.bits == 8 ? kBlock : kWideBlock;
     std::vector<char> buffer(block);
     // Sizes are unsigned: data of 2 to 4 GiB is read like any other. A data chunk that claims more
-    // than the file holds is read to the end of the file. 0xFFFFFFFF, which our own output writes
-    // for more than 4 GiB, means all that follows, however long.
-    std::uint64_t dataEnd = dataSize;
-    if (dataSize == 0xFFFFFFFFu) {
+    // than the file holds is read to the end of the file. 0xFFFFFFFF outside RF64, which streaming
+    // writers and our own earlier outputs above 4 GiB hold, means all that follows, however long.
+    std::uint64_t dataEnd = DataChunkLength(dataSize, ds64);
+    if (dataSize == 0xFFFFFFFFu && !ds64.present) {
         const std::streamoff dataStart = in.tellg();
         const qint64 fileSize = QFileInfo(row.path).size();
         dataEnd = std::max<std::uint64_t>(dataSize, dataStart >= 0 && fileSize > dataStart
@@ -480,7 +478,7 @@ bool JoinJob::WriteOutput(const JoinOutput& output) {
     if (output.kind == OutputKind::Wav) {
         const WavTarget target{TargetSampleRate, TargetChannels, TargetBits};
         const WavOutputResult result =
-            WriteWavOutput(TempPcmFile, output.path, target, host_, kMaxRiffSize, output.wavChunks);
+            WriteWavOutput(TempPcmFile, output.path, target, host_, output.wavChunks);
         if (result == WavOutputResult::Done) {
             FailIfOutputVanished(output.path);
         }

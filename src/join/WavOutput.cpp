@@ -22,6 +22,13 @@ void PutLe16(char* at, std::uint16_t value) {
 void PutLe32(char* at, std::uint32_t value) {
     qToLittleEndian(value, at);
 }
+void PutLe64(char* at, std::uint64_t value) {
+    qToLittleEndian(value, at);
+}
+
+std::uint16_t BlockAlign(const WavTarget& target) {
+    return static_cast<std::uint16_t>((target.channels * target.bits) / 8);
+}
 
 void ShowError(JoinHost& host, const QString& text) {
     host.MessageBox(text, QStringLiteral("Error"), 0);
@@ -32,50 +39,95 @@ bool WriteAll(QFile& file, const char* data, qint64 size) {
     return file.write(data, size) == size;
 }
 
+// The RIFF size of a file with this header, data and trailing chunks; the data chunk gets its pad
+// byte only when chunks follow it, so a file without them keeps the length it always had.
+std::uint64_t RiffSize(int headerSize, std::uint64_t dataSize, std::uint64_t trailingSize) {
+    const std::uint64_t pad = trailingSize > 0 ? dataSize % 2 : 0;
+    return static_cast<std::uint64_t>(headerSize) - 8 + dataSize + pad + trailingSize;
+}
+
+// The 80-byte header. When either size exceeds maxRiffSize it is RF64: "RF64", a ds64 chunk with
+// both sizes and the frame count, 0xFFFFFFFF in both 32-bit fields. Otherwise a RIFF header whose
+// JUNK chunk keeps the room, so the same file can still become RF64 without moving its data.
+QByteArray WideWavHeader(const WavTarget& target, std::uint64_t riffSize, std::uint64_t dataSize,
+                         std::uint64_t maxRiffSize) {
+    const bool rf64 = riffSize > maxRiffSize || dataSize > maxRiffSize;
+    const QByteArray canonical =
+        rf64 ? WavHeader(target, kToTheEnd, kToTheEnd)
+             : WavHeader(target, static_cast<std::uint32_t>(riffSize), static_cast<std::uint32_t>(dataSize));
+    // The ds64 chunk without a table: RIFF size, data size, frame count, table length 0.
+    QByteArray lead(kWideWavHeaderSize - kWavHeaderSize, '\0');
+    char* l = lead.data();
+    std::memcpy(l, rf64 ? "ds64" : "JUNK", 4);
+    PutLe32(l + 4, static_cast<std::uint32_t>(lead.size() - 8));
+    if (rf64) {
+        const std::uint16_t blockAlign = BlockAlign(target);
+        PutLe64(l + 8, riffSize);
+        PutLe64(l + 16, dataSize);
+        PutLe64(l + 24, blockAlign > 0 ? dataSize / blockAlign : 0);
+    }
+    QByteArray header = canonical.left(12) + lead + canonical.mid(12);
+    if (rf64) {
+        std::memcpy(header.data(), "RF64", 4);
+    }
+    return header;
+}
+
+QByteArray Header(const WavTarget& target, bool wide, std::uint64_t riffSize, std::uint64_t dataSize,
+                  std::uint64_t maxRiffSize) {
+    return wide ? WideWavHeader(target, riffSize, dataSize, maxRiffSize)
+                : WavHeader(target, static_cast<std::uint32_t>(riffSize),
+                            static_cast<std::uint32_t>(dataSize));
+}
+
+// The data chunk's pad byte, when the data is odd, then the trailing chunks.
+bool AppendTrailing(QFile& file, bool streaming, qint64 dataEnd, qint64 dataSize, const QByteArray& chunks) {
+    const QByteArray tail = dataSize % 2 == 1 ? QByteArray(1, '\0') + chunks : chunks;
+    return (streaming || file.seek(dataEnd)) && WriteAll(file, tail.constData(), tail.size());
+}
+
+// The header written before the data. A pipe or a device cannot go back to it, so it gets its sizes
+// at once: the streaming ones, or the real ones where chunks after the data must not be read as
+// samples, and past the limit RF64's.
+QByteArray FirstHeader(const WavTarget& target, bool wide, bool streaming, std::uint64_t dataSize,
+                       std::uint64_t trailingSize, std::uint64_t maxRiffSize) {
+    if (!streaming) {
+        return Header(target, wide, 0, 0, maxRiffSize);
+    }
+    if (!wide && trailingSize == 0) {
+        return WavHeader(target, kToTheEnd, kToTheEnd);
+    }
+    const int headerSize = wide ? kWideWavHeaderSize : kWavHeaderSize;
+    return Header(target, wide, RiffSize(headerSize, dataSize, trailingSize), dataSize, maxRiffSize);
+}
+
+// Puts the trailing chunks (if any) behind the data in the file and rewrites the header from the
+// file's length, so it describes what is really there, even after a stop or a failed write; a full
+// disk still lets the header be patched in place. False when a write failed.
+bool FinishFile(QFile& file, const WavTarget& target, bool wide, const QByteArray& trailingChunks,
+                std::uint64_t maxRiffSize) {
+    const int headerSize = wide ? kWideWavHeaderSize : kWavHeaderSize;
+    const qint64 dataSize = file.size() - headerSize;
+    if (dataSize < 0) {
+        return false;
+    }
+    bool ok = true;
+    if (!trailingChunks.isEmpty() &&
+        !AppendTrailing(file, false, headerSize + dataSize, dataSize, trailingChunks)) {
+        file.resize(headerSize + dataSize);
+        ok = false;
+    }
+    const QByteArray header = Header(target, wide, static_cast<std::uint64_t>(file.size()) - 8,
+                                     static_cast<std::uint64_t>(dataSize), maxRiffSize);
+    return file.seek(0) && WriteAll(file, header.constData(), header.size()) && ok;
+}
+
 }  // namespace
-
-bool FinishWavSizes(QFile& file, std::uint64_t maxRiffSize, qint64 trailing) {
-    const qint64 fileSize = file.size();
-    if (fileSize < kWavHeaderSize + trailing) {
-        return false;
-    }
-    const std::uint64_t riffSize = static_cast<std::uint64_t>(fileSize) - 8;
-    std::uint32_t riffField = kToTheEnd;
-    std::uint32_t dataField = kToTheEnd;
-    if (riffSize <= maxRiffSize) {
-        riffField = static_cast<std::uint32_t>(riffSize);
-        dataField = static_cast<std::uint32_t>(riffSize - 36 - static_cast<std::uint64_t>(trailing));
-    }
-    char field[4];
-    PutLe32(field, riffField);
-    if (!file.seek(4) || !WriteAll(file, field, 4)) {
-        return false;
-    }
-    PutLe32(field, dataField);
-    return file.seek(40) && WriteAll(file, field, 4);
-}
-
-qint64 AppendWavChunks(QFile& file, qint64 dataSize, const QByteArray& chunks, std::uint64_t maxRiffSize,
-                       bool& writeFailed) {
-    // The chunks after the data start at an even offset: an odd data size gets its pad byte.
-    const qint64 pad = dataSize % 2;
-    if (chunks.isEmpty() || static_cast<std::uint64_t>(36 + dataSize + pad + chunks.size()) > maxRiffSize) {
-        return 0;
-    }
-    const QByteArray after = QByteArray(static_cast<int>(pad), '\0') + chunks;
-    if (file.seek(kWavHeaderSize + dataSize) && WriteAll(file, after.constData(), after.size())) {
-        return after.size();
-    }
-    // What did get written would be read as audio.
-    file.resize(kWavHeaderSize + dataSize);
-    writeFailed = true;
-    return 0;
-}
 
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize) {
     QByteArray header(kWavHeaderSize, '\0');
     char* h = header.data();
-    const auto blockAlign = static_cast<std::uint16_t>((target.channels * target.bits) / 8);
+    const std::uint16_t blockAlign = BlockAlign(target);
     std::memcpy(h, "RIFF", 4);
     PutLe32(h + 4, riffSize);
     std::memcpy(h + 8, "WAVE", 4);
@@ -92,8 +144,18 @@ QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint3
     return header;
 }
 
+bool FinishCanonicalWav(QFile& file, const WavTarget& target, const QByteArray& trailingChunks) {
+    const qint64 dataSize = file.size() - kWavHeaderSize;
+    if (dataSize >= 0 && RiffSize(kWavHeaderSize, static_cast<std::uint64_t>(dataSize),
+                                  static_cast<std::uint64_t>(trailingChunks.size())) > kMaxRiffSize) {
+        const QByteArray header = WavHeader(target, kToTheEnd, kToTheEnd);
+        return file.seek(0) && WriteAll(file, header.constData(), header.size());
+    }
+    return FinishFile(file, target, false, trailingChunks, kMaxRiffSize);
+}
+
 WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,
-                               JoinHost& host, std::uint64_t maxRiffSize, const QByteArray& trailingChunks) {
+                               JoinHost& host, const QByteArray& trailingChunks, std::uint64_t maxRiffSize) {
     QFile input(tempPcmFile);
     if (!input.open(QIODevice::ReadOnly)) {
         ShowError(host, QStringLiteral("Could not open '") + tempPcmFile + QLatin1Char('\''));
@@ -107,15 +169,19 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
         return WavOutputResult::CannotCreate;
     }
 
-    // A pipe or a device cannot go back to the header, so it gets the streaming sizes at once.
-    const bool streaming = output.isSequential();
-    const QByteArray header = streaming ? WavHeader(target, kToTheEnd, kToTheEnd) : WavHeader(target, 0, 0);
-    const bool headerWritten = WriteAll(output, header.constData(), header.size());
-
     // Whole frames only, also after a stop and when the temporary file ends in a partial frame: the
     // data size must be a multiple of the block alignment, or a reader pairs the wrong samples.
     const qint64 frameBytes = std::max(1, (target.channels * target.bits) / 8);
     const qint64 dataSize = input.size() / frameBytes * frameBytes;
+    const auto trailingSize = static_cast<std::uint64_t>(trailingChunks.size());
+    // The join has written all its data before this stage starts, so the shape of the header is
+    // known now: canonical while the sizes fit, else with the room RF64 needs for its ds64 chunk.
+    const bool wide = RiffSize(kWavHeaderSize, dataSize, trailingSize) > maxRiffSize;
+    const int headerSize = wide ? kWideWavHeaderSize : kWavHeaderSize;
+    const bool streaming = output.isSequential();
+    const QByteArray header = FirstHeader(target, wide, streaming, dataSize, trailingSize, maxRiffSize);
+    const bool headerWritten = WriteAll(output, header.constData(), header.size());
+
     const PacedCopyResult copied =
         !headerWritten
             ? PacedCopyResult{0, ByteMover::Fault::Write, false}
@@ -128,16 +194,18 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
     const bool readFailed = copied.fault == ByteMover::Fault::Read && !terminated;
     // A file cut short while it is copied can end mid-frame too.
     if (!streaming && total % frameBytes != 0 &&
-        !output.resize(kWavHeaderSize + total / frameBytes * frameBytes)) {
+        !output.resize(headerSize + total / frameBytes * frameBytes)) {
         writeFailed = true;
     }
 
-    const qint64 trailing = streaming || writeFailed || readFailed
-                                ? 0
-                                : AppendWavChunks(output, total / frameBytes * frameBytes, trailingChunks,
-                                                  maxRiffSize, writeFailed);
-    // A full disk still lets the header be patched in place, which leaves a valid shorter file.
-    if (!streaming && !FinishWavSizes(output, maxRiffSize, trailing)) {
+    if (streaming) {
+        // A stopped stream ends short of the size its header states: nothing may follow its data.
+        if (!trailingChunks.isEmpty() && !writeFailed && !readFailed && !terminated &&
+            !AppendTrailing(output, true, 0, total, trailingChunks)) {
+            writeFailed = true;
+        }
+    } else if (!FinishFile(output, target, wide, writeFailed || readFailed ? QByteArray() : trailingChunks,
+                           maxRiffSize)) {
         writeFailed = true;
     }
     output.close();

@@ -25,39 +25,36 @@ struct WavTarget {
     int bits = 0;
 };
 
-// Both size fields of the header are 32-bit. A file whose RIFF size would exceed this gets
-// 0xFFFFFFFF in both, the usual mark for "read to the end of the file".
+// Both size fields of the canonical header are 32-bit. Data that would make the RIFF size exceed
+// this is written as RF64, whose "ds64" chunk holds the 64-bit sizes.
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFu;
 
 constexpr int kWavHeaderSize = 44;
+// The header of a file too large for the canonical one: a 36-byte chunk between "WAVE" and "fmt "
+// that is either the ds64 chunk (no table) or a JUNK chunk holding its place.
+constexpr int kWideWavHeaderSize = 80;
 // The copy loop's largest block, cut down to whole frames; also the unit of progress and event handling.
 constexpr int kWavCopyBlock = 10240;
 
 // The canonical 44-byte header; sizes are the values of the RIFF and data size fields.
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize);
 
-// Fills in the two size fields of a file that starts with the canonical header from the file's
-// current length, so the header describes what is really in it, even after a stop or a failed
-// write. Both are 0xFFFFFFFF when the RIFF size would exceed maxRiffSize. False when it cannot.
-// trailing: the bytes after the data chunk, which count in the RIFF size only.
-bool FinishWavSizes(QFile& file, std::uint64_t maxRiffSize = kMaxRiffSize, qint64 trailing = 0);
-
-// Writes chunks (complete, each of even size) after dataSize bytes of data, with a pad byte first
-// when the data is odd, and gives their size with it, or 0 when there are none or the RIFF size
-// would not hold them (a file read "to the end" would take them for audio). A failed write cuts
-// the file back to its data and sets writeFailed.
-qint64 AppendWavChunks(QFile& file, qint64 dataSize, const QByteArray& chunks, std::uint64_t maxRiffSize,
-                       bool& writeFailed);
+// Finishes a file written as the canonical header and whole frames of data: trailingChunks (as
+// below) behind the data, then the header rewritten from the file's length. Data too large for
+// the 32-bit sizes gets 0xFFFFFFFF in both and no chunks, as the data would be read to the end.
+// False when a write failed.
+bool FinishCanonicalWav(QFile& file, const WavTarget& target, const QByteArray& trailingChunks);
 
 // Writes the joined PCM of tempPcmFile as a WAV file at outputPath: the header with both sizes 0,
 // the whole frames of the data copied in blocks with progress and a terminate check after each,
-// then the sizes filled in from the file's real length. An output that cannot seek (a pipe, a
-// device) gets 0xFFFFFFFF in both sizes at once, as streaming writers do. maxRiffSize is a seam for
-// tests of the oversize rule. trailingChunks (complete chunks, each of even size) follow the data
-// chunk and count in the RIFF size; a file read "to the end" would take them for audio, so the
-// streaming and oversize cases go without them.
+// then trailingChunks (complete chunks, each padded to even) behind the data, and the sizes filled
+// in from the file's real length. Data that fits the 32-bit sizes gets the canonical header; larger
+// data the 80-byte one, which ends as RF64 unless a stop or a failed write left the file small.
+// An output that cannot seek (a pipe, a device) gets its sizes at once: 0xFFFFFFFF in both, as
+// streaming writers do, or the real ones where trailing chunks follow the data, or RF64. maxRiffSize
+// is a seam for tests of the size rule.
 WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,
-                               JoinHost& host, std::uint64_t maxRiffSize = kMaxRiffSize,
-                               const QByteArray& trailingChunks = {});
+                               JoinHost& host, const QByteArray& trailingChunks = {},
+                               std::uint64_t maxRiffSize = kMaxRiffSize);
 
 }  // namespace join

@@ -89,6 +89,15 @@ TEST_F(WaveinfTest, SkipsFormatExtensionsAndOtherChunksWithOrWithoutPad) {
                                            .Data(data)
                                            .Bytes()},
         {"extensible PCM", WavBuilder().ExtensiblePcm(2, 8000, 16).Data(data).Bytes()},
+        {"JUNK placeholder before the format chunk",
+         WavBuilder().Chunk("JUNK", QByteArray(28, '\0')).Format(2, 8000, 16).Data(data).Bytes()},
+        // The data size comes from ds64, so the chunk after the data is no audio.
+        {"RF64", WavBuilder()
+                     .Chunk("ds64", WavBuilder::Ds64(32000))
+                     .Format(2, 8000, 16)
+                     .Data(data, 0xFFFFFFFF)
+                     .Chunk("LIST", QByteArray(100, 'x'))
+                     .Bytes()},
         {"any first 12 bytes",
          QByteArray(12, '?') + WavBuilder().Format(2, 8000, 16).Data(data).Bytes().mid(12)},
     };
@@ -113,9 +122,12 @@ TEST_F(WaveinfTest, RejectsWhatItCannotReadWithItsOwnMessage) {
         {"empty file", QByteArray(), kNotValid},
         {"shorter than the format chunk", good.left(30), kNotValid},
         {"a chunk before the format chunk",
-         QByteArray(good.left(12)) +
-             WavBuilder().Chunk("JUNK", "xx").Format(1, 8000, 16).Data({}).Bytes().mid(12),
+         WavBuilder().Chunk("LIST", "xx").Format(1, 8000, 16).Data({}).Bytes(), kNotValid},
+        {"two placeholders before it",
+         WavBuilder().Chunk("JUNK", "xx").Chunk("JUNK", "xx").Format(1, 8000, 16).Data({}).Bytes(),
          kNotValid},
+        {"ds64 too short for its sizes",
+         WavBuilder().Chunk("ds64", QByteArray(24, '\0')).Format(1, 8000, 16).Data({}).Bytes(), kNotValid},
         {"not PCM", WavBuilder().Format(1, 8000, 16, 3).Data({}).Bytes(), kNotValid},
         {"extensible, not PCM", WavBuilder().Format(2, 96000, 16, 0xFFFE, 24).Data({}).Bytes(), kNotValid},
         {"extensible, cut", WavBuilder().ExtensiblePcm(2, 96000, 16).Bytes().left(50), kNotValid},
@@ -157,12 +169,19 @@ TEST_F(WaveinfTest, HeaderValuesCannotOverflowOrDivideByZero) {
     EXPECT_EQ(WaveSeconds(1000, -44100, 2, 16), 0u);
 }
 
-TEST_F(WaveinfTest, StreamingPlaceholderSizesCountWhatTheFileHolds) {
-    for (const std::uint32_t placeholder : {0xFFFFFFFFu, 0x7FFFF000u}) {
+TEST_F(WaveinfTest, StreamingPlaceholderSizesAndRf64CountWhatTheFileHolds) {
+    const QByteArray data(176400 * 3, '\0');
+    const QByteArray rf64Past4GiB = WavBuilder()
+                                        .Chunk("ds64", WavBuilder::Ds64(1ull << 33))
+                                        .Format(2, 44100, 16)
+                                        .Data(data, 0xFFFFFFFF)
+                                        .Bytes();
+    for (const QByteArray& bytes :
+         {WavBuilder().Format(2, 44100, 16).Data(data, 0xFFFFFFFF).Bytes(),
+          WavBuilder().Format(2, 44100, 16).Data(data, 0x7FFFF000).Bytes(), rf64Past4GiB}) {
         WaveHeaderInfo info;
         bool ok = false;
-        Read(WavBuilder().Format(2, 44100, 16).Data(QByteArray(176400 * 3, '\0'), placeholder).Bytes(), info,
-             ok);
+        Read(bytes, info, ok);
         ASSERT_TRUE(ok);
         EXPECT_EQ(info.dataSize, 176400u * 3);
         EXPECT_EQ(info.seconds, 3u);

@@ -229,17 +229,25 @@ TEST_F(JoinJobTest, BrokenWavRowsFailWithTheirMessages) {
     }
 }
 
-TEST_F(JoinJobTest, DataClaimingMoreThanTheFileHoldsIsReadToItsEnd) {
+TEST_F(JoinJobTest, DataClaimingMoreThanTheFileHoldsIsReadToItsEndAndRf64ToItsDs64Size) {
     AddRow(Write("short.wav",
                  WavBuilder().Format(1, 8000, 16).Data(QByteArray(1000, '\x22'), 0xFFFFFFFF).Bytes()),
            8000, 1, 16);
     AddRow(Write("short2.wav",
                  WavBuilder().Format(1, 8000, 16).Data(QByteArray(600, '\x33'), 0x7FFFF000).Bytes()),
            8000, 1, 16);
+    // The chunk after an RF64 file's data is no audio.
+    AddRow(Write("rf64.wav", WavBuilder()
+                                 .Chunk("ds64", WavBuilder::Ds64(400))
+                                 .Format(1, 8000, 16)
+                                 .Data(QByteArray(400, '\x44'), 0xFFFFFFFF)
+                                 .Chunk("LIST", QByteArray(100, 'x'))
+                                 .Bytes()),
+           8000, 1, 16);
     Join(join::OutputKind::Wav, Path("claims.wav"));
     EXPECT_FALSE(host_.joinFailed);
     EXPECT_EQ(testmedia::ReadFile(Path("claims.wav")).mid(44),
-              QByteArray(1000, '\x22') + QByteArray(600, '\x33'));
+              QByteArray(1000, '\x22') + QByteArray(600, '\x33') + QByteArray(400, '\x44'));
 }
 
 TEST_F(JoinJobTest, AMissingEncoderLeavesTheDialogOpenAndDeletesTheTemporaryFile) {

@@ -1,11 +1,16 @@
 #include "join/WavOutput.h"
 
 #include "FileSizeLimit.h"
+#include "MessageRecorder.h"
 #include "RecordingHost.h"
+#include "audio/Waveinf.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +24,9 @@ using join::WriteWavOutput;
 
 std::uint32_t Le32(const QByteArray& bytes, int at) {
     return qFromLittleEndian<std::uint32_t>(bytes.constData() + at);
+}
+std::uint64_t Le64(const QByteArray& bytes, int at) {
+    return qFromLittleEndian<std::uint64_t>(bytes.constData() + at);
 }
 std::uint16_t Le16(const QByteArray& bytes, int at) {
     return qFromLittleEndian<std::uint16_t>(bytes.constData() + at);
@@ -48,6 +56,26 @@ protected:
         ASSERT_GE(wav.size(), 44);
         EXPECT_EQ(Le32(wav, 4), static_cast<std::uint32_t>(wav.size() - 8));
         EXPECT_EQ(Le32(wav, 40), static_cast<std::uint32_t>(wav.size() - 44));
+    }
+
+    // The program reads its own output back with the data size it was written with.
+    void ExpectReadBack(std::uint32_t dataSize) const {
+        MessageRecorder recorder;
+        WaveHeaderInfo info;
+        EXPECT_TRUE(ReadWaveHeader(outputPath, info));
+        EXPECT_EQ(info.dataSize, dataSize);
+    }
+    // What the output writes into a pipe, which it cannot seek in; the pipe holds all of it.
+    QByteArray WriteToPipe(const QByteArray& trailing) {
+        int ends[2];
+        EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        const QString path = QStringLiteral("/proc/self/fd/%1").arg(ends[1]);
+        EXPECT_EQ(WriteWavOutput(tempPcm, path, {8000, 1, 8}, host, trailing), WavOutputResult::Done);
+        close(ends[1]);
+        QByteArray got(65536, '\0');
+        got.resize(std::max<ssize_t>(read(ends[0], got.data(), got.size()), 0));
+        close(ends[0]);
+        return got;
     }
 
     QTemporaryDir dir;
@@ -129,40 +157,60 @@ TEST_F(WavOutputTest, TerminatedCopyKeepsTheCopiedWholeFramesWithMatchingSizes) 
     }
 }
 
-TEST_F(WavOutputTest, OversizeDataMarksBothSizesUnknownAndKeepsAllData) {
+TEST_F(WavOutputTest, DataPastTheSizeLimitBecomesRf64AndAStopBelowItStaysRiff) {
     const QByteArray pcm = Pattern(20000);
     WriteTemp(pcm);
     // The limit stands in for 4 GiB: the file is just too large for it.
-    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host, 20000 + 36 - 1),
-              WavOutputResult::Done);
+    const std::uint64_t limit = 20000 + 36 - 1;
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host, {}, limit), WavOutputResult::Done);
     QByteArray wav = ReadOutput();
-    EXPECT_EQ(Le32(wav, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(Le32(wav, 40), 0xFFFFFFFFu);
-    EXPECT_EQ(wav.mid(44), pcm);
+    EXPECT_EQ(wav.left(4) + wav.mid(12, 4), "RF64ds64");
+    EXPECT_EQ(Le64(wav, 20), 80u - 8 + 20000);
+    EXPECT_EQ(Le64(wav, 28), 20000u);
+    EXPECT_EQ(Le64(wav, 36), 5000u);  // frames
+    EXPECT_EQ(Le32(wav, 4) & Le32(wav, 76), 0xFFFFFFFFu);
+    EXPECT_EQ(wav.mid(80), pcm);
+    ExpectReadBack(20000);
 
-    // Exactly at the limit the real sizes still fit.
-    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host, 20000 + 36), WavOutputResult::Done);
+    // Stopped below the limit, the room left for ds64 stays a JUNK chunk of a plain RIFF file.
+    RecordingHost stopping;
+    stopping.terminateAfter = 1;
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, stopping, {}, limit),
+              WavOutputResult::Terminated);
+    wav = ReadOutput();
+    EXPECT_EQ(wav.left(4) + wav.mid(12, 4), "RIFFJUNK");
+    EXPECT_EQ(Le32(wav, 4), static_cast<std::uint32_t>(wav.size() - 8));
+    EXPECT_EQ(wav.mid(80), pcm.left(wav.size() - 80));
+    ExpectReadBack(static_cast<std::uint32_t>(wav.size() - 80));
+
+    // Exactly at the limit the canonical header still fits.
+    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host, {}, limit + 1),
+              WavOutputResult::Done);
     ExpectSizesMatch(ReadOutput());
 }
 
-TEST_F(WavOutputTest, ChunksAfterOddDataArePaddedAndCountedInTheRiffSizeOnly) {
-    const QByteArray pcm = Pattern(1001);
-    WriteTemp(pcm);
-    const QByteArray chunks = QByteArray("LIST\x04\0\0\0INFO", 12);
-    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {8000, 1, 8}, host, join::kMaxRiffSize, chunks),
-              WavOutputResult::Done);
-    QByteArray wav = ReadOutput();
+TEST_F(WavOutputTest, TrailingChunksFollowThePaddedDataInFilesAndStreams) {
+    // 8-bit mono: the odd data gets its pad byte before the chunk.
+    WriteTemp(Pattern(1001));
+    const QByteArray chunk("LIST\4\0\0\0INFO", 12);
+    const QByteArray tail = QByteArray(1, '\0') + chunk;
+    for (const std::uint64_t limit : {join::kMaxRiffSize, std::uint64_t{1000}}) {
+        const int headerSize = limit == join::kMaxRiffSize ? 44 : 80;
+        EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {8000, 1, 8}, host, chunk, limit),
+                  WavOutputResult::Done);
+        const QByteArray wav = ReadOutput();
+        ASSERT_EQ(wav.size(), headerSize + 1001 + tail.size());
+        EXPECT_EQ(wav.right(tail.size()), tail);
+        EXPECT_EQ(headerSize == 80 ? Le64(wav, 20) : Le32(wav, 4), wav.size() - 8u);
+        ExpectReadBack(1001);
+    }
+    // A stream gets its sizes at once: the streaming ones, or the real ones when chunks follow the
+    // data, which would otherwise be read as samples.
+    EXPECT_EQ(Le32(WriteToPipe({}), 40), 0xFFFFFFFFu);
+    const QByteArray wav = WriteToPipe(chunk);
+    EXPECT_EQ(wav.size(), 44 + 1001 + tail.size());
+    EXPECT_EQ(Le32(wav, 4), wav.size() - 8u);
     EXPECT_EQ(Le32(wav, 40), 1001u);
-    EXPECT_EQ(Le32(wav, 4), static_cast<std::uint32_t>(wav.size() - 8));
-    EXPECT_EQ(wav.mid(44, 1001), pcm);
-    EXPECT_EQ(wav.mid(44 + 1001), '\0' + chunks);
-
-    // Where the chunks would push the file past the size fields, they are left out.
-    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {8000, 1, 8}, host, 1001 + 36, chunks),
-              WavOutputResult::Done);
-    wav = ReadOutput();
-    ExpectSizesMatch(wav);
-    EXPECT_EQ(wav.mid(44), pcm);
 }
 
 TEST_F(WavOutputTest, OutputThatCannotBeCreatedIsReportedWithoutFailingTheJoin) {
