@@ -1,6 +1,7 @@
 #include "i18n/Language.h"
 
 #include "i18n/TextCodec.h"
+#include "platform/InstallLayout.h"
 
 #include <QFile>
 
@@ -25,11 +26,13 @@ int CharSetOf(const QByteArray& content) {
 }  // namespace
 
 QString SettingsFilePath(const QString& appDir) {
-    return appDir + QStringLiteral("Wavestitch.ini");
+    const QString name = QStringLiteral("Wavestitch.ini");
+    const QString beside = appDir + name;
+    return platform::KeepsSettingsBeside(appDir, beside) ? beside : platform::UserConfigFolder() + name;
 }
 
 QString LanguageFolder(const QString& appDir) {
-    return appDir + QStringLiteral("WSLanguage/");
+    return platform::DataPath(appDir, QStringLiteral("WSLanguage/"));
 }
 
 QString DefaultLanguageFileName(std::uint16_t langId) {
