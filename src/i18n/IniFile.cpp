@@ -1,8 +1,6 @@
 #include "i18n/IniFile.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -214,8 +212,6 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
         existing.close();
     }
     const QByteArray updated = WithValue(content, section.toUtf8(), key.toUtf8(), value.toUtf8());
-    // A settings file in the user's configuration folder is the first file there.
-    QDir().mkpath(QFileInfo(path_).absolutePath());
     // QSaveFile replaces the file only after the whole text is written, so a failure keeps the old file.
     QSaveFile out(path_);
     if (out.open(QIODevice::WriteOnly)) {

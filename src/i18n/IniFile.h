@@ -18,8 +18,8 @@ public:
 // (ASCII), the first matching section and key win, values are trimmed of blanks, a value in
 // matching single or double quotes loses them, values are at most 2047 bytes, and a missing
 // file, section or key gives the caller's default. The file is read at every lookup, so edits
-// made while the program runs are seen at once. Writing creates the folder, the file, the section
-// or the key as needed and keeps every other line as it was.
+// made while the program runs are seen at once. Writing creates the file, the section or the key
+// as needed and keeps every other line as it was.
 class IniFile {
 public:
     static constexpr int kMaxValueLength = 2047;

@@ -3,6 +3,7 @@
 #include "i18n/TextCodec.h"
 #include "platform/InstallLayout.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace i18n {
@@ -10,6 +11,7 @@ namespace i18n {
 namespace {
 
 const QByteArray kUtf8Bom("\xEF\xBB\xBF");
+const QString kSettingsFileName = QStringLiteral("Wavestitch.ini");
 
 int CharSetOf(const QByteArray& content) {
     // Editors that save UTF-8 with a byte-order mark rarely update CharSet; the mark is the stronger sign.
@@ -26,9 +28,18 @@ int CharSetOf(const QByteArray& content) {
 }  // namespace
 
 QString SettingsFilePath(const QString& appDir) {
-    const QString name = QStringLiteral("Wavestitch.ini");
-    const QString beside = appDir + name;
-    return platform::KeepsSettingsBeside(appDir, beside) ? beside : platform::UserConfigFolder() + name;
+    const QString beside = appDir + kSettingsFileName;
+    return platform::KeepsSettingsBeside(appDir, beside) ? beside
+                                                         : platform::UserConfigFolder() + kSettingsFileName;
+}
+
+void StoreLanguageChoice(const QString& appDir, const QString& fileName) {
+    const QString path = SettingsFilePath(appDir);
+    // The user's configuration folder may not exist yet; a portable folder always does.
+    if (path != appDir + kSettingsFileName) {
+        QDir().mkpath(platform::UserConfigFolder());
+    }
+    IniFile(path).WriteString(QStringLiteral("General"), QStringLiteral("Language"), fileName);
 }
 
 QString LanguageFolder(const QString& appDir) {
@@ -88,7 +99,7 @@ OpenLanguageResult OpenLanguageFile(const QString& appDir, std::uint16_t userLan
         name = DefaultLanguageFileName(userLangId);
         if (writeChoice) {
             try {
-                settings.WriteString(QStringLiteral("General"), QStringLiteral("Language"), name);
+                StoreLanguageChoice(appDir, name);
             } catch (const IniWriteError& error) {
                 result.writeError = QString::fromUtf8(error.what());
             }

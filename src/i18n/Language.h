@@ -13,6 +13,9 @@ namespace i18n {
 // The settings file: appDir + "Wavestitch.ini" for a portable program, else "Wavestitch.ini" in the
 // user's configuration folder (platform/InstallLayout.h). appDir ends in '/'.
 QString SettingsFilePath(const QString& appDir);
+// Writes fileName to [General] Language of the settings file, creating the user's configuration
+// folder when the settings live there. Throws IniWriteError when the file cannot be written.
+void StoreLanguageChoice(const QString& appDir, const QString& fileName);
 // appDir + "WSLanguage/" when it exists, else the installation's language folder; ends in '/'.
 QString LanguageFolder(const QString& appDir);
 
