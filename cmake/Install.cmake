@@ -26,9 +26,10 @@ set(CPACK_PACKAGE_VENDOR "The Wavestitch developers")
 set(CPACK_PACKAGE_CONTACT "The Wavestitch developers <wavestitch@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "join WAV, MP3 and WMA files into one audio file")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Wavestitch builds an ordered list of WAV, MP3 and WMA files, decodes every input, raises it to one
-common sample format and appends it, and writes the result as WAV or encodes it to MP3 or WMA.
-wavestitch-join joins from scripts on the same engine.")
+    "Wavestitch builds an ordered list of WAV, MP3 and WMA files, decodes every
+input, raises it to one common sample format and appends it, and writes the
+result as WAV or encodes it to MP3 or WMA. wavestitch-join joins from scripts
+on the same engine.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
