@@ -17,8 +17,17 @@ foreach(size 16 32 48 64 128 256)
     install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/wavestitch-${size}.png
             DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME ${WAVESTITCH_APP_ID}.png)
 endforeach()
-install(FILES ${CMAKE_SOURCE_DIR}/docs/man/wavestitch.1 ${CMAKE_SOURCE_DIR}/docs/man/wavestitch-join.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Manual pages are installed compressed, as Debian keeps them.
+set(man_pages)
+foreach(page wavestitch.1 wavestitch-join.1)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+        COMMAND gzip -9 -n -c ${CMAKE_SOURCE_DIR}/docs/man/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
+        DEPENDS ${CMAKE_SOURCE_DIR}/docs/man/${page})
+    list(APPEND man_pages ${CMAKE_BINARY_DIR}/man/${page}.gz)
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${man_pages})
+install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME wavestitch)

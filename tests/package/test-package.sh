@@ -41,7 +41,7 @@ for file in bin/wavestitch bin/wavestitch-join lib/wavestitch/lame_enc.so lib/wa
     share/wavestitch/WSLanguage/English.ini share/wavestitch/WSLanguage/ChineseGB.ini \
     share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
     share/icons/hicolor/48x48/apps/$id.png share/icons/hicolor/scalable/apps/$id.svg \
-    share/man/man1/wavestitch.1 share/man/man1/wavestitch-join.1; do
+    share/man/man1/wavestitch.1.gz share/man/man1/wavestitch-join.1.gz; do
     [ -f "$usr/$file" ] || fail "the package lacks /usr/$file"
 done
 
@@ -57,8 +57,8 @@ else
     echo "SKIP: appstreamcli (Debian package appstream) is not installed"
 fi
 if command -v groff >/dev/null; then
-    for page in "$usr"/share/man/man1/*.1; do
-        warnings=$(LC_ALL=C.UTF-8 groff -man -ww -z -Tutf8 "$page" 2>&1)
+    for page in "$usr"/share/man/man1/*.1.gz; do
+        warnings=$(gzip -dc "$page" | LC_ALL=C.UTF-8 groff -man -ww -z -Tutf8 2>&1)
         [ -z "$warnings" ] || fail "groff warns on $page: $warnings"
     done
 else
