@@ -2,12 +2,18 @@
 
 #include "platform/MessageBox.h"
 
+#include <QIcon>
+
 #include <exception>
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     // No display name: Qt would append it to every window title, and the program's captions are
     // exactly the ones it sets. A window without a title is still named after the program.
     setApplicationName(QStringLiteral("Wavestitch"));
+    // The desktop entry and the icon an installation puts in the icon theme carry this name.
+    const QString appId = QStringLiteral("io.github.wavestitch.Wavestitch");
+    setDesktopFileName(appId);
+    setWindowIcon(QIcon::fromTheme(appId));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* e) {

@@ -6,6 +6,8 @@
 #include "i18n/Formlanguage.h"
 #include "join/Formprocess.h"
 
+#include <QFileInfo>
+
 QStringList CreateForms() {
     QStringList created;
     // The main window's own set-up runs while it is created, before the dialogs exist.
@@ -31,4 +33,16 @@ void DestroyForms() {
     LanguageForm = nullptr;
     OutputForm = nullptr;
     ProcessForm = nullptr;
+}
+
+void OpenCommandLineFiles(const QStringList& arguments) {
+    if (arguments.isEmpty()) {
+        return;
+    }
+    MainForm->ApplyLanguage();
+    QStringList paths;
+    for (const QString& argument : arguments) {
+        paths << QFileInfo(argument).absoluteFilePath();
+    }
+    MainForm->WMDropFiles(paths);
 }

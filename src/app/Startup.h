@@ -8,3 +8,8 @@ QStringList CreateForms();
 
 // Destroys the windows and clears the global references.
 void DestroyForms();
+
+// Adds the files named on the command line (the desktop's "Open With") as a drop would, after
+// applying the language so that their rows and any message have their texts. Relative names are
+// taken from the current folder.
+void OpenCommandLineFiles(const QStringList& arguments);

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
         MainForm->show();
         // Activation applies the language; ask for it even where no window manager hands out focus.
         MainForm->activateWindow();
+        OpenCommandLineFiles(QApplication::arguments().mid(1));
         QApplication::exec();
     });
     GuardedRun(DestroyForms);

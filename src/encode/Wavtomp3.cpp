@@ -1,6 +1,7 @@
 #include "encode/Wavtomp3.h"
 
 #include "platform/ExeFolder.h"
+#include "platform/InstallLayout.h"
 #include "platform/MessageBox.h"
 
 #include <QFile>
@@ -42,7 +43,7 @@ int WavToMp3::SnapBitrate(int kbps) {
 }
 
 WavToMp3::WavToMp3() {
-    if (!library.Load(platform::ExeFolder() + ModuleFileName())) {
+    if (!library.Load(platform::ModulePath(platform::ExeFolder(), ModuleFileName()))) {
         ShowMessage(QStringLiteral("Could not load %1 file").arg(ModuleFileName()));
         return;
     }

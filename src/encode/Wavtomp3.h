@@ -12,7 +12,8 @@
 #include <vector>
 
 // Encodes 16-bit PCM into an MP3 file through the encoder module lame_enc.so, loaded from the
-// executable's folder. One adapter encodes one file: Init, any number of EncodeChunk, Close.
+// executable's folder, else from the installation's ../lib/wavestitch/. One adapter encodes one
+// file: Init, any number of EncodeChunk, Close.
 class WavToMp3 {
 public:
     // Loads the module and its entry points; a failure is shown here, once.
@@ -36,7 +37,7 @@ public:
 
     // The bitrate in kbps sent to the encoder for a requested one.
     static int SnapBitrate(int kbps);
-    // The file name of the module beside the executable.
+    // The file name of the module.
     static QString ModuleFileName();
 
 private:

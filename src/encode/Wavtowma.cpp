@@ -1,6 +1,7 @@
 #include "encode/Wavtowma.h"
 
 #include "platform/ExeFolder.h"
+#include "platform/InstallLayout.h"
 #include "platform/MessageBox.h"
 
 #include <cstring>
@@ -35,7 +36,7 @@ WAVEFORMATEX WavToWma::InputFormat(int sampleRate, int channels) {
 }
 
 WavToWma::WavToWma() {
-    if (!library.Load(platform::ExeFolder() + ModuleFileName())) {
+    if (!library.Load(platform::ModulePath(platform::ExeFolder(), ModuleFileName()))) {
         ShowMessage(QStringLiteral("Could not load %1 file").arg(ModuleFileName()));
         return;
     }

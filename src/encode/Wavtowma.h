@@ -8,7 +8,8 @@
 #include <cstdint>
 
 // Encodes 16-bit PCM into a WMA file through the writer module wmaudsdk.so, loaded from the
-// executable's folder. One adapter encodes one file: Init, any number of WriteChunk, Close.
+// executable's folder, else from the installation's ../lib/wavestitch/. One adapter encodes one
+// file: Init, any number of WriteChunk, Close.
 class WavToWma {
 public:
     // Loads the module and its entry point; a failure is shown here, once.

@@ -90,7 +90,7 @@ void TLanguageForm::ButtonOkClick() {
         i18n::LanguageFileForDisplayName(i18n::LanguageFolder(appDir), ComboBoxLanguage->currentText());
     try {
         // An empty choice lets the next ApplyLanguage choose from the user's default language again.
-        i18n::IniFile(i18n::SettingsFilePath(appDir)).WriteString(kGeneral, kLanguage, chosen);
+        i18n::StoreLanguageChoice(appDir, chosen);
     } catch (const i18n::IniWriteError& error) {
         settingsWriteFailed_ = true;
         platform::ReportException(QString::fromUtf8(error.what()));

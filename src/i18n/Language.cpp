@@ -1,7 +1,9 @@
 #include "i18n/Language.h"
 
 #include "i18n/TextCodec.h"
+#include "platform/InstallLayout.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace i18n {
@@ -9,6 +11,7 @@ namespace i18n {
 namespace {
 
 const QByteArray kUtf8Bom("\xEF\xBB\xBF");
+const QString kSettingsFileName = QStringLiteral("Wavestitch.ini");
 
 int CharSetOf(const QByteArray& content) {
     // Editors that save UTF-8 with a byte-order mark rarely update CharSet; the mark is the stronger sign.
@@ -25,11 +28,22 @@ int CharSetOf(const QByteArray& content) {
 }  // namespace
 
 QString SettingsFilePath(const QString& appDir) {
-    return appDir + QStringLiteral("Wavestitch.ini");
+    const QString beside = appDir + kSettingsFileName;
+    return platform::KeepsSettingsBeside(appDir, beside) ? beside
+                                                         : platform::UserConfigFolder() + kSettingsFileName;
+}
+
+void StoreLanguageChoice(const QString& appDir, const QString& fileName) {
+    const QString path = SettingsFilePath(appDir);
+    // The user's configuration folder may not exist yet; a portable folder always does.
+    if (path != appDir + kSettingsFileName) {
+        QDir().mkpath(platform::UserConfigFolder());
+    }
+    IniFile(path).WriteString(QStringLiteral("General"), QStringLiteral("Language"), fileName);
 }
 
 QString LanguageFolder(const QString& appDir) {
-    return appDir + QStringLiteral("WSLanguage/");
+    return platform::DataPath(appDir, QStringLiteral("WSLanguage/"));
 }
 
 QString DefaultLanguageFileName(std::uint16_t langId) {
@@ -85,7 +99,7 @@ OpenLanguageResult OpenLanguageFile(const QString& appDir, std::uint16_t userLan
         name = DefaultLanguageFileName(userLangId);
         if (writeChoice) {
             try {
-                settings.WriteString(QStringLiteral("General"), QStringLiteral("Language"), name);
+                StoreLanguageChoice(appDir, name);
             } catch (const IniWriteError& error) {
                 result.writeError = QString::fromUtf8(error.what());
             }

@@ -10,9 +10,14 @@
 
 namespace i18n {
 
-// Paths beside the executable; appDir ends in '/'.
-QString SettingsFilePath(const QString& appDir);  // appDir + "Wavestitch.ini"
-QString LanguageFolder(const QString& appDir);    // appDir + "WSLanguage/"
+// The settings file: appDir + "Wavestitch.ini" for a portable program, else "Wavestitch.ini" in the
+// user's configuration folder (platform/InstallLayout.h). appDir ends in '/'.
+QString SettingsFilePath(const QString& appDir);
+// Writes fileName to [General] Language of the settings file, creating the user's configuration
+// folder when the settings live there. Throws IniWriteError when the file cannot be written.
+void StoreLanguageChoice(const QString& appDir, const QString& fileName);
+// appDir + "WSLanguage/" when it exists, else the installation's language folder; ends in '/'.
+QString LanguageFolder(const QString& appDir);
 
 // The language file chosen on first use for a Windows language identifier:
 // 0x0804 and 0x1004 "ChineseGB.ini", 0x0404 and 0x0C04 "ChineseBig5.ini", anything else "English.ini".
@@ -44,7 +49,7 @@ struct OpenLanguageResult {
 };
 
 // Reads [General] Language from the settings file; when it is empty, chooses the default for
-// userLangId and, if writeChoice, writes it back at once. Opens appDir + "WSLanguage/" + the file
+// userLangId and, if writeChoice, writes it back at once. Opens LanguageFolder(appDir) + the file
 // name (the file need not exist). A failed write is returned, not thrown, and the chosen file is
 // opened all the same.
 OpenLanguageResult OpenLanguageFile(const QString& appDir, std::uint16_t userLangId, bool writeChoice = true);

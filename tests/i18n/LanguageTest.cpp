@@ -1,4 +1,5 @@
 #include "i18n/Language.h"
+#include "platform/InstallLayout.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,9 +40,60 @@ protected:
     QString appDir;
 };
 
-TEST(LanguagePaths, AreAppDirPlusFixedNames) {
-    EXPECT_EQ(SettingsFilePath("/opt/ws/"), "/opt/ws/Wavestitch.ini");
-    EXPECT_EQ(LanguageFolder("/opt/ws/"), "/opt/ws/WSLanguage/");
+// An installation (bin/, share/, lib/), a portable copy elsewhere under the same prefix, and the
+// user's configuration folder.
+class InstallLayoutTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid());
+        for (const char* folder :
+             {"bin", "share/wavestitch/WSLanguage", "lib/wavestitch", "copy/portable/WSLanguage"}) {
+            ASSERT_TRUE(QDir(root.path()).mkpath(folder));
+        }
+        for (const char* file : {"lib/wavestitch/lame_enc.so", "copy/portable/lame_enc.so"}) {
+            ASSERT_TRUE(QFile(prefix + file).open(QIODevice::WriteOnly));
+        }
+        savedConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(prefix + "config"));
+    }
+    void TearDown() override { qputenv("XDG_CONFIG_HOME", savedConfig); }
+
+    QTemporaryDir root;
+    const QString prefix = root.path() + '/';
+    QByteArray savedConfig;
+};
+
+TEST_F(InstallLayoutTest, PortableKeepsAllBesideInstalledUsesShareLibAndTheUsersConfig) {
+    const QString portable = prefix + "copy/portable/";
+    EXPECT_EQ(SettingsFilePath(portable), portable + "Wavestitch.ini");
+    EXPECT_EQ(LanguageFolder(portable), portable + "WSLanguage/");
+    EXPECT_EQ(platform::ModulePath(portable, "lame_enc.so"), portable + "lame_enc.so");
+
+    const QString bin = prefix + "bin/";
+    const QString userSettings = prefix + "config/Wavestitch/Wavestitch.ini";
+    EXPECT_EQ(SettingsFilePath(bin), userSettings);
+    EXPECT_EQ(LanguageFolder(bin), prefix + "share/wavestitch/WSLanguage/");
+    EXPECT_EQ(platform::ModulePath(bin, "lame_enc.so"), prefix + "lib/wavestitch/lame_enc.so");
+    // A folder nobody can write keeps its settings in the user's folder as well.
+    EXPECT_EQ(SettingsFilePath(prefix + "gone/"), userSettings);
+
+    // The first choice creates the user's folder and its settings file.
+    const OpenLanguageResult result = OpenLanguageFile(bin, 0x0804);
+    EXPECT_FALSE(result.writeError.has_value());
+    EXPECT_EQ(result.languageIni->FileName(), prefix + "share/wavestitch/WSLanguage/ChineseGB.ini");
+    QFile settings(userSettings);
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_EQ(settings.readAll(), "[General]\nLanguage=ChineseGB.ini\n");
+}
+
+// The message names the file that could not be written: here the user's configuration folder is a file.
+TEST_F(InstallLayoutTest, WriteFailureIsReportedAndChosenFileStillOpened) {
+    ASSERT_TRUE(QFile(prefix + "config").open(QIODevice::WriteOnly));
+    const OpenLanguageResult result = OpenLanguageFile(prefix + "bin/", 0x0804);
+    ASSERT_TRUE(result.writeError.has_value());
+    EXPECT_EQ(*result.writeError, "Unable to write to " + prefix + "config/Wavestitch/Wavestitch.ini");
+    ASSERT_NE(result.languageIni, nullptr);
+    EXPECT_EQ(result.languageIni->FileName(), prefix + "share/wavestitch/WSLanguage/ChineseGB.ini");
 }
 
 TEST(LanguagePaths, TrimControlStripsBlanksAndControlsOnlyAtTheEnds) {
@@ -102,15 +154,6 @@ TEST_F(OpenLanguageTest, WithoutWriteChoiceNoFileIsCreated) {
     EXPECT_EQ(result.languageIni->FileName(), LanguagePath("ChineseBig5.ini"));
     EXPECT_FALSE(QFile::exists(SettingsPath()));
     EXPECT_FALSE(result.writeError.has_value());
-}
-
-TEST_F(OpenLanguageTest, WriteFailureIsReportedAndChosenFileStillOpened) {
-    const QString missingAppDir = appDir + "gone/";
-    const OpenLanguageResult result = OpenLanguageFile(missingAppDir, 0x0804);
-    ASSERT_TRUE(result.writeError.has_value());
-    EXPECT_EQ(*result.writeError, "Unable to write to " + missingAppDir + "Wavestitch.ini");
-    ASSERT_NE(result.languageIni, nullptr);
-    EXPECT_EQ(result.languageIni->FileName(), missingAppDir + "WSLanguage/ChineseGB.ini");
 }
 
 TEST_F(OpenLanguageTest, MissingLanguageFileGivesEveryDefault) {
