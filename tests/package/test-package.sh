@@ -93,6 +93,11 @@ done
 [ "$(run_user "$usr/bin/wavestitch-join" --info "$tmp/work/out.wav" | tail -n 1 | tr -s ' \t' ' ')" = "target 44100 2 16" ] ||
     fail "the joined WAV is not 44100 Hz stereo"
 [ ! -e "$settings" ] || fail "wavestitch-join wrote the settings file"
+# Every long option the tool knows is in its manual page (which writes a dash as \-).
+for option in $("$usr/bin/wavestitch-join" --help | grep -o -- '--[a-z]*' | sort -u); do
+    gzip -dc "$usr/share/man/man1/wavestitch-join.1.gz" | grep -qF -- "$(printf '%s' "$option" | sed 's/-/\\-/g')" ||
+        fail "the manual page of wavestitch-join lacks $option"
+done
 
 # Starts the installed program offscreen, under strace where it can run, and stops it once it has
 # opened the language file $1 (without strace: once it has had time to write its settings).
