@@ -87,15 +87,7 @@ QString RejectionFallback(ProbeStatus status) {
 // Probes every input as the Add button does, in the order given or sorted, and names each
 // rejected one with its reason. The rows hold full paths, as the file list does.
 InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& rejected) {
-    QStringList paths;
-    for (const QString& input : options.inputs) {
-        paths << QDir::cleanPath(QFileInfo(input).absoluteFilePath());
-    }
-    if (options.order == InputOrder::Add) {
-        SortPaths(paths);
-    } else if (options.order == InputOrder::Natural) {
-        SortPathsNaturally(paths);
-    }
+    const QStringList paths = InputPaths(options);
     InputRows rows;
     rejected = 0;
     for (const QString& path : paths) {
@@ -175,6 +167,19 @@ bool RunJob(const Session& session, const JoinOptions& options, const InputRows&
 }
 
 }  // namespace
+
+QStringList InputPaths(const JoinOptions& options) {
+    QStringList paths;
+    for (const QString& input : options.inputs) {
+        paths << QDir::cleanPath(QFileInfo(input).absoluteFilePath());
+    }
+    if (options.order == InputOrder::Add) {
+        SortPaths(paths);
+    } else if (options.order == InputOrder::Natural) {
+        SortPathsNaturally(paths);
+    }
+    return paths;
+}
 
 void PrintError(const QString& text) {
     std::fputs(("wavestitch-join: " + text + QLatin1Char('\n')).toUtf8().constData(), stderr);

@@ -16,6 +16,9 @@ int RunInfo(const JoinOptions& options);
 // Probes the inputs and joins them into the output.
 int RunJoin(const JoinOptions& options);
 
+// The inputs as full paths, in the order given or sorted as asked.
+QStringList InputPaths(const JoinOptions& options);
+
 // Writes "wavestitch-join: text" and a line break to standard error.
 void PrintError(const QString& text);
 

@@ -4,15 +4,11 @@
 #include "app/cli/JoinCommand.h"
 #include "app/cli/OutputMetadata.h"
 #include "app/cli/OutputTarget.h"
-#include "audio/FileProbe.h"
-#include "audio/NaturalOrder.h"
 #include "mpeg/AudioFrames.h"
 #include "mpeg/InfoTag.h"
 #include "platform/Descriptor.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -70,15 +66,7 @@ QString ReadPart(Part& part) {
 
 // Every input read and checked against the first; the first that cannot be joined is named.
 int ReadParts(const JoinOptions& options, std::vector<Part>& parts) {
-    QStringList paths;
-    for (const QString& input : options.inputs) {
-        paths << QDir::cleanPath(QFileInfo(input).absoluteFilePath());
-    }
-    if (options.order == InputOrder::Add) {
-        SortPaths(paths);
-    } else if (options.order == InputOrder::Natural) {
-        SortPathsNaturally(paths);
-    }
+    const QStringList paths = InputPaths(options);
     for (const QString& path : paths) {
         if (Interrupted()) {
             return kExitInterrupted;
