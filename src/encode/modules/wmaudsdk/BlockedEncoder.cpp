@@ -47,6 +47,33 @@ bool ReceivePackets(AVCodecContext* codec, AVPacket* packet, std::int64_t keepFr
     }
 }
 
+void KeepSamples(void* /*opaque*/, std::uint8_t* /*data*/) {}
+
+// Makes frame the codec frame at sample from of the block's planes without copying them: the
+// planes outlive the encode, so their buffers free nothing.
+bool PointFrameAt(const AVCodecContext& codec, const std::vector<std::vector<float>>& planes,
+                  std::size_t from, int frameSize, AVFrame* frame) {
+    frame->nb_samples = frameSize;
+    frame->format = codec.sample_fmt;
+    frame->sample_rate = codec.sample_rate;
+    if (av_channel_layout_copy(&frame->ch_layout, &codec.ch_layout) < 0) {
+        return false;
+    }
+    const int bytes = frameSize * static_cast<int>(sizeof(float));
+    frame->linesize[0] = bytes;
+    for (std::size_t c = 0; c < planes.size(); ++c) {
+        auto* data = reinterpret_cast<std::uint8_t*>(const_cast<float*>(planes[c].data() + from));
+        frame->buf[c] = av_buffer_create(data, static_cast<std::size_t>(bytes), KeepSamples, nullptr,
+                                         AV_BUFFER_FLAG_READONLY);
+        if (frame->buf[c] == nullptr) {
+            return false;
+        }
+        frame->data[c] = data;
+    }
+    frame->extended_data = frame->data;
+    return true;
+}
+
 }  // namespace
 
 struct BlockedEncoder::Block {
@@ -117,20 +144,13 @@ bool BlockedEncoder::Encode(const EncoderSettings& settings, int frameSize, Bloc
     const std::int64_t keepFrom =
         static_cast<std::int64_t>((block.startFrame + block.leadInFrames) * size) - codec->initial_padding;
     for (std::size_t i = 0; i < block.leadInFrames + block.frames; ++i) {
-        av_frame_unref(frame.get());
-        frame->nb_samples = frameSize;
-        frame->format = codec->sample_fmt;
-        frame->sample_rate = codec->sample_rate;
-        if (av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout) < 0 ||
-            av_frame_get_buffer(frame.get(), 0) < 0) {
+        if (!PointFrameAt(*codec, block.pcm, i * size, frameSize, frame.get())) {
             return false;
         }
-        for (std::size_t c = 0; c < block.pcm.size(); ++c) {
-            std::memcpy(frame->data[c], block.pcm[c].data() + i * size, size * sizeof(float));
-        }
         frame->pts = static_cast<std::int64_t>((block.startFrame + i) * size);
-        if (avcodec_send_frame(codec, frame.get()) < 0 ||
-            !ReceivePackets(codec, packet.get(), keepFrom, block.packets)) {
+        const int sent = avcodec_send_frame(codec, frame.get());
+        av_frame_unref(frame.get());
+        if (sent < 0 || !ReceivePackets(codec, packet.get(), keepFrom, block.packets)) {
             return false;
         }
     }
