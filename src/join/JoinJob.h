@@ -1,9 +1,12 @@
 #pragma once
 
+#include "join/DecodeAhead.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace join {
 
@@ -62,7 +65,11 @@ private:
     bool AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed);
     // A row failure shows its message itself and returns false.
     bool JoinWavRow(const JoinRow& row, SampleConvert& convert);
-    bool JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert);
+    // taken: the row as decoded ahead, if it was.
+    bool JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert,
+                        std::optional<DecodeAhead::Taken>& taken);
+    // The bytes of decoded PCM read at a time for the row.
+    std::size_t DecodedBlockBytes(const JoinRow& row) const;
     // False when the output stage ended at once: the dialog stays open and nothing is cleaned up.
     bool WriteOutput(const JoinOutput& output);
     bool EncodeOutput(const JoinOutput& output);
