@@ -99,7 +99,10 @@ public:
     // Reads the next chunk; the bytes taken from the file go to consumed. False at the end of the
     // file or on a read error (readFailed).
     bool Next(QFile& in, std::uint64_t& consumed, bool& readFailed) {
-        const qint64 got = in.read(raw_.data(), static_cast<qint64>(raw_.size()));
+        // 16-bit mono or stereo is already what the encoders take: it is read straight into place.
+        const bool direct = bytesPerSample_ == 2 && channels_ <= 2;
+        char* target = direct ? reinterpret_cast<char*>(pcm_.data()) : raw_.data();
+        const qint64 got = in.read(target, static_cast<qint64>(raw_.size()));
         if (got <= 0) {
             readFailed = got < 0;
             return false;
@@ -107,7 +110,7 @@ public:
         consumed += static_cast<std::uint64_t>(got);
         const std::size_t frameBytes = static_cast<std::size_t>(channels_ * bytesPerSample_);
         frameCount_ = static_cast<std::size_t>(got) / frameBytes;
-        for (std::size_t f = 0; f < frameCount_; ++f) {
+        for (std::size_t f = 0; !direct && f < frameCount_; ++f) {
             MixFrame(raw_.data() + f * frameBytes, pcm_.data() + f * static_cast<std::size_t>(outChannels_));
         }
         return true;
