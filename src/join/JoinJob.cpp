@@ -5,6 +5,7 @@
 #include "audio/Waveinf.h"
 #include "encode/Wavtomp3.h"
 #include "encode/Wavtowma.h"
+#include "join/DecodeAhead.h"
 #include "join/JoinHost.h"
 #include "join/PacedCopy.h"
 #include "join/SampleConvert.h"
@@ -22,6 +23,8 @@
 #include <array>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace join {
@@ -74,6 +77,10 @@ bool HasExtension(const QString& path, const char* extension) {
     return FileExtension(path).compare(QLatin1String(extension), Qt::CaseInsensitive) == 0;
 }
 
+bool IsDecodedRow(const JoinRow& row) {
+    return HasExtension(row.path, ".mp3") || HasExtension(row.path, ".wma");
+}
+
 std::uint32_t Le32(const char* p) {
     const auto* b = reinterpret_cast<const unsigned char*>(p);
     return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
@@ -93,7 +100,10 @@ public:
     // Reads the next chunk; the bytes taken from the file go to consumed. False at the end of the
     // file or on a read error (readFailed).
     bool Next(QFile& in, std::uint64_t& consumed, bool& readFailed) {
-        const qint64 got = in.read(raw_.data(), static_cast<qint64>(raw_.size()));
+        // 16-bit mono or stereo is already what the encoders take: it is read straight into place.
+        const bool direct = bytesPerSample_ == 2 && channels_ <= 2;
+        char* target = direct ? reinterpret_cast<char*>(pcm_.data()) : raw_.data();
+        const qint64 got = in.read(target, static_cast<qint64>(raw_.size()));
         if (got <= 0) {
             readFailed = got < 0;
             return false;
@@ -101,7 +111,7 @@ public:
         consumed += static_cast<std::uint64_t>(got);
         const std::size_t frameBytes = static_cast<std::size_t>(channels_ * bytesPerSample_);
         frameCount_ = static_cast<std::size_t>(got) / frameBytes;
-        for (std::size_t f = 0; f < frameCount_; ++f) {
+        for (std::size_t f = 0; !direct && f < frameCount_; ++f) {
             MixFrame(raw_.data() + f * frameBytes, pcm_.data() + f * static_cast<std::size_t>(outChannels_));
         }
         return true;
@@ -335,16 +345,31 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
         host_.ProcessMessages();
         return host_.Terminated();
     });
+    // The next MP3 or WMA row, decoded on a worker while the job works on this one.
+    std::unique_ptr<DecodeAhead> ahead;
     for (int i = 0; i < rows_.Count(); ++i) {
         const JoinRow row = rows_.Row(i);
         host_.SetStatusText(row.path);
+        // This row's worker stops before the next row's starts: two decoders at a time at most.
+        std::optional<DecodeAhead::Taken> taken;
+        if (ahead && ahead->Path() == row.path) {
+            taken = ahead->TakeOver();
+        }
+        ahead.reset();
+        if (i + 1 < rows_.Count()) {
+            const JoinRow next = rows_.Row(i + 1);
+            if (IsDecodedRow(next)) {
+                ahead = std::make_unique<DecodeAhead>(next.path, HasExtension(next.path, ".wma"),
+                                                      DecodedBlockBytes(next));
+            }
+        }
         bool ok = true;
         if (HasExtension(row.path, ".wav")) {
             ok = JoinWavRow(row, convert);
         } else if (HasExtension(row.path, ".mp3")) {
-            ok = JoinDecodedRow(row, false, convert);
+            ok = JoinDecodedRow(row, false, convert, taken);
         } else if (HasExtension(row.path, ".wma")) {
-            ok = JoinDecodedRow(row, true, convert);
+            ok = JoinDecodedRow(row, true, convert, taken);
         }
         if (ok && writeFailed()) {
             ShowError(QStringLiteral("Could not write '") + SinkName() + QLatin1Char('\''));
@@ -448,27 +473,47 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
     return true;
 }
 
-bool JoinJob::JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert) {
+std::size_t JoinJob::DecodedBlockBytes(const JoinRow& row) const {
+    const bool sameFormat =
+        row.sampleRate == TargetSampleRate && row.bits == TargetBits && row.channels == TargetChannels;
+    return sameFormat || row.bits == 8 ? kBlock : kWideBlock;
+}
+
+bool JoinJob::JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert,
+                             std::optional<DecodeAhead::Taken>& taken) {
     const audio::StreamHandle stream =
-        wma ? audio::OpenWmaFileStream(false, row.path, 0, 0, audio::STREAM_DECODE)
-            : audio::OpenFileStream(false, row.path, 0, 0, audio::STREAM_DECODE);
+        taken ? taken->stream
+        : wma ? audio::OpenWmaFileStream(false, row.path, 0, 0, audio::STREAM_DECODE)
+              : audio::OpenFileStream(false, row.path, 0, 0, audio::STREAM_DECODE);
     if (stream == 0) {
         ShowError(QStringLiteral("Could not open '") + row.path + QLatin1Char('\''));
         return false;
     }
     convert.Setup(row.sampleRate, row.channels, row.bits, TargetSampleRate, TargetChannels, TargetBits);
-    const std::size_t block = convert.SameFormat() || row.bits == 8 ? kBlock : kWideBlock;
+    // Every block, whether decoded ahead or now, moves the progress and gives Cancel its chance.
+    const auto append = [&](const char* data, std::uint32_t size, std::uint64_t position,
+                            std::uint64_t length) {
+        convert.Convert(data, size);
+        host_.SetJoinProgress(Percent(position, length));
+        host_.ProcessMessages();
+        return !host_.Terminated();
+    };
+    bool going = true;
+    if (taken) {
+        for (std::size_t b = 0; going && b < taken->blocks.size(); ++b) {
+            const DecodedBlock& block = taken->blocks[b];
+            going = append(block.bytes.data(), static_cast<std::uint32_t>(block.bytes.size()), block.position,
+                           block.length);
+        }
+        taken->blocks = {};
+    }
+    const std::size_t block = DecodedBlockBytes(row);
     std::vector<char> buffer(block);
-    while (audio::IsStreamActive(stream) != 0) {
+    while (going && audio::IsStreamActive(stream) != 0) {
         const std::uint32_t got =
             audio::ReadStreamData(stream, buffer.data(), static_cast<std::uint32_t>(block));
-        convert.Convert(buffer.data(), got);
-        host_.SetJoinProgress(Percent(audio::GetStreamPosition(stream, audio::POS_BYTE),
-                                      audio::GetStreamLength(stream, audio::POS_BYTE)));
-        host_.ProcessMessages();
-        if (host_.Terminated()) {
-            break;
-        }
+        going = append(buffer.data(), got, audio::GetStreamPosition(stream, audio::POS_BYTE),
+                       audio::GetStreamLength(stream, audio::POS_BYTE));
     }
     audio::FreeStream(stream);
     return true;

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "join/DecodeAhead.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace join {
@@ -81,7 +84,11 @@ private:
                     const std::function<void()>& rowEnded);
     // A row failure shows its message itself and returns false.
     bool JoinWavRow(const JoinRow& row, SampleConvert& convert);
-    bool JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert);
+    // taken: the row as decoded ahead, if it was.
+    bool JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert,
+                        std::optional<DecodeAhead::Taken>& taken);
+    // The bytes of decoded PCM read at a time for the row.
+    std::size_t DecodedBlockBytes(const JoinRow& row) const;
     // False when the output stage ended at once: the dialog stays open and nothing is cleaned up.
     bool WriteOutput(const JoinOutput& output);
     bool EncodeOutput(const JoinOutput& output);

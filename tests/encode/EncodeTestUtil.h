@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 // Generated test signals, independent decoding and comparison for the encoder tests.
@@ -37,6 +38,27 @@ inline std::vector<std::int16_t> Tone(int rate, int channels, int frames) {
             pcm[static_cast<std::size_t>(i) * channels + c] =
                 static_cast<std::int16_t>(std::lround(12000 * std::sin(phase)));
         }
+    }
+    return pcm;
+}
+
+// Gaussian noise of the given level, the same for the same seed.
+inline std::vector<std::int16_t> Noise(int channels, int frames, unsigned seed, double level = 6000) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> gauss(0, level);
+    std::vector<std::int16_t> pcm(static_cast<std::size_t>(frames) * channels);
+    for (std::int16_t& s : pcm) {
+        s = static_cast<std::int16_t>(std::clamp(gauss(rng), -32768.0, 32767.0));
+    }
+    return pcm;
+}
+
+// The chirp with a little noise under it, so every frame has work for the encoder.
+inline std::vector<std::int16_t> Music(int rate, int channels, int frames) {
+    std::vector<std::int16_t> pcm = Tone(rate, channels, frames);
+    const std::vector<std::int16_t> hiss = Noise(channels, frames, 3, 800);
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        pcm[i] = static_cast<std::int16_t>(pcm[i] + hiss[i]);
     }
     return pcm;
 }

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <iostream>
-#include <random>
 #include <vector>
 
 using namespace encodetest;
@@ -18,26 +17,6 @@ namespace {
 
 // Small blocks, so a few seconds of input cross many seams.
 constexpr int kBlockFrames = 32;
-
-std::vector<std::int16_t> Noise(int channels, int frames, unsigned seed, double level = 6000) {
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> gauss(0, level);
-    std::vector<std::int16_t> pcm(static_cast<std::size_t>(frames) * channels);
-    for (std::int16_t& s : pcm) {
-        s = static_cast<std::int16_t>(std::clamp(gauss(rng), -32768.0, 32767.0));
-    }
-    return pcm;
-}
-
-// The chirp with a little noise under it, so every frame has work for the encoder.
-std::vector<std::int16_t> Music(int rate, int channels, int frames) {
-    std::vector<std::int16_t> pcm = Tone(rate, channels, frames);
-    const std::vector<std::int16_t> hiss = Noise(channels, frames, 3, 800);
-    for (std::size_t i = 0; i < pcm.size(); ++i) {
-        pcm[i] = static_cast<std::int16_t>(pcm[i] + hiss[i]);
-    }
-    return pcm;
-}
 
 class Mp3Threads : public ::testing::Test {
 protected:

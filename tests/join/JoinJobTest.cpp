@@ -6,6 +6,7 @@
 #include "WavBuilder.h"
 #include "audio/Decoder.h"
 #include "audio/TestMedia.h"
+#include "join/DecodeAhead.h"
 #include "platform/ExeFolder.h"
 
 #include <QDateTime>
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -160,6 +162,35 @@ TEST_F(JoinJobTest, GaplessMp3InputsKeepEverySampleInMp3Output) {
         testmedia::OpenAndReadAll(one, false).Frames() + testmedia::OpenAndReadAll(two, false).Frames();
     EXPECT_EQ(inputFrames, 66150u);
     EXPECT_EQ(testmedia::OpenAndReadAll(out, false).Frames(), inputFrames);
+}
+
+// Wherever the worker stops (at once, at its limit, at the end), the blocks it read and the rest of
+// the stream are the row's samples once each, in order, each block with the position after it.
+TEST_F(JoinJobTest, ARowDecodedAheadIsTakenOverWithoutLosingABlock) {
+    const QString mp3 = testmedia::Lame("ahead.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"});
+    const QByteArray whole = Pcm(mp3);
+    for (const std::size_t limit : {std::size_t{0}, std::size_t{30000}, join::DecodeAhead::kLimit}) {
+        for (const bool wait : {false, true}) {
+            join::DecodeAhead ahead(mp3, false, 10240, limit);
+            while (wait && !ahead.Finished()) {
+                std::this_thread::yield();
+            }
+            const join::DecodeAhead::Taken taken = ahead.TakeOver();
+            ASSERT_NE(taken.stream, 0u);
+            QByteArray pcm;
+            for (const join::DecodedBlock& block : taken.blocks) {
+                pcm.append(block.bytes.data(), static_cast<qsizetype>(block.bytes.size()));
+                EXPECT_EQ(block.position, static_cast<std::uint64_t>(pcm.size()));
+            }
+            std::vector<char> buffer(10240);
+            while (audio::IsStreamActive(taken.stream) != 0) {
+                pcm.append(buffer.data(), audio::ReadStreamData(taken.stream, buffer.data(), 10240));
+            }
+            audio::FreeStream(taken.stream);
+            EXPECT_EQ(pcm, whole) << limit;
+        }
+    }
+    EXPECT_EQ(join::DecodeAhead(Path("missing.mp3"), false, 10240).TakeOver().stream, 0u);
 }
 
 TEST_F(JoinJobTest, WideAndNarrowTargetsEncodeToMp3AndWma) {
@@ -309,7 +340,8 @@ TEST_F(JoinJobTest, WavRowsGoStraightIntoANewWavOutput) {
 
 TEST_F(JoinJobTest, ATerminateRequestStopsEveryLoopAfterItsFirstBlock) {
     AddRow(testmedia::Tone(44100, 2, 1.0), 44100, 2, 16);
-    AddRow(testmedia::Tone(44100, 2, 1.0), 44100, 2, 16);
+    // Decoded ahead while the first row is joined: only its first block is taken.
+    AddRow(testmedia::Lame("stop.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"}), 44100, 2, 16);
     host_.terminateAfter = 1;
     Join(join::OutputKind::Wav, Path("stopped.wav"));
     EXPECT_FALSE(host_.joinFailed);

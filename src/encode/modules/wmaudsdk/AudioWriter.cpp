@@ -101,29 +101,20 @@ WmaStatus AudioWriter::SetOutputFormat(std::uint32_t bitrate, std::uint32_t samp
     if (started_) {
         return WMA_E_UNEXPECTED;
     }
-    const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
-    if (encoder == nullptr) {
-        return WMA_E_FAIL;
-    }
     if (channels < 1 || channels > 2 || sampleRate == 0 || bitrate == 0) {
         return WMA_E_INVALIDARG;
     }
-    CodecContextPtr codec(avcodec_alloc_context3(encoder));
-    if (!codec) {
-        return WMA_E_OUTOFMEMORY;
+    EncoderSettings settings;
+    settings.sampleRate = static_cast<int>(sampleRate);
+    settings.channels = static_cast<int>(channels);
+    settings.bitrate = bitrate;
+    settings.globalHeader = (format_->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+    CodecContextPtr codec;
+    const WmaStatus opened = OpenEncoder(settings, &codec);
+    if (opened < 0) {
+        return opened;
     }
-    codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    codec->sample_rate = static_cast<int>(sampleRate);
-    codec->time_base = AVRational{1, codec->sample_rate};
-    codec->bit_rate = bitrate;
-    av_channel_layout_default(&codec->ch_layout, static_cast<int>(channels));
-    if (format_->oformat->flags & AVFMT_GLOBALHEADER) {
-        codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    // The encoder itself refuses what it cannot do (above 48 kHz, below 24 kbit/s).
-    if (avcodec_open2(codec.get(), encoder, nullptr) < 0) {
-        return WMA_E_INVALIDARG;
-    }
+    settings_ = settings;
     codec_ = std::move(codec);
     return WMA_OK;
 }
@@ -163,6 +154,11 @@ WmaStatus AudioWriter::Start() {
         return Fail(WMA_E_FAIL);
     }
     stream_->time_base = codec_->time_base;
+    const int threads = WorkerCount();
+    if (threads > 1) {
+        blocked_ = std::make_unique<BlockedEncoder>(settings_, codec_.get(), threads, BlockFrames(),
+                                                    [this](AVPacket* packet) { return WritePacket(packet); });
+    }
     started_ = true;
     if (avformat_write_header(format_.get(), nullptr) < 0) {
         return Fail(WMA_E_WRITE_FAULT);
@@ -270,7 +266,9 @@ WmaStatus AudioWriter::Finish() {
     if (!AppendSilence(pad) || !EncodeWholeFrames()) {
         return Fail(WMA_E_WRITE_FAULT);
     }
-    if (avcodec_send_frame(codec_.get(), nullptr) < 0 || !WritePackets()) {
+    const bool drained =
+        blocked_ ? blocked_->Finish() : avcodec_send_frame(codec_.get(), nullptr) >= 0 && WritePackets();
+    if (!drained) {
         return Fail(WMA_E_WRITE_FAULT);
     }
     // Both results matter: a full disk shows up only here when the last packets are flushed.
@@ -334,6 +332,9 @@ bool AudioWriter::AppendSilence(int frames) {
 }
 
 bool AudioWriter::EncodeWholeFrames() {
+    if (blocked_) {
+        return blocked_->Add(fifo_.get());
+    }
     const int frameSize = codec_->frame_size;
     while (av_audio_fifo_size(fifo_.get()) >= frameSize) {
         av_frame_unref(frame_.get());
@@ -365,13 +366,17 @@ bool AudioWriter::WritePackets() {
         if (received < 0) {
             return false;
         }
-        av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
-        packet_->stream_index = stream_->index;
-        // The muxer checks the output's error state, so a failed disk write surfaces here.
-        if (av_interleaved_write_frame(format_.get(), packet_.get()) < 0) {
+        if (!WritePacket(packet_.get())) {
             return false;
         }
     }
+}
+
+bool AudioWriter::WritePacket(AVPacket* packet) {
+    av_packet_rescale_ts(packet, codec_->time_base, stream_->time_base);
+    packet->stream_index = stream_->index;
+    // The muxer checks the output's error state, so a failed disk write surfaces here.
+    return av_interleaved_write_frame(format_.get(), packet) >= 0;
 }
 
 WmaStatus AudioWriter::Fail(WmaStatus status) {

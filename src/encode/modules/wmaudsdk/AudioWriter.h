@@ -1,13 +1,8 @@
 #pragma once
 
+#include "BlockedEncoder.h"
+#include "FfmpegHandles.h"
 #include "encode/WmaWriterApi.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libswresample/swresample.h>
-}
 
 #include <atomic>
 #include <cstdint>
@@ -17,39 +12,9 @@ extern "C" {
 
 namespace wmaudsdk {
 
-struct FormatContextFree {
-    void operator()(AVFormatContext* p) const {
-        if (p->pb != nullptr) {
-            avio_closep(&p->pb);
-        }
-        avformat_free_context(p);
-    }
-};
-struct CodecContextFree {
-    void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-struct SwrContextFree {
-    void operator()(SwrContext* p) const { swr_free(&p); }
-};
-struct AudioFifoFree {
-    void operator()(AVAudioFifo* p) const { av_audio_fifo_free(p); }
-};
-struct FrameFree {
-    void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextFree>;
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextFree>;
-using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-
 // Writes WMA v2 in an ASF file: PCM of any layout and rate is converted to the output format with
-// libswresample and encoded in whole codec frames. The header is written with the first samples
+// libswresample and encoded in whole codec frames, in blocks on worker threads where the machine has
+// more than one core (BlockedEncoder). The header is written with the first samples
 // (or at Flush), so a writer whose formats were never accepted leaves no file behind.
 class AudioWriter final : public WmaAudioWriter {
 public:
@@ -82,11 +47,13 @@ private:
     bool AppendSilence(int frames);
     bool EncodeWholeFrames();
     bool WritePackets();
+    bool WritePacket(AVPacket* packet);
     WmaStatus Fail(WmaStatus status);
 
     std::atomic<std::uint32_t> references_{1};
     FormatContextPtr format_;
     std::string path_;
+    EncoderSettings settings_;
     CodecContextPtr codec_;
     SwrContextPtr resampler_;
     AudioFifoPtr fifo_;
@@ -104,6 +71,8 @@ private:
     // Bytes of an input sample frame that a write cut in two, completed by the next write.
     std::vector<std::uint8_t> partial_;
     std::vector<std::vector<float>> converted_;
+    // Encodes with codec_ as its first encoder, so it goes before it.
+    std::unique_ptr<BlockedEncoder> blocked_;
 };
 
 }  // namespace wmaudsdk

@@ -1,0 +1,351 @@
+#include "BlockedEncoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace wmaudsdk {
+namespace {
+
+// The encoder's only memory between frames is the windowed second half of the frame before (the
+// transform's overlap), so hearing that one frame first makes a block's packets exactly those of
+// a single encoder.
+constexpr std::size_t kLeadInFrames = 1;
+
+int EnvInt(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        return fallback;
+    }
+    char* end = nullptr;
+    const long n = std::strtol(value, &end, 10);
+    return *end == '\0' && n > 0 && n < 100000 ? static_cast<int>(n) : fallback;
+}
+
+// Moves the packets the encoder has finished into kept, dropping those that come before keepFrom.
+bool ReceivePackets(AVCodecContext* codec, AVPacket* packet, std::int64_t keepFrom,
+                    std::vector<PacketPtr>& kept) {
+    for (;;) {
+        const int received = avcodec_receive_packet(codec, packet);
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
+            return true;
+        }
+        if (received < 0) {
+            return false;
+        }
+        if (packet->pts < keepFrom) {
+            av_packet_unref(packet);
+            continue;
+        }
+        PacketPtr copy(av_packet_alloc());
+        if (!copy) {
+            return false;
+        }
+        av_packet_move_ref(copy.get(), packet);
+        kept.push_back(std::move(copy));
+    }
+}
+
+void KeepSamples(void* /*opaque*/, std::uint8_t* /*data*/) {}
+
+// Makes frame the codec frame at sample from of the block's planes without copying them: the
+// planes outlive the encode, so their buffers free nothing.
+bool PointFrameAt(const AVCodecContext& codec, const std::vector<std::vector<float>>& planes,
+                  std::size_t from, int frameSize, AVFrame* frame) {
+    frame->nb_samples = frameSize;
+    frame->format = codec.sample_fmt;
+    frame->sample_rate = codec.sample_rate;
+    if (av_channel_layout_copy(&frame->ch_layout, &codec.ch_layout) < 0) {
+        return false;
+    }
+    const int bytes = frameSize * static_cast<int>(sizeof(float));
+    frame->linesize[0] = bytes;
+    for (std::size_t c = 0; c < planes.size(); ++c) {
+        auto* data = reinterpret_cast<std::uint8_t*>(const_cast<float*>(planes[c].data() + from));
+        frame->buf[c] = av_buffer_create(data, static_cast<std::size_t>(bytes), KeepSamples, nullptr,
+                                         AV_BUFFER_FLAG_READONLY);
+        if (frame->buf[c] == nullptr) {
+            return false;
+        }
+        frame->data[c] = data;
+    }
+    frame->extended_data = frame->data;
+    return true;
+}
+
+}  // namespace
+
+struct BlockedEncoder::Block {
+    // Per channel: leadInFrames codec frames of the block before, then the block's own.
+    std::vector<std::vector<float>> pcm;
+    std::size_t startFrame = 0;  // of the first lead-in frame, in the stream
+    std::size_t leadInFrames = 0;
+    std::size_t frames = 0;  // the block's own
+    bool last = false;
+    AVCodecContext* encoder = nullptr;  // the stream's own for the first block; otherwise a fresh one
+
+    std::vector<PacketPtr> packets;
+    bool ok = false;
+    bool done = false;  // under the mutex
+};
+
+WmaStatus OpenEncoder(const EncoderSettings& settings, CodecContextPtr* codec) {
+    const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
+    if (encoder == nullptr) {
+        return WMA_E_FAIL;
+    }
+    CodecContextPtr opened(avcodec_alloc_context3(encoder));
+    if (!opened) {
+        return WMA_E_OUTOFMEMORY;
+    }
+    opened->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    opened->sample_rate = settings.sampleRate;
+    opened->time_base = AVRational{1, settings.sampleRate};
+    opened->bit_rate = settings.bitrate;
+    av_channel_layout_default(&opened->ch_layout, settings.channels);
+    if (settings.globalHeader) {
+        opened->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    // The encoder itself refuses what it cannot do (above 48 kHz, below 24 kbit/s).
+    if (avcodec_open2(opened.get(), encoder, nullptr) < 0) {
+        return WMA_E_INVALIDARG;
+    }
+    *codec = std::move(opened);
+    return WMA_OK;
+}
+
+int WorkerCount() {
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(EnvInt("WAVESTITCH_WMA_THREADS", std::clamp(cores, 1, 8)), 1, 16);
+}
+
+int BlockFrames() {
+    return std::clamp(EnvInt("WAVESTITCH_WMA_BLOCK_FRAMES", 128), 4, 1024);
+}
+
+// Runs on a worker, or on the caller's thread for a stream too short to split. Frames carry their
+// place in the stream as their time stamp, so the packets' stamps come out as one encoder's.
+bool BlockedEncoder::Encode(const EncoderSettings& settings, int frameSize, Block& block) {
+    CodecContextPtr own;
+    AVCodecContext* codec = block.encoder;
+    if (codec == nullptr) {
+        if (OpenEncoder(settings, &own) < 0) {
+            return false;
+        }
+        codec = own.get();
+    }
+    const FramePtr frame(av_frame_alloc());
+    const PacketPtr packet(av_packet_alloc());
+    if (!frame || !packet) {
+        return false;
+    }
+    const auto size = static_cast<std::size_t>(frameSize);
+    const std::int64_t keepFrom =
+        static_cast<std::int64_t>((block.startFrame + block.leadInFrames) * size) - codec->initial_padding;
+    for (std::size_t i = 0; i < block.leadInFrames + block.frames; ++i) {
+        if (!PointFrameAt(*codec, block.pcm, i * size, frameSize, frame.get())) {
+            return false;
+        }
+        frame->pts = static_cast<std::int64_t>((block.startFrame + i) * size);
+        const int sent = avcodec_send_frame(codec, frame.get());
+        av_frame_unref(frame.get());
+        if (sent < 0 || !ReceivePackets(codec, packet.get(), keepFrom, block.packets)) {
+            return false;
+        }
+    }
+    if (block.last && (avcodec_send_frame(codec, nullptr) < 0 ||
+                       !ReceivePackets(codec, packet.get(), keepFrom, block.packets))) {
+        return false;
+    }
+    block.pcm = {};
+    // A block that is not the stream's end hands back one packet for each of its frames, or its
+    // packets would not join the next block's.
+    return block.last || block.packets.size() == block.frames;
+}
+
+BlockedEncoder::BlockedEncoder(const EncoderSettings& settings, AVCodecContext* first, int threads,
+                               int blockFrames, PacketWriter writer)
+    : settings_(settings),
+      firstEncoder_(first),
+      frameSize_(first->frame_size),
+      threads_(threads),
+      blockFrames_(static_cast<std::size_t>(blockFrames)),
+      writer_(std::move(writer)),
+      incoming_(static_cast<std::size_t>(settings.channels)) {}
+
+BlockedEncoder::~BlockedEncoder() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    workReady_.notify_all();
+    for (std::thread& worker : workers_) {
+        worker.join();
+    }
+}
+
+bool BlockedEncoder::Add(AVAudioFifo* fifo) {
+    const int whole = av_audio_fifo_size(fifo) / frameSize_ * frameSize_;
+    if (whole > 0) {
+        std::vector<void*> planes(incoming_.size());
+        for (std::size_t c = 0; c < incoming_.size(); ++c) {
+            const std::size_t used = incoming_[c].size();
+            incoming_[c].resize(used + static_cast<std::size_t>(whole));
+            planes[c] = incoming_[c].data() + used;
+        }
+        if (av_audio_fifo_read(fifo, planes.data(), whole) < whole) {
+            return false;
+        }
+    }
+    return Dispatch() && Collect(false);
+}
+
+bool BlockedEncoder::Finish() {
+    // A stream that never reached two blocks is encoded whole, here, like a one-thread encode.
+    return SendBlock(true) && Collect(true);
+}
+
+std::size_t BlockedEncoder::IncomingFrames() const {
+    return incoming_.front().size() / static_cast<std::size_t>(frameSize_);
+}
+
+// Sends every block whose frames have all arrived. Splitting only starts once the stream is two
+// blocks long; a shorter one would gain nothing from it.
+bool BlockedEncoder::Dispatch() {
+    for (;;) {
+        const std::size_t received = incomingStart_ + IncomingFrames();
+        if (received < (started_ ? nextBlock_ + 1 : 2) * blockFrames_) {
+            return true;
+        }
+        if (!started_) {
+            started_ = true;
+            StartWorkers();
+        }
+        if (!SendBlock(false)) {
+            return false;
+        }
+    }
+}
+
+bool BlockedEncoder::SendBlock(bool last) {
+    auto block = std::make_shared<Block>();
+    block->last = last;
+    block->startFrame = incomingStart_;
+    block->leadInFrames = nextBlock_ * blockFrames_ - incomingStart_;
+    block->frames = last ? IncomingFrames() - block->leadInFrames : blockFrames_;
+    block->encoder = nextBlock_ == 0 ? firstEncoder_ : nullptr;
+    if (last) {
+        block->pcm = std::move(incoming_);
+        incoming_.assign(block->pcm.size(), {});
+    } else {
+        const std::size_t end = (nextBlock_ + 1) * blockFrames_;
+        const std::size_t nextFrom = end - kLeadInFrames;
+        const auto size = static_cast<std::size_t>(frameSize_);
+        block->pcm.resize(incoming_.size());
+        for (std::size_t c = 0; c < incoming_.size(); ++c) {
+            std::vector<float>& samples = incoming_[c];
+            std::vector<float> tail;
+            tail.reserve((blockFrames_ + kLeadInFrames + 8) * size);
+            tail.assign(samples.begin() + static_cast<std::ptrdiff_t>((nextFrom - incomingStart_) * size),
+                        samples.end());
+            samples.resize((end - incomingStart_) * size);
+            block->pcm[c] = std::move(samples);
+            samples = std::move(tail);
+        }
+        incomingStart_ = nextFrom;
+    }
+    ++nextBlock_;
+    // At most two blocks per worker are held, so memory stays small whatever the stream's length.
+    while (inFlight_.size() >= static_cast<std::size_t>(2 * threads_)) {
+        if (!TakeFront()) {
+            return false;
+        }
+    }
+    inFlight_.push_back(block);
+    if (workers_.empty()) {
+        block->ok = Encode(settings_, frameSize_, *block);
+        block->done = true;
+        return true;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(block);
+    }
+    workReady_.notify_one();
+    return true;
+}
+
+bool BlockedEncoder::Collect(bool wait) {
+    while (!inFlight_.empty()) {
+        if (!wait) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!inFlight_.front()->done) {
+                return true;
+            }
+        }
+        if (!TakeFront()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Waits for the oldest block and writes its packets.
+bool BlockedEncoder::TakeFront() {
+    const std::shared_ptr<Block> block = inFlight_.front();
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        blockDone_.wait(lock, [&] { return block->done; });
+    }
+    inFlight_.pop_front();
+    if (!block->ok) {
+        return false;
+    }
+    for (const PacketPtr& packet : block->packets) {
+        if (!writer_(packet.get())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void BlockedEncoder::StartWorkers() {
+    try {
+        for (int i = 0; i < threads_; ++i) {
+            workers_.emplace_back([this] { WorkerLoop(); });
+        }
+    } catch (...) {
+        // With fewer threads, or none, the blocks are encoded all the same (on the caller's thread).
+    }
+}
+
+void BlockedEncoder::WorkerLoop() {
+    for (;;) {
+        std::shared_ptr<Block> block;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            workReady_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (stopping_) {
+                return;
+            }
+            block = queue_.front();
+            queue_.pop_front();
+        }
+        // An exception must not end the thread (and the program): the block fails instead.
+        bool ok = false;
+        try {
+            ok = Encode(settings_, frameSize_, *block);
+        } catch (...) {
+            ok = false;
+        }
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            block->ok = ok;
+            block->done = true;
+        }
+        blockDone_.notify_all();
+    }
+}
+
+}  // namespace wmaudsdk
