@@ -425,19 +425,22 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
     // than the file holds is read to the end of the file. 0xFFFFFFFF outside RF64, which streaming
     // writers and our own earlier outputs above 4 GiB hold, means all that follows, however long.
     std::uint64_t dataEnd = DataChunkLength(dataSize, ds64);
+    const std::streamoff dataStart = in.tellg();
+    const qint64 fileSize = QFileInfo(row.path).size();
+    const std::uint64_t held =
+        dataStart >= 0 && fileSize > dataStart ? static_cast<std::uint64_t>(fileSize - dataStart) : 0;
     if (dataSize == 0xFFFFFFFFu && !ds64.present) {
-        const std::streamoff dataStart = in.tellg();
-        const qint64 fileSize = QFileInfo(row.path).size();
-        dataEnd = std::max<std::uint64_t>(dataSize, dataStart >= 0 && fileSize > dataStart
-                                                        ? static_cast<std::uint64_t>(fileSize - dataStart)
-                                                        : 0);
+        dataEnd = std::max<std::uint64_t>(dataSize, held);
+    } else if (ds64.present) {
+        // A 64-bit size may claim far more than any file holds; the frame arithmetic must not overflow.
+        dataEnd = std::min(dataEnd, held);
     }
     const int out = convert.SameFormat() ? convert.Sink().DirectDescriptor() : -1;
     if (out >= 0) {
         const platform::Descriptor data(open(QFile::encodeName(row.path).constData(), O_RDONLY | O_CLOEXEC));
-        const off_t dataStart = in.tellg();
         ByteMover::Fault fault = ByteMover::Fault::Read;
-        if (data.Get() >= 0 && dataStart >= 0 && lseek(data.Get(), dataStart, SEEK_SET) == dataStart) {
+        if (data.Get() >= 0 && dataStart >= 0 &&
+            lseek(data.Get(), static_cast<off_t>(dataStart), SEEK_SET) == static_cast<off_t>(dataStart)) {
             const qint64 frameBytes = row.channels * std::max((row.bits + 7) / 8, 1);
             fault = CopyRowData(data.Get(), out, dataEnd, frameBytes, host_);
         }
