@@ -151,21 +151,12 @@ bool BlockedEncoder::Encode(const EncoderSettings& settings, Block& block) {
 BlockedEncoder::BlockedEncoder(const EncoderSettings& settings_, LamePtr first, int threads_,
                                int blockFrames_, std::vector<std::uint8_t> ownTag)
     : settings(settings_),
-      threads(threads_),
       blockFrames(static_cast<std::size_t>(blockFrames_)),
       firstEncoder(std::move(first)),
-      tagFrame(std::move(ownTag)) {}
+      tagFrame(std::move(ownTag)),
+      blocks(threads_, [this](Block& block) { return Encode(settings, block); }) {}
 
-BlockedEncoder::~BlockedEncoder() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
-    }
-    workReady.notify_all();
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
-}
+BlockedEncoder::~BlockedEncoder() = default;
 
 std::uint32_t BlockedEncoder::OutputBufferSize(const EncoderSettings& settings, int threads,
                                                int blockFrames) {
@@ -219,7 +210,7 @@ bool BlockedEncoder::Dispatch(Output& output) {
         }
         if (!started) {
             started = true;
-            StartWorkers();
+            blocks.StartWorkers();
         }
         if (!SendBlock(false, output)) {
             return false;
@@ -255,33 +246,19 @@ bool BlockedEncoder::SendBlock(bool last, Output& output) {
         incomingStart = nextFrom;
     }
     ++nextBlock;
-    // At most two blocks per worker are held, so memory stays small whatever the stream's length.
-    while (inFlight.size() >= static_cast<std::size_t>(2 * threads)) {
+    while (blocks.Full()) {
         if (!TakeFront(output)) {
             return false;
         }
     }
-    inFlight.push_back(block);
-    if (workers.empty()) {
-        block->ok = Encode(settings, *block);
-        block->done = true;
-        return true;
-    }
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        queue.push_back(block);
-    }
-    workReady.notify_one();
+    blocks.Send(block);
     return true;
 }
 
 bool BlockedEncoder::Collect(Output& output, bool wait) {
-    while (!inFlight.empty()) {
-        if (!wait) {
-            const std::lock_guard<std::mutex> lock(mutex);
-            if (!inFlight.front()->done) {
-                return true;
-            }
+    while (!blocks.Empty()) {
+        if (!wait && !blocks.FrontDone()) {
+            return true;
         }
         if (!TakeFront(output)) {
             return false;
@@ -292,12 +269,7 @@ bool BlockedEncoder::Collect(Output& output, bool wait) {
 
 // Waits for the oldest block, puts its frames out and counts them for the Info tag.
 bool BlockedEncoder::TakeFront(Output& output) {
-    const std::shared_ptr<Block> block = inFlight.front();
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        blockDone.wait(lock, [&] { return block->done; });
-    }
-    inFlight.pop_front();
+    const std::shared_ptr<Block> block = blocks.TakeFront();
     if (!block->ok) {
         if (block->first) {
             // Without its start the stream has no place for a tag.
@@ -332,44 +304,6 @@ bool BlockedEncoder::TakeFront(Output& output) {
         padding = block->padding;
     }
     return true;
-}
-
-void BlockedEncoder::StartWorkers() {
-    try {
-        for (int i = 0; i < threads; ++i) {
-            workers.emplace_back([this] { WorkerLoop(); });
-        }
-    } catch (...) {
-        // With fewer threads, or none, the blocks are encoded all the same (on the caller's thread).
-    }
-}
-
-void BlockedEncoder::WorkerLoop() {
-    for (;;) {
-        std::shared_ptr<Block> block;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            workReady.wait(lock, [&] { return stopping || !queue.empty(); });
-            if (stopping) {
-                return;
-            }
-            block = queue.front();
-            queue.pop_front();
-        }
-        // An exception must not end the thread (and the program): the block fails instead.
-        bool ok = false;
-        try {
-            ok = Encode(settings, *block);
-        } catch (...) {
-            ok = false;
-        }
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            block->ok = ok;
-            block->done = true;
-        }
-        blockDone.notify_all();
-    }
 }
 
 }  // namespace lameenc

@@ -1,16 +1,12 @@
 #pragma once
 
 #include "LameSetup.h"
+#include "encode/modules/OrderedBlocks.h"
 #include "mpeg/FrameScan.h"
 #include "mpeg/InfoTag.h"
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 // One MP3 stream encoded in blocks on a pool of worker threads. Each block of frames goes to a
@@ -64,11 +60,8 @@ private:
     bool SendBlock(bool last, Output& output);
     bool Collect(Output& output, bool wait);
     bool TakeFront(Output& output);
-    void StartWorkers();
-    void WorkerLoop();
 
     const EncoderSettings settings;
-    const int threads;
     const std::size_t blockFrames;
     LamePtr firstEncoder;
 
@@ -78,22 +71,15 @@ private:
     std::size_t nextBlock = 0;
     bool started = false;
 
-    // Blocks sent and not yet put out, in stream order.
-    std::deque<std::shared_ptr<Block>> inFlight;
-
-    std::mutex mutex;
-    std::condition_variable workReady;
-    std::condition_variable blockDone;
-    std::deque<std::shared_ptr<Block>> queue;
-    bool stopping = false;
-    std::vector<std::thread> workers;
-
     // What the Info tag needs, gathered as the frames are put out.
     mpeg::SeekTable seek;
     std::uint32_t streamBytes = 0;
     std::uint16_t musicCrc = 0;
     int padding = 0;
     std::vector<std::uint8_t> tagFrame;
+
+    // Last, so its workers stop before what they use goes.
+    OrderedBlocks<Block> blocks;
 };
 
 }  // namespace lameenc

@@ -169,21 +169,12 @@ BlockedEncoder::BlockedEncoder(const EncoderSettings& settings, AVCodecContext* 
     : settings_(settings),
       firstEncoder_(first),
       frameSize_(first->frame_size),
-      threads_(threads),
       blockFrames_(static_cast<std::size_t>(blockFrames)),
       writer_(std::move(writer)),
-      incoming_(static_cast<std::size_t>(settings.channels)) {}
+      incoming_(static_cast<std::size_t>(settings.channels)),
+      blocks_(threads, [this](Block& block) { return Encode(settings_, frameSize_, block); }) {}
 
-BlockedEncoder::~BlockedEncoder() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    workReady_.notify_all();
-    for (std::thread& worker : workers_) {
-        worker.join();
-    }
-}
+BlockedEncoder::~BlockedEncoder() = default;
 
 bool BlockedEncoder::Add(AVAudioFifo* fifo) {
     const int whole = av_audio_fifo_size(fifo) / frameSize_ * frameSize_;
@@ -220,7 +211,7 @@ bool BlockedEncoder::Dispatch() {
         }
         if (!started_) {
             started_ = true;
-            StartWorkers();
+            blocks_.StartWorkers();
         }
         if (!SendBlock(false)) {
             return false;
@@ -256,33 +247,19 @@ bool BlockedEncoder::SendBlock(bool last) {
         incomingStart_ = nextFrom;
     }
     ++nextBlock_;
-    // At most two blocks per worker are held, so memory stays small whatever the stream's length.
-    while (inFlight_.size() >= static_cast<std::size_t>(2 * threads_)) {
+    while (blocks_.Full()) {
         if (!TakeFront()) {
             return false;
         }
     }
-    inFlight_.push_back(block);
-    if (workers_.empty()) {
-        block->ok = Encode(settings_, frameSize_, *block);
-        block->done = true;
-        return true;
-    }
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(block);
-    }
-    workReady_.notify_one();
+    blocks_.Send(block);
     return true;
 }
 
 bool BlockedEncoder::Collect(bool wait) {
-    while (!inFlight_.empty()) {
-        if (!wait) {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (!inFlight_.front()->done) {
-                return true;
-            }
+    while (!blocks_.Empty()) {
+        if (!wait && !blocks_.FrontDone()) {
+            return true;
         }
         if (!TakeFront()) {
             return false;
@@ -293,12 +270,7 @@ bool BlockedEncoder::Collect(bool wait) {
 
 // Waits for the oldest block and writes its packets.
 bool BlockedEncoder::TakeFront() {
-    const std::shared_ptr<Block> block = inFlight_.front();
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        blockDone_.wait(lock, [&] { return block->done; });
-    }
-    inFlight_.pop_front();
+    const std::shared_ptr<Block> block = blocks_.TakeFront();
     if (!block->ok) {
         return false;
     }
@@ -308,44 +280,6 @@ bool BlockedEncoder::TakeFront() {
         }
     }
     return true;
-}
-
-void BlockedEncoder::StartWorkers() {
-    try {
-        for (int i = 0; i < threads_; ++i) {
-            workers_.emplace_back([this] { WorkerLoop(); });
-        }
-    } catch (...) {
-        // With fewer threads, or none, the blocks are encoded all the same (on the caller's thread).
-    }
-}
-
-void BlockedEncoder::WorkerLoop() {
-    for (;;) {
-        std::shared_ptr<Block> block;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            workReady_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-            if (stopping_) {
-                return;
-            }
-            block = queue_.front();
-            queue_.pop_front();
-        }
-        // An exception must not end the thread (and the program): the block fails instead.
-        bool ok = false;
-        try {
-            ok = Encode(settings_, frameSize_, *block);
-        } catch (...) {
-            ok = false;
-        }
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            block->ok = ok;
-            block->done = true;
-        }
-        blockDone_.notify_all();
-    }
 }
 
 }  // namespace wmaudsdk

@@ -2,14 +2,10 @@
 
 #include "FfmpegHandles.h"
 #include "encode/WmaWriterApi.h"
+#include "encode/modules/OrderedBlocks.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 // One WMA stream encoded in blocks of codec frames on a pool of worker threads. Each block after
@@ -63,13 +59,10 @@ private:
     bool SendBlock(bool last);
     bool Collect(bool wait);
     bool TakeFront();
-    void StartWorkers();
-    void WorkerLoop();
 
     const EncoderSettings settings_;
     AVCodecContext* const firstEncoder_;
     const int frameSize_;
-    const int threads_;
     const std::size_t blockFrames_;
     const PacketWriter writer_;
 
@@ -79,15 +72,8 @@ private:
     std::size_t nextBlock_ = 0;
     bool started_ = false;
 
-    // Blocks sent and not yet written, in stream order.
-    std::deque<std::shared_ptr<Block>> inFlight_;
-
-    std::mutex mutex_;
-    std::condition_variable workReady_;
-    std::condition_variable blockDone_;
-    std::deque<std::shared_ptr<Block>> queue_;
-    bool stopping_ = false;
-    std::vector<std::thread> workers_;
+    // Last, so its workers stop before what they use goes.
+    OrderedBlocks<Block> blocks_;
 };
 
 }  // namespace wmaudsdk
