@@ -1,5 +1,7 @@
 #include "audio/TagReader.h"
 
+#include "audio/FfmpegOwners.h"
+
 #include <QFile>
 
 extern "C" {
@@ -9,11 +11,6 @@ extern "C" {
 #include <memory>
 
 namespace {
-
-struct FormatContextClose {
-    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
-};
-using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextClose>;
 
 QString Value(const AVDictionary* metadata, std::initializer_list<const char*> keys) {
     for (const char* key : keys) {
@@ -87,7 +84,7 @@ AudioTags ReadTags(const QString& path) {
     if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
         return {};
     }
-    const FormatContextPtr format(opened);
+    const ffmpeg::InputPtr format(opened);
     const AVDictionary* metadata = format->metadata;
     AudioTags tags;
     tags.title = Value(metadata, {"title"});

@@ -2,6 +2,7 @@
 
 #include "audio/DecodeStream.h"
 #include "audio/Decoder.h"
+#include "audio/FfmpegOwners.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -19,30 +20,11 @@ extern "C" {
 
 namespace audio::detail {
 
-struct FormatContextClose {
-    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
-};
-using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextClose>;
-
-struct CodecContextFree {
-    void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-
-struct FrameFree {
-    void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-
-struct SwrFree {
-    void operator()(SwrContext* p) const { swr_free(&p); }
-};
-using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
+using FormatContextPtr = ffmpeg::InputPtr;
+using ffmpeg::CodecContextPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::PacketPtr;
+using SwrPtr = ffmpeg::SwrContextPtr;
 
 // An AVChannelLayout may own a custom channel map.
 class ChannelLayout {

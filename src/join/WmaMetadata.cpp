@@ -1,5 +1,7 @@
 #include "join/WmaMetadata.h"
 
+#include "audio/FfmpegOwners.h"
+
 #include <QFile>
 
 extern "C" {
@@ -11,21 +13,6 @@ extern "C" {
 
 namespace join {
 namespace {
-
-struct InputClose {
-    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
-};
-struct OutputFree {
-    void operator()(AVFormatContext* p) const {
-        if (p->pb != nullptr) {
-            avio_closep(&p->pb);
-        }
-        avformat_free_context(p);
-    }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 void SetTag(AVDictionary** metadata, const char* key, const QString& value) {
     if (!value.isEmpty()) {
@@ -62,13 +49,13 @@ QString Remux(const QString& path, const QString& scratchPath, const AudioTags& 
     if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
         return QStringLiteral("cannot read it back");
     }
-    const std::unique_ptr<AVFormatContext, InputClose> in(opened);
+    const ffmpeg::InputPtr in(opened);
     AVFormatContext* created = nullptr;
     if (avformat_find_stream_info(in.get(), nullptr) < 0 ||
         avformat_alloc_output_context2(&created, nullptr, "asf", nullptr) < 0) {
         return QStringLiteral("cannot read it back");
     }
-    const std::unique_ptr<AVFormatContext, OutputFree> out(created);
+    const ffmpeg::OutputPtr out(created);
     for (unsigned i = 0; i < in->nb_streams; ++i) {
         AVStream* stream = avformat_new_stream(out.get(), nullptr);
         if (stream == nullptr || avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar) < 0) {
@@ -90,7 +77,7 @@ QString Remux(const QString& path, const QString& scratchPath, const AudioTags& 
         avformat_write_header(out.get(), nullptr) < 0) {
         return QStringLiteral("cannot write ") + scratchPath;
     }
-    const std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    const ffmpeg::PacketPtr packet(av_packet_alloc());
     int read = 0;
     while (packet && (read = av_read_frame(in.get(), packet.get())) >= 0) {
         const AVStream* from = in->streams[packet->stream_index];
