@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -9,6 +11,25 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+// A positive whole number from the environment variable name, else fallback: the modules' knobs
+// for tests and benchmarks.
+inline int EnvInt(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        return fallback;
+    }
+    char* end = nullptr;
+    const long n = std::strtol(value, &end, 10);
+    return *end == '\0' && n > 0 && n < 100000 ? static_cast<int>(n) : fallback;
+}
+
+// Worker threads for a stream: one per core, at most 8, unless the variable overrideName says
+// otherwise (1 to 16).
+inline int WorkerThreads(const char* overrideName) {
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(EnvInt(overrideName, std::clamp(cores, 1, 8)), 1, 16);
+}
 
 // Blocks of one stream encoded on a pool of worker threads and taken back in the order they were
 // sent, for the encoder modules. Block has the flags ok (the encoding succeeded) and done (set

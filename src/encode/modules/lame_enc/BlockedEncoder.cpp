@@ -17,16 +17,6 @@ constexpr std::size_t kLookahead = 224;
 // Samples per channel handed to LAME at once.
 constexpr std::size_t kPiece = 4608;
 
-int EnvInt(const char* name, int fallback) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        return fallback;
-    }
-    char* end = nullptr;
-    const long n = std::strtol(value, &end, 10);
-    return *end == '\0' && n > 0 && n < 100000 ? static_cast<int>(n) : fallback;
-}
-
 bool Feed(lame_global_flags* lame, int channels, const std::int16_t* pcm, std::size_t frames,
           std::vector<std::uint8_t>& out) {
     std::vector<std::uint8_t> buffer(kPiece * 5 / 4 + 7200);
@@ -91,8 +81,7 @@ bool Output::Append(const std::uint8_t* bytes, std::size_t size) {
 }
 
 int WorkerCount() {
-    const int cores = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(EnvInt("WAVESTITCH_MP3_THREADS", std::clamp(cores, 1, 8)), 1, 16);
+    return WorkerThreads("WAVESTITCH_MP3_THREADS");
 }
 
 int BlockFrames() {

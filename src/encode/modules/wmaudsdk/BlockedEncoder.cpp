@@ -13,16 +13,6 @@ namespace {
 // a single encoder.
 constexpr std::size_t kLeadInFrames = 1;
 
-int EnvInt(const char* name, int fallback) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        return fallback;
-    }
-    char* end = nullptr;
-    const long n = std::strtol(value, &end, 10);
-    return *end == '\0' && n > 0 && n < 100000 ? static_cast<int>(n) : fallback;
-}
-
 // Moves the packets the encoder has finished into kept, dropping those that come before keepFrom.
 bool ReceivePackets(AVCodecContext* codec, AVPacket* packet, std::int64_t keepFrom,
                     std::vector<PacketPtr>& kept) {
@@ -116,8 +106,7 @@ WmaStatus OpenEncoder(const EncoderSettings& settings, CodecContextPtr* codec) {
 }
 
 int WorkerCount() {
-    const int cores = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(EnvInt("WAVESTITCH_WMA_THREADS", std::clamp(cores, 1, 8)), 1, 16);
+    return WorkerThreads("WAVESTITCH_WMA_THREADS");
 }
 
 int BlockFrames() {
