@@ -47,7 +47,14 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://github.com/wavestitch/wavestitch)
 # The libraries come from dpkg-shlibdeps; Qt's platform plugins are loaded at run time, and no
 # window opens without them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+# FFmpeg too is opened by its soname when first needed, which dpkg-shlibdeps cannot see either.
+set(ffmpeg_packages)
+foreach(lib avformat avcodec swresample avutil)
+    string(REGEX MATCH "^[0-9]+" major "${FFMPEG_lib${lib}_VERSION}")
+    list(APPEND ffmpeg_packages "lib${lib}${major}")
+endforeach()
+list(JOIN ffmpeg_packages ", " ffmpeg_depends)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, ${ffmpeg_depends}")
 # The Chinese, Japanese and Korean language files name the Noto Sans CJK fonts.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-noto-cjk)
 include(CPack)

@@ -11,6 +11,9 @@ namespace mpeg {
 // CRC-16 with polynomial 0x8005, bit-reversed, starting at 0: the one LAME uses for its tag.
 std::uint16_t Crc16(const std::uint8_t* data, std::size_t size, std::uint16_t crc = 0);
 
+// The checksum of A followed by B, from the checksums of each and B's length in bytes.
+std::uint16_t Crc16Combine(std::uint16_t crcA, std::uint16_t crcB, std::uint64_t bytesB);
+
 // LAME's seek table bookkeeping: a running bitrate sum sampled at ever wider frame spacing, so
 // a stream of the same frames gets the same 100 entries whichever encoders made them.
 class SeekTable {

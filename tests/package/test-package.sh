@@ -29,8 +29,8 @@ debs=("$tmp"/cpack/*.deb)
 deb=${debs[0]}
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libqt6widgets6 libmp3lame0 libavcodec59 qt6-qpa-plugins; do
-    [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib (dpkg-shlibdeps)"
+for lib in libqt6widgets6 libmp3lame0 libavcodec59 libavformat59 libswresample4 libavutil57 qt6-qpa-plugins; do
+    [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib"
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = fonts-noto-cjk ] || fail "Recommends is not fonts-noto-cjk"
 
@@ -43,6 +43,12 @@ for file in bin/wavestitch bin/wavestitch-join lib/wavestitch/lame_enc.so lib/wa
     share/icons/hicolor/48x48/apps/$id.png share/icons/hicolor/scalable/apps/$id.svg \
     share/man/man1/wavestitch.1.gz share/man/man1/wavestitch-join.1.gz; do
     [ -f "$usr/$file" ] || fail "the package lacks /usr/$file"
+done
+# FFmpeg is opened on first use, so that a join without WMA starts without its hundred libraries.
+for program in wavestitch wavestitch-join; do
+    if readelf -d "$usr/bin/$program" | grep -q 'NEEDED.*libav'; then
+        fail "$program loads FFmpeg at start"
+    fi
 done
 
 # The validators; each is skipped, with a message, where its package is absent.

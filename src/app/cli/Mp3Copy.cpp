@@ -11,23 +11,89 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace cli {
 namespace {
 
+// An input is read once, to find its frames and their checksum, and copied from the file later,
+// in the kernel where it can be, as cat copies. Inputs up to this size are read into one buffer:
+// mapping them would cost more in page tables than the copy.
+constexpr std::size_t kReadWhole = std::size_t{64} << 20;
+
 struct Part {
     QString path;
-    std::unique_ptr<QFile> file;  // holds the mapping
-    const std::uint8_t* data = nullptr;
+    std::unique_ptr<platform::Descriptor> file;
     mpeg::AudioFrames frames;
+    std::uint16_t crc = 0;  // of its frames alone
+};
+
+// The bytes of one input while it is scanned: read into the shared buffer, or mapped when large.
+class InputBytes {
+public:
+    explicit InputBytes(std::vector<std::uint8_t>& buffer) : buffer_(buffer) {}
+    ~InputBytes() {
+        if (mapped_ != nullptr) {
+            munmap(mapped_, size_);
+        }
+    }
+    InputBytes(const InputBytes&) = delete;
+    InputBytes& operator=(const InputBytes&) = delete;
+
+    // The reason the file cannot be read, or an empty text.
+    QString Load(int fd) {
+        struct stat status {};
+        if (fstat(fd, &status) != 0) {
+            return SystemError();
+        }
+        if (!S_ISREG(status.st_mode)) {
+            return QStringLiteral("not a regular file");
+        }
+        size_ = static_cast<std::size_t>(status.st_size);
+        if (size_ > kReadWhole) {
+            void* mapped = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (mapped == MAP_FAILED) {
+                return SystemError();
+            }
+            mapped_ = static_cast<std::uint8_t*>(mapped);
+            madvise(mapped_, size_, MADV_SEQUENTIAL);
+            data_ = mapped_;
+            return {};
+        }
+        buffer_.resize(std::max(buffer_.size(), size_));
+        for (std::size_t done = 0; done < size_;) {
+            const ssize_t got = pread(fd, buffer_.data() + done, size_ - done, static_cast<off_t>(done));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return got < 0 ? SystemError() : QStringLiteral("the file became shorter while it was read");
+            }
+            done += static_cast<std::size_t>(got);
+        }
+        data_ = buffer_.data();
+        return {};
+    }
+    const std::uint8_t* Data() const { return data_; }
+    std::size_t Size() const { return size_; }
+
+private:
+    std::vector<std::uint8_t>& buffer_;
+    std::uint8_t* mapped_ = nullptr;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
 };
 
 QString KindText(const mpeg::FrameHeader& header) {
@@ -38,18 +104,18 @@ QString KindText(const mpeg::FrameHeader& header) {
         .arg(header.mono ? QStringLiteral("mono") : QStringLiteral("stereo"));
 }
 
-// Maps and scans one input; the reason it cannot be copied, or an empty text.
-QString ReadPart(Part& part) {
-    part.file = std::make_unique<QFile>(part.path);
-    if (!part.file->open(QIODevice::ReadOnly)) {
-        return part.file->errorString();
+// Reads and scans one input; the reason it cannot be copied, or an empty text.
+QString ReadPart(Part& part, std::vector<std::uint8_t>& buffer) {
+    part.file = std::make_unique<platform::Descriptor>(
+        open(QFile::encodeName(part.path).constData(), O_RDONLY | O_CLOEXEC));
+    if (part.file->Get() < 0) {
+        return SystemError();
     }
-    const qint64 size = part.file->size();
-    part.data = size > 0 ? part.file->map(0, size) : nullptr;
-    if (size > 0 && part.data == nullptr) {
-        return part.file->errorString();
+    InputBytes bytes(buffer);
+    if (QString failure = bytes.Load(part.file->Get()); !failure.isEmpty()) {
+        return failure;
     }
-    part.frames = mpeg::FindAudioFrames(part.data, static_cast<std::size_t>(size));
+    part.frames = mpeg::FindAudioFrames(bytes.Data(), bytes.Size());
     switch (part.frames.fault) {
         case mpeg::AudioFrames::Fault::NoFrames:
             return QStringLiteral("holds no MP3 (MPEG audio Layer III) frames; --copy joins MP3 files only");
@@ -61,19 +127,23 @@ QString ReadPart(Part& part) {
         case mpeg::AudioFrames::Fault::None:
             break;
     }
+    for (const mpeg::ByteRun& run : part.frames.runs) {
+        part.crc = mpeg::Crc16(bytes.Data() + run.offset, run.bytes, part.crc);
+    }
     return {};
 }
 
 // Every input read and checked against the first; the first that cannot be joined is named.
 int ReadParts(const JoinOptions& options, std::vector<Part>& parts) {
     const QStringList paths = InputPaths(options);
+    std::vector<std::uint8_t> buffer;
     for (const QString& path : paths) {
         if (Interrupted()) {
             return kExitInterrupted;
         }
         Part& part = parts.emplace_back();
         part.path = path;
-        QString refusal = ReadPart(part);
+        QString refusal = ReadPart(part, buffer);
         const mpeg::FrameHeader& first = parts.front().frames.first;
         if (refusal.isEmpty() && !mpeg::SameKind(part.frames.first, first)) {
             refusal = QStringLiteral(
@@ -89,26 +159,57 @@ int ReadParts(const JoinOptions& options, std::vector<Part>& parts) {
     return kExitJoined;
 }
 
-// The counts of the first frames frames of the parts, for the tag frame in front of them.
+// Carries the checksum on over size bytes of the file from offset, read again.
+bool CrcOfFile(int fd, std::size_t offset, std::size_t size, std::uint16_t& crc) {
+    std::vector<std::uint8_t> buffer(std::min<std::size_t>(size, std::size_t{1} << 20));
+    while (size > 0) {
+        const ssize_t got =
+            pread(fd, buffer.data(), std::min(size, buffer.size()), static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        crc = mpeg::Crc16(buffer.data(), static_cast<std::size_t>(got), crc);
+        offset += static_cast<std::size_t>(got);
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// The counts of the first frames frames of the parts, for the tag frame in front of them. Whole
+// parts bring their checksums; a part the copy stopped in is read again up to where it stopped.
 struct Totals {
     mpeg::SeekTable seek;
     std::uint64_t bytes = 0;
     std::uint16_t musicCrc = 0;
 };
 
-Totals Count(const std::vector<Part>& parts, std::size_t frames) {
+std::optional<Totals> Count(const std::vector<Part>& parts, std::size_t frames) {
     Totals totals;
     for (const Part& part : parts) {
-        std::size_t index = 0;
+        const std::size_t taken = std::min(frames, part.frames.sizes.size());
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < taken; ++i) {
+            totals.seek.Add(part.frames.kbps[i]);
+            bytes += part.frames.sizes[i];
+        }
+        frames -= taken;
+        totals.bytes += bytes;
+        if (taken == part.frames.sizes.size()) {
+            totals.musicCrc = mpeg::Crc16Combine(totals.musicCrc, part.crc, bytes);
+            continue;
+        }
         for (const mpeg::ByteRun& run : part.frames.runs) {
-            // Whole runs at once: the checksum takes eight bytes a step.
-            std::size_t bytes = 0;
-            for (; bytes < run.bytes && frames > 0; --frames) {
-                totals.seek.Add(part.frames.kbps[index]);
-                bytes += part.frames.sizes[index++];
+            const std::size_t take = std::min(bytes, run.bytes);
+            if (take == 0) {
+                break;
             }
-            totals.musicCrc = mpeg::Crc16(part.data + run.offset, bytes, totals.musicCrc);
-            totals.bytes += bytes;
+            if (!CrcOfFile(part.file->Get(), run.offset, take, totals.musicCrc)) {
+                return std::nullopt;
+            }
+            bytes -= take;
         }
     }
     return totals;
@@ -153,7 +254,69 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-// Writes every part's frames in blocks of whole frames, so an interrupt leaves a stream that ends
+// Copies byte ranges of the inputs to the output: in the kernel from file to file, else from a
+// file to anything sendfile reaches, else through a buffer. A way the two ends do not allow fails
+// on its first use and the next is tried; a way that has worked and fails is a failure.
+class RangeCopy {
+public:
+    explicit RangeCopy(int out) : out_(out) {}
+
+    bool Copy(int in, std::size_t offset, std::size_t size) {
+        while (size > 0) {
+            ssize_t done = -1;
+            switch (way_) {
+                case Way::Kernel: {
+                    loff_t from = static_cast<loff_t>(offset);
+                    done = copy_file_range(in, &from, out_, nullptr, size, 0);
+                    break;
+                }
+                case Way::Sendfile: {
+                    off_t from = static_cast<off_t>(offset);
+                    done = sendfile(out_, in, &from, size);
+                    break;
+                }
+                case Way::Buffer:
+                    done = ThroughBuffer(in, offset, size);
+                    break;
+            }
+            if (done < 0 && errno == EINTR) {
+                continue;
+            }
+            if (done < 0 && !worked_ && way_ != Way::Buffer) {
+                way_ = static_cast<Way>(static_cast<int>(way_) + 1);
+                continue;
+            }
+            if (done <= 0) {
+                errno = done == 0 ? EIO : errno;  // 0: the input ended early, shortened meanwhile
+                return false;
+            }
+            worked_ = true;
+            offset += static_cast<std::size_t>(done);
+            size -= static_cast<std::size_t>(done);
+        }
+        return true;
+    }
+
+private:
+    enum class Way { Kernel, Sendfile, Buffer };
+
+    ssize_t ThroughBuffer(int in, std::size_t offset, std::size_t size) {
+        buffer_.resize(std::size_t{1} << 20);
+        const ssize_t got =
+            pread(in, buffer_.data(), std::min(size, buffer_.size()), static_cast<off_t>(offset));
+        if (got <= 0) {
+            return got;
+        }
+        return WriteAll(out_, buffer_.data(), static_cast<std::size_t>(got)) ? got : -1;
+    }
+
+    int out_;
+    Way way_ = Way::Kernel;
+    bool worked_ = false;
+    std::vector<std::uint8_t> buffer_;
+};
+
+// Copies every part's frames in blocks of whole frames, so an interrupt leaves a stream that ends
 // with a whole frame; the number of frames written.
 struct Written {
     std::size_t frames = 0;
@@ -162,7 +325,8 @@ struct Written {
 };
 
 Written WriteFrames(int fd, const std::vector<Part>& parts) {
-    constexpr std::size_t kBlock = 1 << 20;
+    constexpr std::size_t kBlock = std::size_t{4} << 20;
+    RangeCopy copy(fd);
     Written written;
     for (const Part& part : parts) {
         std::size_t index = 0;
@@ -178,7 +342,7 @@ Written WriteFrames(int fd, const std::vector<Part>& parts) {
                 if (Interrupted()) {
                     return written;
                 }
-                if (!WriteAll(fd, part.data + at, block)) {
+                if (!copy.Copy(part.file->Get(), at, block)) {
                     written.ok = false;
                     return written;
                 }
@@ -236,7 +400,7 @@ Sink OpenSink(const OutputPlan& plan, const QString& stagePath) {
         case OutputWay::Renamed:
         case OutputWay::InPlace: {
             const QByteArray name = QFile::encodeName(plan.way == OutputWay::Renamed ? stagePath : plan.path);
-            const int flags = O_WRONLY | O_CLOEXEC | (plan.way == OutputWay::Renamed ? O_TRUNC : 0);
+            const int flags = O_WRONLY | O_CLOEXEC;
             sink.owned = std::make_unique<platform::Descriptor>(open(name.constData(), flags));
             sink.fd = sink.owned->Get();
             sink.seekable = plan.way == OutputWay::Renamed;
@@ -265,7 +429,8 @@ int WriteOutput(const Sink& sink, const QString& shown, const std::vector<Part>&
     std::vector<std::uint8_t> tag = TagFrame(parts);
     const bool lame = parts.front().frames.encoder.has_value();
     const int padding = parts.back().frames.encoder ? parts.back().frames.encoder->padding : 0;
-    if (tag.empty() || !PatchTag(tag, Count(parts, std::numeric_limits<std::size_t>::max()), padding, lame)) {
+    const std::optional<Totals> totals = Count(parts, std::numeric_limits<std::size_t>::max());
+    if (tag.empty() || !totals || !PatchTag(tag, *totals, padding, lame)) {
         PrintError(shown + QStringLiteral(": no tag frame fits these frames"));
         return kExitFailed;
     }
@@ -283,9 +448,10 @@ int WriteOutput(const Sink& sink, const QString& shown, const std::vector<Part>&
         return fail();
     }
     if (Interrupted() && sink.seekable) {
-        PatchTag(tag, Count(parts, written.frames), 0, lame);
-        if (pwrite(sink.fd, tag.data(), tag.size(), static_cast<off_t>(id3Size)) !=
-            static_cast<ssize_t>(tag.size())) {
+        const std::optional<Totals> partial = Count(parts, written.frames);
+        if (!partial || !PatchTag(tag, *partial, 0, lame) ||
+            pwrite(sink.fd, tag.data(), tag.size(), static_cast<off_t>(id3Size)) !=
+                static_cast<ssize_t>(tag.size())) {
             return fail();
         }
     }
