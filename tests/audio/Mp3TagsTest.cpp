@@ -214,4 +214,42 @@ TEST(Mp3TagsTest, CraftedTagsGiveTheFieldsFfmpegWould) {
     }
 }
 
+// Tagged by lame and by ffmpeg's muxer (2.3 with an ID3v1 tag behind, 2.4 with a cover): what FFmpeg's
+// demuxer gives for each field.
+TEST(Mp3TagsTest, TaggedFilesGiveWhatFfmpegReads) {
+    const QString wav = testmedia::Tone(44100, 2, 0.2);
+    const QStringList lameTags{"--tt", "Title", "--ta", "Artist", "--tl", "Album",
+                               "--ty", "2001",  "--tn", "3/9",    "--tg", "Rock"};
+    const QString cover = testmedia::Dir() + "cover.png";
+    testmedia::RunTool(
+        "ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "color=c=red:s=8x8", "-frames:v", "1", "-y", cover});
+    const QString plain = testmedia::Lame("tags_none.mp3", wav, {"-b", "64"});
+    const auto tagged = [&](const QString& name, const QStringList& options) {
+        const QString path = testmedia::Dir() + name;
+        testmedia::RunTool(
+            "ffmpeg", QStringList{"-v", "error", "-i", plain} + options +
+                          QStringList{"-metadata", QStringLiteral("title=\u00c7a \u00ff \u65e5\u672c"),
+                                      "-metadata", "artist=Artist", "-metadata", "album=Album", "-metadata",
+                                      "album_artist=Band", "-metadata", "date=2002", "-metadata", "genre=Pop",
+                                      "-metadata", "track=4/10", "-y", path});
+        return path;
+    };
+    const QString files[] = {
+        testmedia::Lame("tags_lame.mp3", wav, lameTags),
+        testmedia::Lame("tags_v1.mp3", wav, lameTags + QStringList{"--id3v1-only"}),
+        testmedia::Lame("tags_v2.mp3", wav, lameTags + QStringList{"--id3v2-only"}),
+        tagged("tags_23.mp3", {"-c", "copy", "-id3v2_version", "3", "-write_id3v1", "1"}),
+        tagged("tags_24.mp3",
+               {"-i", cover, "-map", "0", "-map", "1", "-c", "copy", "-disposition:v", "attached_pic",
+                "-metadata:s:v", "comment=Cover (front)", "-id3v2_version", "4"}),
+    };
+    for (const QString& file : files) {
+        SCOPED_TRACE(file.toStdString());
+        const AudioTags ours = ReadTags(file);
+        EXPECT_EQ(Fields(ours), Fields(ReadTagsWithFfmpeg(file)));
+        EXPECT_FALSE(ours.title.isEmpty() || ours.year.isEmpty() || ours.track.isEmpty());
+    }
+    EXPECT_EQ(ReadTags(files[4]).cover, testmedia::ReadFile(cover));
+}
+
 }  // namespace
