@@ -5,7 +5,8 @@
 #include <QBuffer>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     QBuffer buffer(&bytes);
     FUZZ_CHECK(buffer.open(QIODevice::ReadOnly));
     const std::optional<AudioTags> tags = audio::ReadMp3Tags(buffer);
