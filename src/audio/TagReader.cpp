@@ -1,6 +1,7 @@
 #include "audio/TagReader.h"
 
 #include "audio/FfmpegOwners.h"
+#include "audio/Mp3Tags.h"
 
 #include <QFile>
 
@@ -9,6 +10,7 @@ extern "C" {
 }
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -80,6 +82,18 @@ void AudioTags::FillFrom(const AudioTags& other) {
 }
 
 AudioTags ReadTags(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        return {};
+    }
+    if (std::optional<AudioTags> tags = audio::ReadMp3Tags(file)) {
+        return *std::move(tags);
+    }
+    file.close();
+    return ReadTagsWithFfmpeg(path);
+}
+
+AudioTags ReadTagsWithFfmpeg(const QString& path) {
     AVFormatContext* opened = nullptr;
     if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
         return {};
