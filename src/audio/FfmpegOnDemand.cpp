@@ -24,6 +24,8 @@ extern "C" {
 #include <libswresample/version.h>
 }
 
+#include "audio/FfmpegOnDemand.h"
+
 #include <dlfcn.h>
 
 #include <array>
@@ -79,6 +81,10 @@ void* Symbol(const char* name) {
 }
 
 }  // namespace
+
+void audio::KeepFfmpegOpen() {
+    Handles();
+}
 
 // Defines name with its declared parameters; the first call resolves the real function.
 #define WS_FORWARD(ret, name, params, args)                                        \

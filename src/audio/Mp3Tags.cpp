@@ -1,6 +1,5 @@
 #include "audio/Mp3Tags.h"
 
-#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -61,7 +60,11 @@ quint32 BigEndian(const QByteArray& data, qsizetype at, int bytes) {
 }
 
 quint32 LittleEndian32(const QByteArray& data, qsizetype at) {
-    return qFromLittleEndian<quint32>(data.constData() + at);
+    quint32 value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = (value << 8) | Byte(data, at + i);
+    }
+    return value;
 }
 
 // ID3v2 sizes keep the top bit of every byte clear.

@@ -1,5 +1,6 @@
 #include "encode/Wavtowma.h"
 
+#include "audio/FfmpegOnDemand.h"
 #include "platform/ExeFolder.h"
 #include "platform/InstallLayout.h"
 #include "platform/MessageBox.h"
@@ -36,6 +37,7 @@ WAVEFORMATEX WavToWma::InputFormat(int sampleRate, int channels) {
 }
 
 WavToWma::WavToWma() {
+    audio::KeepFfmpegOpen();
     if (!library.Load(platform::ModulePath(platform::ExeFolder(), ModuleFileName()))) {
         ShowMessage(QStringLiteral("Could not load %1 file").arg(ModuleFileName()));
         return;
