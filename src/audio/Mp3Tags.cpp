@@ -1,6 +1,5 @@
 #include "audio/Mp3Tags.h"
 
-
 #include <algorithm>
 #include <array>
 
