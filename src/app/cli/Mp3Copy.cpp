@@ -9,6 +9,7 @@
 #include "platform/Descriptor.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -18,11 +19,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace cli {
@@ -317,6 +321,59 @@ private:
     std::vector<std::uint8_t> buffer_;
 };
 
+// Has the kernel start writing the staged output to disk, on a second thread, while the copy goes
+// on. Renaming a file over another makes ext4 write the new one out first, so that a crash leaves
+// one whole file or the other; begun during the copy, that is mostly done when the rename comes.
+// A new output is left to the kernel's own pace, as before.
+class Writeback {
+public:
+    explicit Writeback(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+    ~Writeback() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    Writeback(const Writeback&) = delete;
+    Writeback& operator=(const Writeback&) = delete;
+
+    void CopiedUpTo(std::size_t end) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            copied_ = end;
+        }
+        wake_.notify_one();
+    }
+
+private:
+    void Run() {
+        std::size_t started = 0;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return done_ || copied_ > started; });
+            if (copied_ <= started) {
+                return;
+            }
+            const std::size_t end = copied_;
+            lock.unlock();
+            // Only a start: a failure shows when the data is written, as it would without this.
+            sync_file_range(fd_, static_cast<off_t>(started), static_cast<off_t>(end - started),
+                            SYNC_FILE_RANGE_WRITE);
+            started = end;
+            lock.lock();
+        }
+    }
+
+    int fd_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::size_t copied_ = 0;
+    bool done_ = false;
+    std::thread thread_;  // last: it starts once the rest is set up
+};
+
 // Copies every part's frames in blocks of whole frames, so an interrupt leaves a stream that ends
 // with a whole frame; the number of frames written.
 struct Written {
@@ -325,7 +382,7 @@ struct Written {
     bool ok = true;
 };
 
-Written WriteFrames(int fd, const std::vector<Part>& parts) {
+Written WriteFrames(int fd, const std::vector<Part>& parts, std::size_t start, Writeback* writeback) {
     constexpr std::size_t kBlock = std::size_t{4} << 20;
     RangeCopy copy(fd);
     Written written;
@@ -350,6 +407,9 @@ Written WriteFrames(int fd, const std::vector<Part>& parts) {
                 written.frames += frames;
                 written.bytes += block;
                 at += block;
+                if (writeback != nullptr) {
+                    writeback->CopiedUpTo(start + written.bytes);
+                }
             }
         }
     }
@@ -393,6 +453,7 @@ struct Sink {
     int fd = -1;
     std::unique_ptr<platform::Descriptor> owned;
     bool seekable = false;
+    bool replaces = false;  // a hidden file renamed over an existing output at the end
 };
 
 Sink OpenSink(const OutputPlan& plan, const QString& stagePath) {
@@ -405,6 +466,7 @@ Sink OpenSink(const OutputPlan& plan, const QString& stagePath) {
             sink.owned = std::make_unique<platform::Descriptor>(open(name.constData(), flags));
             sink.fd = sink.owned->Get();
             sink.seekable = plan.way == OutputWay::Renamed;
+            sink.replaces = plan.way == OutputWay::Renamed && QFileInfo::exists(plan.path);
             break;
         }
         case OutputWay::StdoutFile:
@@ -444,7 +506,12 @@ int WriteOutput(const Sink& sink, const QString& shown, const std::vector<Part>&
     if (sink.fd < 0 || !WriteAll(sink.fd, id3Bytes, id3Size) || !WriteAll(sink.fd, tag.data(), tag.size())) {
         return fail();
     }
-    const Written written = WriteFrames(sink.fd, parts);
+    std::optional<Writeback> writeback;
+    if (sink.replaces) {
+        writeback.emplace(sink.fd);
+    }
+    const Written written =
+        WriteFrames(sink.fd, parts, id3Size + tag.size(), writeback ? &*writeback : nullptr);
     if (!written.ok) {
         return fail();
     }
