@@ -37,8 +37,10 @@ Registry& TheRegistry() {
     return registry;
 }
 
+// FFmpeg is opened when a WMA file is first read, not here: a join without WMA never loads it,
+// and a WMA file it cannot read fails as any unreadable file does.
 bool LibrariesUsable() {
-    return detail::Mpg123Ready() && detail::WmaReady();
+    return detail::Mpg123Ready();
 }
 
 bool DeviceReady() {

@@ -39,10 +39,6 @@ private:
     AVChannelLayout layout_{};
 };
 
-inline bool WmaReady() {
-    return av_find_input_format("asf") && avcodec_find_decoder(AV_CODEC_ID_WMAV2);
-}
-
 // The audio of an ASF file (WMA, or whatever audio codec FFmpeg can decode in it), converted by
 // libswresample to signed 16-bit with more than two channels mixed down to stereo. The length is the
 // container's, known without decoding.
