@@ -576,6 +576,17 @@ AudioTags ReadTailTags(QIODevice& file, qint64 start) {
 
 }  // namespace
 
+AudioTags ReadId3v2Tags(const QByteArray& bytes) {
+    Id3v2Values values;
+    qsizetype at = 0;
+    for (qint64 tag = Id3v2TagBytes(bytes.mid(at, kProbeBytes)); tag > 0 && at < bytes.size();
+         tag = Id3v2TagBytes(bytes.mid(at, kProbeBytes))) {
+        ReadId3v2(bytes.mid(at, tag), values);
+        at += tag;
+    }
+    return values.Tags();
+}
+
 std::optional<AudioTags> ReadMp3Tags(QIODevice& file) {
     Id3v2Values head;
     qint64 offset = 0;
