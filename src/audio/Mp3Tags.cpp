@@ -80,7 +80,7 @@ QByteArray ReadAt(QIODevice& file, qint64 offset, qint64 bytes) {
     return file.read(std::min(bytes, available));
 }
 
-// WAV files (RIFF, RF64) and WMA files (ASF) go to FFmpeg, even behind an ID3v2 tag.
+// WAV files (RIFF, RF64) and WMA files (ASF) are no MP3 files, even behind an ID3v2 tag.
 bool IsOtherContainer(const QByteArray& head) {
     static const QByteArray asf = QByteArray::fromHex("3026b2758e66cf11a6d900aa0062ce6c");
     return head.startsWith("RIFF") || head.startsWith("RF64") || head.startsWith(asf);

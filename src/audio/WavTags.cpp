@@ -45,6 +45,8 @@ bool SameKey(const QByteArray& a, const QByteArray& b) {
 
 using KeyMap = std::pair<const char*, const char*>;
 
+// How FFmpeg renames bext keys, then INFO ids. Names no tag uses are kept too: a renamed key that is
+// set again changes the order of the others.
 // clang-format off
 constexpr std::array<KeyMap, 4> kBextKeys = {{
     {"description", "comment"}, {"originator", "encoded_by"}, {"origination_date", "date"},
