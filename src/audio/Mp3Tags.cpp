@@ -80,7 +80,7 @@ QByteArray ReadAt(QIODevice& file, qint64 offset, qint64 bytes) {
     return file.read(std::min(bytes, available));
 }
 
-// WAV files (RIFF, RF64) and WMA files (ASF) go to FFmpeg, even behind an ID3v2 tag.
+// WAV files (RIFF, RF64) and WMA files (ASF) are no MP3 files, even behind an ID3v2 tag.
 bool IsOtherContainer(const QByteArray& head) {
     static const QByteArray asf = QByteArray::fromHex("3026b2758e66cf11a6d900aa0062ce6c");
     return head.startsWith("RIFF") || head.startsWith("RF64") || head.startsWith(asf);
@@ -575,6 +575,17 @@ AudioTags ReadTailTags(QIODevice& file, qint64 start) {
 }
 
 }  // namespace
+
+AudioTags ReadId3v2Tags(const QByteArray& bytes) {
+    Id3v2Values values;
+    qsizetype at = 0;
+    for (qint64 tag = Id3v2TagBytes(bytes.mid(at, kProbeBytes)); tag > 0 && at < bytes.size();
+         tag = Id3v2TagBytes(bytes.mid(at, kProbeBytes))) {
+        ReadId3v2(bytes.mid(at, tag), values);
+        at += tag;
+    }
+    return values.Tags();
+}
 
 std::optional<AudioTags> ReadMp3Tags(QIODevice& file) {
     Id3v2Values head;

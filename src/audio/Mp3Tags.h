@@ -16,4 +16,8 @@ namespace audio {
 // tag), or neither an ID3v2 tag nor an MPEG audio frame at the start. file must be open and seekable.
 std::optional<AudioTags> ReadMp3Tags(QIODevice& file);
 
+// The ID3v2 tags in a row at the start of bytes, read as ReadMp3Tags reads them; a tag cut short
+// gives the frames it holds whole.
+AudioTags ReadId3v2Tags(const QByteArray& bytes);
+
 }  // namespace audio

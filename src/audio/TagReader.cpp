@@ -2,6 +2,7 @@
 
 #include "audio/FfmpegOwners.h"
 #include "audio/Mp3Tags.h"
+#include "audio/WavTags.h"
 
 #include <QFile>
 
@@ -87,6 +88,9 @@ AudioTags ReadTags(const QString& path) {
         return {};
     }
     if (std::optional<AudioTags> tags = audio::ReadMp3Tags(file)) {
+        return *std::move(tags);
+    }
+    if (std::optional<AudioTags> tags = audio::ReadWavTags(file)) {
         return *std::move(tags);
     }
     file.close();

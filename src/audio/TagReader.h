@@ -20,9 +20,9 @@ struct AudioTags {
     void FillFrom(const AudioTags& other);
 };
 
-// Reads the tags of a WAV, MP3 or WMA file: an MP3 file, told by its bytes, with our own reader
-// (ID3v2, APE, ID3v1) and no FFmpeg call, any other through FFmpeg. A file without tags, or one that
-// cannot be read, gives empty tags.
+// Reads the tags of a WAV, MP3 or WMA file: an MP3 file (ID3v2, APE, ID3v1) and a WAV file (INFO,
+// bext, ID3v2), told by their bytes, with our own readers and no FFmpeg call, any other through FFmpeg. A
+// file without tags, or one that cannot be read, gives empty tags.
 AudioTags ReadTags(const QString& path);
 
 // The same through FFmpeg's demuxers for any file (ID3v2, ID3v1, ASF attributes, RIFF INFO).

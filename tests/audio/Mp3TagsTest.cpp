@@ -1,4 +1,5 @@
 #include "audio/Mp3Tags.h"
+#include "audio/WavTags.h"
 
 #include "TestMedia.h"
 
@@ -214,6 +215,76 @@ TEST(Mp3TagsTest, CraftedTagsGiveTheFieldsFfmpegWould) {
     }
 }
 
+QByteArray Chunk(const QByteArray& id, const QByteArray& body) {
+    return id + LittleEndian(body.size()) + body + QByteArray(body.size() % 2, '\0');
+}
+
+QByteArray Wave(const QByteArray& chunks, const QByteArray& magic = "RIFF") {
+    return magic + LittleEndian(chunks.size() + 4) + "WAVE" + chunks;
+}
+
+// Crafted WAV files give what FFmpeg's demuxer gives, read by our own reader.
+TEST(Mp3TagsTest, CraftedWavFilesGiveWhatFfmpegReads) {
+    const QByteArray fmt = Chunk("fmt ", QByteArray::fromHex("01000100401f0000803e000002001000"));
+    const QByteArray data = Chunk("data", QByteArray(100, '\0'));
+    const QByteArray id3 = Tag(3, Frame(3, "TIT2", "\x00Id3"_b) +
+                                      Frame(3, "TPE2",
+                                            "\x00"
+                                            "Band"_b) +
+                                      Frame(3, "APIC", "\x00image/png\x00\x03\x00"_b + kPng));
+    const QByteArray info = Chunk("LIST", "INFO" + Chunk("INAM", "Info\0"_b) + Chunk("ICRD", "1999"));
+    const QByteArray bext = Chunk("bext", QByteArray(320, '\0') + "2020-01-02" + QByteArray(272, '\0'));
+    const QByteArray streamed = "data\xff\xff\xff\xff"_b + QByteArray(100, '\0') + info;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* title;
+    } cases[] = {
+        {"INFO: the later of ITRK and IPRT, texts up to a NUL, bytes taken as UTF-8",
+         Wave(fmt +
+              Chunk("LIST", "INFO" + Chunk("INAM", "Caf\xe9\0"_b) + Chunk("ITRK", "1") + Chunk("IPRT", "2") +
+                                Chunk("iart", " A \0junk"_b) + Chunk("IGNR", "Pop") + Chunk("IPRD", "Al")) +
+              data),
+         "Caf\xef\xbf\xbd"},
+        {"an id3 chunk alone", Wave(fmt + data + Chunk("id3 ", id3)), "Id3"},
+        {"INFO wins over an id3 chunk, whose cover counts", Wave(fmt + info + data + Chunk("ID3 ", id3)),
+         "Info"},
+        {"odd sizes, padded and not",
+         Wave(fmt + Chunk("odd ", "x") + Chunk("LIST", "INFOINAM\3\0\0\0abc"_b + Chunk("IART", "ar")) + data),
+         "abcI"},
+        {"RF64: the data size from ds64, INFO after the data",
+         Wave(Chunk("ds64", QByteArray(8, '\0') + LittleEndian(100) + QByteArray(12, '\0')) + fmt +
+                  "data\xff\xff\xff\xff"_b + QByteArray(100, '\0') + info,
+              "RF64"),
+         "Info"},
+        {"JUNK, and a bext date after ICRD",
+         Wave(Chunk("JUNK", QByteArray(28, '\0')) + fmt + info + bext + data), "Info"},
+        {"a text and a LIST cut short by the end",
+         Wave(fmt + data) + "LIST\x64\0\0\0INFO"_b + Chunk("IART", "a") + "INAM\x14\0\0\0Trunc"_b, "Trunc"},
+        {"nothing counts after a streamed data size", Wave(fmt + streamed), ""},
+        {"no fmt chunk", Wave(info + data), ""},
+        {"a bext chunk cut short", Wave(fmt + info + data + bext.left(200)), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray bytes = c.bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        const std::optional<AudioTags> ours = audio::ReadWavTags(buffer);
+        ASSERT_TRUE(ours.has_value());
+        EXPECT_EQ(Fields(*ours), Fields(ReadTagsWithFfmpeg(testmedia::WriteFile("crafted.wav", bytes))));
+        EXPECT_EQ(ours->title.toStdString(), c.title);
+    }
+    // RIFX, XMA2, RF64 without ds64 and a file too short for FFmpeg to take go to FFmpeg.
+    for (QByteArray other :
+         {Wave(fmt + info + data, "RIFX"), Wave(Chunk("XMA2", QByteArray(36, '\0')) + data),
+          Wave(fmt + info + data, "RF64"), Wave(Chunk("LIST", "INFO") + "1234")}) {
+        QBuffer buffer(&other);
+        buffer.open(QIODevice::ReadOnly);
+        EXPECT_FALSE(audio::ReadWavTags(buffer).has_value()) << other.toHex().toStdString();
+    }
+}
+
 // Tagged by lame and by ffmpeg's muxer (2.3 with an ID3v1 tag behind, 2.4 with a cover): what FFmpeg's
 // demuxer gives for each field.
 TEST(Mp3TagsTest, TaggedFilesGiveWhatFfmpegReads) {
@@ -250,6 +321,18 @@ TEST(Mp3TagsTest, TaggedFilesGiveWhatFfmpegReads) {
         EXPECT_FALSE(ours.title.isEmpty() || ours.year.isEmpty() || ours.track.isEmpty());
     }
     EXPECT_EQ(ReadTags(files[4]).cover, testmedia::ReadFile(cover));
+
+    // WAV: the INFO texts ffmpeg writes, and those our own join writes after the data.
+    const QString wavTagged = tagged("tags.wav", {"-c:a", "pcm_s16le"});
+    const QString joined = testmedia::Dir() + "joined.wav";
+    testmedia::RunTool(WAVESTITCH_BUILD_DIR "/wavestitch-join",
+                       {"-q", "--tags=1", "--overwrite", "-o", joined, wavTagged, wav});
+    for (const QString& file : {wavTagged, joined}) {
+        SCOPED_TRACE(file.toStdString());
+        const AudioTags ours = ReadTags(file);
+        EXPECT_EQ(Fields(ours), Fields(ReadTagsWithFfmpeg(file)));
+        EXPECT_FALSE(ours.title.isEmpty() || ours.year.isEmpty() || ours.track.isEmpty());
+    }
 }
 
 }  // namespace
