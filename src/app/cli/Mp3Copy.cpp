@@ -32,12 +32,8 @@
 namespace cli {
 namespace {
 
-// An input is read once, to find its frames and their checksum, and copied from the file later,
-// in the kernel where it can be, as cat copies. Inputs up to this size are read into one buffer,
-// which costs less than mapping their pages; larger ones are mapped, which costs less than the
-// copy (measured on one-minute and one-hour parts).
-constexpr std::size_t kReadWhole = std::size_t{8} << 20;
-
+// An input is mapped once, to find its frames and their checksum, and copied from the file later,
+// in the kernel where it can be, as cat copies.
 struct Part {
     QString path;
     std::unique_ptr<platform::Descriptor> file;
@@ -45,13 +41,14 @@ struct Part {
     std::uint16_t crc = 0;  // of its frames alone
 };
 
-// The bytes of one input while it is scanned: read into the shared buffer, or mapped when large.
+// The bytes of one input while it is scanned, mapped: reading them into a buffer measured no faster
+// for parts of a minute and slower for parts of an hour.
 class InputBytes {
 public:
-    explicit InputBytes(std::vector<std::uint8_t>& buffer) : buffer_(buffer) {}
+    InputBytes() = default;
     ~InputBytes() {
-        if (mapped_ != nullptr) {
-            munmap(mapped_, size_);
+        if (data_ != nullptr) {
+            munmap(data_, size_);
         }
     }
     InputBytes(const InputBytes&) = delete;
@@ -66,38 +63,23 @@ public:
         if (!S_ISREG(status.st_mode)) {
             return QStringLiteral("not a regular file");
         }
-        size_ = static_cast<std::size_t>(status.st_size);
-        if (size_ > kReadWhole) {
-            void* mapped = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-            if (mapped == MAP_FAILED) {
-                return SystemError();
-            }
-            mapped_ = static_cast<std::uint8_t*>(mapped);
-            madvise(mapped_, size_, MADV_SEQUENTIAL);
-            data_ = mapped_;
+        if (status.st_size == 0) {
             return {};
         }
-        buffer_.resize(std::max(buffer_.size(), size_));
-        for (std::size_t done = 0; done < size_;) {
-            const ssize_t got = pread(fd, buffer_.data() + done, size_ - done, static_cast<off_t>(done));
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                return got < 0 ? SystemError() : QStringLiteral("the file became shorter while it was read");
-            }
-            done += static_cast<std::size_t>(got);
+        size_ = static_cast<std::size_t>(status.st_size);
+        void* mapped = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (mapped == MAP_FAILED) {
+            return SystemError();
         }
-        data_ = buffer_.data();
+        data_ = static_cast<std::uint8_t*>(mapped);
+        madvise(data_, size_, MADV_SEQUENTIAL);
         return {};
     }
     const std::uint8_t* Data() const { return data_; }
-    std::size_t Size() const { return size_; }
+    std::size_t Size() const { return data_ != nullptr ? size_ : 0; }
 
 private:
-    std::vector<std::uint8_t>& buffer_;
-    std::uint8_t* mapped_ = nullptr;
-    const std::uint8_t* data_ = nullptr;
+    std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
 
@@ -110,13 +92,13 @@ QString KindText(const mpeg::FrameHeader& header) {
 }
 
 // Reads and scans one input; the reason it cannot be copied, or an empty text.
-QString ReadPart(Part& part, std::vector<std::uint8_t>& buffer) {
+QString ReadPart(Part& part) {
     part.file = std::make_unique<platform::Descriptor>(
         open(QFile::encodeName(part.path).constData(), O_RDONLY | O_CLOEXEC));
     if (part.file->Get() < 0) {
         return SystemError();
     }
-    InputBytes bytes(buffer);
+    InputBytes bytes;
     if (QString failure = bytes.Load(part.file->Get()); !failure.isEmpty()) {
         return failure;
     }
@@ -141,14 +123,13 @@ QString ReadPart(Part& part, std::vector<std::uint8_t>& buffer) {
 // Every input read and checked against the first; the first that cannot be joined is named.
 int ReadParts(const JoinOptions& options, std::vector<Part>& parts) {
     const QStringList paths = InputPaths(options);
-    std::vector<std::uint8_t> buffer;
     for (const QString& path : paths) {
         if (Interrupted()) {
             return kExitInterrupted;
         }
         Part& part = parts.emplace_back();
         part.path = path;
-        QString refusal = ReadPart(part, buffer);
+        QString refusal = ReadPart(part);
         const mpeg::FrameHeader& first = parts.front().frames.first;
         if (refusal.isEmpty() && !mpeg::SameKind(part.frames.first, first)) {
             refusal = QStringLiteral(
