@@ -2,6 +2,8 @@
 
 #include "audio/Mp3Tags.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -59,6 +61,14 @@ constexpr std::array<KeyMap, 13> kInfoKeys = {{
 }};
 // clang-format on
 
+// An INFO text as UTF-8, which FFmpeg writes; a text that is no UTF-8 is taken as Latin-1, as older
+// Windows programs wrote it, rather than losing its accented letters as FFmpeg does.
+QString Decoded(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
 // FFmpeg's metadata dictionary, whose order decides which of two keys renamed alike wins: keys match
 // without case, and setting a key again drops its entry, moves the last one into its place and
 // appends the new value.
@@ -92,7 +102,7 @@ public:
     QString Text(std::initializer_list<const char*> keys) const {
         for (const char* key : keys) {
             for (const auto& [name, value] : entries_) {
-                const QString text = SameKey(name, key) ? QString::fromUtf8(value).trimmed() : QString();
+                const QString text = SameKey(name, key) ? Decoded(value).trimmed() : QString();
                 if (!text.isEmpty()) {
                     return text;
                 }

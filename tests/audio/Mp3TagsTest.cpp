@@ -242,10 +242,11 @@ TEST(Mp3TagsTest, CraftedWavFilesGiveWhatFfmpegReads) {
     } cases[] = {
         {"INFO: the later of ITRK and IPRT, texts up to a NUL, bytes taken as UTF-8",
          Wave(fmt +
-              Chunk("LIST", "INFO" + Chunk("INAM", "Caf\xe9\0"_b) + Chunk("ITRK", "1") + Chunk("IPRT", "2") +
-                                Chunk("iart", " A \0junk"_b) + Chunk("IGNR", "Pop") + Chunk("IPRD", "Al")) +
+              Chunk("LIST", "INFO" + Chunk("INAM", "Caf\xc3\xa9\0"_b) + Chunk("ITRK", "1") +
+                                Chunk("IPRT", "2") + Chunk("iart", " A \0junk"_b) + Chunk("IGNR", "Pop") +
+                                Chunk("IPRD", "Al")) +
               data),
-         "Caf\xef\xbf\xbd"},
+         "Caf\xc3\xa9"},
         {"an id3 chunk alone", Wave(fmt + data + Chunk("id3 ", id3)), "Id3"},
         {"INFO wins over an id3 chunk, whose cover counts", Wave(fmt + info + data + Chunk("ID3 ", id3)),
          "Info"},
@@ -275,6 +276,11 @@ TEST(Mp3TagsTest, CraftedWavFilesGiveWhatFfmpegReads) {
         EXPECT_EQ(Fields(*ours), Fields(ReadTagsWithFfmpeg(testmedia::WriteFile("crafted.wav", bytes))));
         EXPECT_EQ(ours->title.toStdString(), c.title);
     }
+    // Where FFmpeg loses letters: a text that is no UTF-8 is Latin-1.
+    QByteArray latin1 = Wave(fmt + Chunk("LIST", "INFO" + Chunk("INAM", "Caf\xe9")) + data);
+    QBuffer latin1Buffer(&latin1);
+    latin1Buffer.open(QIODevice::ReadOnly);
+    EXPECT_EQ(audio::ReadWavTags(latin1Buffer)->title, QStringLiteral("Caf\u00e9"));
     // RIFX, XMA2, RF64 without ds64 and a file too short for FFmpeg to take go to FFmpeg.
     for (QByteArray other :
          {Wave(fmt + info + data, "RIFX"), Wave(Chunk("XMA2", QByteArray(36, '\0')) + data),
