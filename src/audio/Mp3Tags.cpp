@@ -1,5 +1,7 @@
 #include "audio/Mp3Tags.h"
 
+#include "audio/TagBytes.h"
+
 #include <algorithm>
 #include <array>
 
@@ -59,11 +61,7 @@ quint32 BigEndian(const QByteArray& data, qsizetype at, int bytes) {
 }
 
 quint32 LittleEndian32(const QByteArray& data, qsizetype at) {
-    quint32 value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value = (value << 8) | Byte(data, at + i);
-    }
-    return value;
+    return static_cast<quint32>(tagbytes::LittleEndian(data, at, 4));
 }
 
 // ID3v2 sizes keep the top bit of every byte clear.
@@ -71,14 +69,7 @@ quint32 FromSyncsafe(quint32 raw) {
     return (raw & 0x7F) | ((raw >> 1) & 0x3F80) | ((raw >> 2) & 0x1FC000) | ((raw >> 3) & 0xFE00000);
 }
 
-// What the file holds from offset on, at most bytes of it.
-QByteArray ReadAt(QIODevice& file, qint64 offset, qint64 bytes) {
-    const qint64 available = file.size() - offset;
-    if (offset < 0 || available <= 0 || bytes <= 0 || !file.seek(offset)) {
-        return {};
-    }
-    return file.read(std::min(bytes, available));
-}
+using tagbytes::ReadAt;
 
 // WAV files (RIFF, RF64) and WMA files (ASF) are no MP3 files, even behind an ID3v2 tag.
 bool IsOtherContainer(const QByteArray& head) {

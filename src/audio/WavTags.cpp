@@ -1,6 +1,7 @@
 #include "audio/WavTags.h"
 
 #include "audio/Mp3Tags.h"
+#include "audio/TagBytes.h"
 
 #include <QStringDecoder>
 
@@ -26,13 +27,7 @@ constexpr qint64 kMaxId3Bytes = qint64(1) << 28;
 constexpr qint64 kBextTextBytes = 338;
 constexpr qint64 kBextFixedBytes = 602;
 
-quint64 LittleEndian(const QByteArray& data, qsizetype at, int bytes) {
-    quint64 value = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        value = (value << 8) | static_cast<uchar>(data[at + i]);
-    }
-    return value;
-}
+using tagbytes::LittleEndian;
 
 QByteArray UpToNul(const QByteArray& bytes) {
     const qsizetype nul = bytes.indexOf('\0');
@@ -135,11 +130,7 @@ private:
 };
 
 QByteArray ChunkWalk::ReadAt(qint64 offset, qint64 bytes) const {
-    const qint64 available = size_ - offset;
-    if (offset < 0 || available <= 0 || bytes <= 0 || !file_.seek(offset)) {
-        return {};
-    }
-    return file_.read(std::min(bytes, available));
+    return tagbytes::ReadAt(file_, offset, bytes);
 }
 
 // FFmpeg refuses a format chunk too short to hold a sample rate, or one without a rate.
