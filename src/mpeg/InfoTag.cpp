@@ -280,7 +280,7 @@ bool PatchCounts(std::vector<std::uint8_t>& tag, const StreamTotals& totals) {
     return true;
 }
 
-std::vector<std::uint8_t> NewTagFrame(const std::uint8_t* firstHeader, int constantKbps,
+std::vector<std::uint8_t> NewTagFrame(const std::uint8_t* firstHeader, int kbps, bool constant,
                                       const std::uint8_t* encoderTail) {
     const std::optional<FrameHeader> first = ParseHeader(firstHeader);
     if (!first) {
@@ -299,8 +299,8 @@ std::vector<std::uint8_t> NewTagFrame(const std::uint8_t* firstHeader, int const
         if (!candidate || static_cast<std::size_t>(candidate->bytes) < room) {
             continue;
         }
-        chosen = chosen == 0 || candidate->kbps == constantKbps ? index : chosen;
-        if (candidate->kbps == constantKbps) {
+        chosen = chosen == 0 || candidate->kbps == kbps ? index : chosen;
+        if (candidate->kbps == kbps) {
             break;
         }
     }
@@ -312,7 +312,7 @@ std::vector<std::uint8_t> NewTagFrame(const std::uint8_t* firstHeader, int const
     std::copy(header.begin(), header.end(), tag.begin());
     std::uint8_t* p = tag.data() + info;
     // LAME's words: "Info" for a constant bitrate, "Xing" otherwise; players seek by the table then.
-    std::memcpy(p, constantKbps > 0 ? "Info" : "Xing", 4);
+    std::memcpy(p, constant ? "Info" : "Xing", 4);
     constexpr std::uint32_t kFramesBytesToc = 7;
     constexpr std::uint32_t kQuality = 8;
     PutBigEndian(p + kFlagsAt, encoderTail != nullptr ? kFramesBytesToc | kQuality : kFramesBytesToc, 4);

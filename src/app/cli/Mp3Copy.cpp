@@ -13,11 +13,11 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -26,23 +26,17 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace cli {
 namespace {
 
-// An input is mapped once, to find its frames and their checksum, and copied from the file later,
-// in the kernel where it can be, as cat copies.
-struct Part {
-    QString path;
-    std::unique_ptr<platform::Descriptor> file;
-    mpeg::AudioFrames frames;
-    std::uint16_t crc = 0;  // of its frames alone
-};
-
-// The bytes of one input while it is scanned, mapped: reading them into a buffer measured no faster
-// for parts of a minute and slower for parts of an hour.
+// An input's bytes, mapped: they are scanned for frames and their checksum, then written from the
+// mapping. Reading them into a buffer measured no faster for parts of a minute and slower for parts
+// of an hour, and copying them in the kernel afterwards (copy_file_range) slower than one write.
 class InputBytes {
 public:
     InputBytes() = default;
@@ -51,13 +45,15 @@ public:
             munmap(data_, size_);
         }
     }
-    InputBytes(const InputBytes&) = delete;
-    InputBytes& operator=(const InputBytes&) = delete;
+    InputBytes(InputBytes&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    InputBytes& operator=(InputBytes&&) = delete;
 
     // The reason the file cannot be read, or an empty text.
-    QString Load(int fd) {
+    QString Load(const QString& path) {
+        const platform::Descriptor file(open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
         struct stat status {};
-        if (fstat(fd, &status) != 0) {
+        if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
             return SystemError();
         }
         if (!S_ISREG(status.st_mode)) {
@@ -67,7 +63,7 @@ public:
             return {};
         }
         size_ = static_cast<std::size_t>(status.st_size);
-        void* mapped = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+        void* mapped = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, file.Get(), 0);
         if (mapped == MAP_FAILED) {
             return SystemError();
         }
@@ -83,6 +79,13 @@ private:
     std::size_t size_ = 0;
 };
 
+struct Part {
+    QString path;
+    InputBytes bytes;
+    mpeg::AudioFrames frames;
+    std::uint16_t crc = 0;  // of its frames alone
+};
+
 QString KindText(const mpeg::FrameHeader& header) {
     const char* version = header.version == 3 ? "MPEG-1" : (header.version == 2 ? "MPEG-2" : "MPEG-2.5");
     return QStringLiteral("%1 Layer III, %2 Hz, %3")
@@ -91,18 +94,13 @@ QString KindText(const mpeg::FrameHeader& header) {
         .arg(header.mono ? QStringLiteral("mono") : QStringLiteral("stereo"));
 }
 
-// Reads and scans one input; the reason it cannot be copied, or an empty text.
-QString ReadPart(Part& part) {
-    part.file = std::make_unique<platform::Descriptor>(
-        open(QFile::encodeName(part.path).constData(), O_RDONLY | O_CLOEXEC));
-    if (part.file->Get() < 0) {
-        return SystemError();
-    }
-    InputBytes bytes;
-    if (QString failure = bytes.Load(part.file->Get()); !failure.isEmpty()) {
+// Reads and scans one input, and checks it against the first (null: it is the first); the reason
+// it cannot be copied, or an empty text.
+QString ReadPart(Part& part, const Part* first) {
+    if (QString failure = part.bytes.Load(part.path); !failure.isEmpty()) {
         return failure;
     }
-    part.frames = mpeg::FindAudioFrames(bytes.Data(), bytes.Size());
+    part.frames = mpeg::FindAudioFrames(part.bytes.Data(), part.bytes.Size());
     switch (part.frames.fault) {
         case mpeg::AudioFrames::Fault::NoFrames:
             return QStringLiteral("holds no MP3 (MPEG audio Layer III) frames; --copy joins MP3 files only");
@@ -114,65 +112,94 @@ QString ReadPart(Part& part) {
         case mpeg::AudioFrames::Fault::None:
             break;
     }
+    if (first != nullptr && !mpeg::SameKind(part.frames.first, first->frames.first)) {
+        return QStringLiteral(
+                   "%1, unlike %2 (%3); --copy joins files of one MPEG version, rate and channel count")
+            .arg(KindText(part.frames.first), first->path, KindText(first->frames.first));
+    }
     for (const mpeg::ByteRun& run : part.frames.runs) {
-        part.crc = mpeg::Crc16(bytes.Data() + run.offset, run.bytes, part.crc);
+        part.crc = mpeg::Crc16(part.bytes.Data() + run.offset, run.bytes, part.crc);
     }
     return {};
 }
 
-// Every input read and checked against the first; the first that cannot be joined is named.
-int ReadParts(const JoinOptions& options, std::vector<Part>& parts) {
-    const QStringList paths = InputPaths(options);
-    for (const QString& path : paths) {
-        if (Interrupted()) {
+// Reads and scans the parts in order on a thread of its own, so that one part can be written while
+// the next is scanned. It stops at the first part that cannot be joined, and on an interrupt.
+class Scanner {
+public:
+    explicit Scanner(std::vector<Part>& parts) : parts_(parts), thread_([this] { Run(); }) {}
+    ~Scanner() { Finish(); }
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
+
+    // Waits until parts up to index are scanned: kExitJoined; kExitUsage when one of them cannot be
+    // joined, named on standard error; kExitInterrupted when the scan was stopped before it.
+    int Wait(std::size_t index) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&] { return scanned_ > index || done_; });
+        if (scanned_ > index) {
+            return kExitJoined;
+        }
+        if (refusal_.isEmpty()) {
             return kExitInterrupted;
         }
-        Part& part = parts.emplace_back();
-        part.path = path;
-        QString refusal = ReadPart(part);
-        const mpeg::FrameHeader& first = parts.front().frames.first;
-        if (refusal.isEmpty() && !mpeg::SameKind(part.frames.first, first)) {
-            refusal = QStringLiteral(
-                          "%1, unlike %2 (%3); --copy joins files of one MPEG version, rate and "
-                          "channel count")
-                          .arg(KindText(part.frames.first), parts.front().path, KindText(first));
+        if (!told_) {
+            PrintError(parts_[scanned_].path + QStringLiteral(": ") + refusal_);
+            told_ = true;
         }
-        if (!refusal.isEmpty()) {
-            PrintError(path + QStringLiteral(": ") + refusal);
-            return kExitUsage;
-        }
+        return kExitUsage;
     }
-    return kExitJoined;
-}
 
-// Carries the checksum on over size bytes of the file from offset, read again.
-bool CrcOfFile(int fd, std::size_t offset, std::size_t size, std::uint16_t& crc) {
-    std::vector<std::uint8_t> buffer(std::min<std::size_t>(size, std::size_t{1} << 20));
-    while (size > 0) {
-        const ssize_t got =
-            pread(fd, buffer.data(), std::min(size, buffer.size()), static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        crc = mpeg::Crc16(buffer.data(), static_cast<std::size_t>(got), crc);
-        offset += static_cast<std::size_t>(got);
-        size -= static_cast<std::size_t>(got);
+    std::size_t Scanned() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return scanned_;
     }
-    return true;
-}
+
+    // Stops the scan after the part it is on; the parts stay as they are from then on.
+    void Finish() {
+        stop_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+private:
+    void Run() {
+        for (std::size_t i = 0; i < parts_.size() && !stop_ && !Interrupted(); ++i) {
+            QString refusal = ReadPart(parts_[i], i > 0 ? &parts_.front() : nullptr);
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!refusal.isEmpty()) {
+                refusal_ = std::move(refusal);
+                break;
+            }
+            scanned_ = i + 1;
+            ready_.notify_all();
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        done_ = true;
+        ready_.notify_all();
+    }
+
+    std::vector<Part>& parts_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::size_t scanned_ = 0;
+    QString refusal_;  // of the part after the last one scanned
+    bool done_ = false;
+    bool told_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;  // last: it starts once the rest is set up
+};
 
 // The counts of the first frames frames of the parts, for the tag frame in front of them. Whole
-// parts bring their checksums; a part the copy stopped in is read again up to where it stopped.
+// parts bring their checksums; a part the copy stopped in is summed again up to where it stopped.
 struct Totals {
     mpeg::SeekTable seek;
     std::uint64_t bytes = 0;
     std::uint16_t musicCrc = 0;
 };
 
-std::optional<Totals> Count(const std::vector<Part>& parts, std::size_t frames) {
+Totals Count(std::span<const Part> parts, std::size_t frames) {
     Totals totals;
     for (const Part& part : parts) {
         const std::size_t taken = std::min(frames, part.frames.sizes.size());
@@ -192,9 +219,7 @@ std::optional<Totals> Count(const std::vector<Part>& parts, std::size_t frames) 
             if (take == 0) {
                 break;
             }
-            if (!CrcOfFile(part.file->Get(), run.offset, take, totals.musicCrc)) {
-                return std::nullopt;
-            }
+            totals.musicCrc = mpeg::Crc16(part.bytes.Data() + run.offset, take, totals.musicCrc);
             bytes -= take;
         }
     }
@@ -213,16 +238,23 @@ bool PatchTag(std::vector<std::uint8_t>& tag, const Totals& totals, int padding,
     return lame ? mpeg::PatchInfoTag(tag, stream) : mpeg::PatchCounts(tag, stream);
 }
 
-std::vector<std::uint8_t> TagFrame(const std::vector<Part>& parts) {
-    int constantKbps = parts.front().frames.kbps.front();
+// The bitrate every frame of the parts has, or 0.
+int ConstantKbps(std::span<const Part> parts) {
+    int constant = -1;
     for (const Part& part : parts) {
         for (const std::uint16_t kbps : part.frames.kbps) {
-            constantKbps = kbps == constantKbps ? constantKbps : 0;
+            constant = constant < 0 || kbps == constant ? kbps : 0;
         }
     }
+    return std::max(constant, 0);
+}
+
+// The frame's bitrate follows the first part alone, so that its size is known, and it can be
+// written, before the other parts are scanned.
+std::vector<std::uint8_t> TagFrame(std::span<const Part> parts) {
     const std::optional<mpeg::EncoderTag>& encoder = parts.front().frames.encoder;
-    return mpeg::NewTagFrame(parts.front().frames.firstHeader.data(), constantKbps,
-                             encoder ? encoder->tail.data() : nullptr);
+    return mpeg::NewTagFrame(parts.front().frames.firstHeader.data(), ConstantKbps(parts.first(1)),
+                             ConstantKbps(parts) > 0, encoder ? encoder->tail.data() : nullptr);
 }
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
@@ -239,68 +271,6 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
     }
     return true;
 }
-
-// Copies byte ranges of the inputs to the output: in the kernel from file to file, else from a
-// file to anything sendfile reaches, else through a buffer. A way the two ends do not allow fails
-// on its first use and the next is tried; a way that has worked and fails is a failure.
-class RangeCopy {
-public:
-    explicit RangeCopy(int out) : out_(out) {}
-
-    bool Copy(int in, std::size_t offset, std::size_t size) {
-        while (size > 0) {
-            ssize_t done = -1;
-            switch (way_) {
-                case Way::Kernel: {
-                    loff_t from = static_cast<loff_t>(offset);
-                    done = copy_file_range(in, &from, out_, nullptr, size, 0);
-                    break;
-                }
-                case Way::Sendfile: {
-                    off_t from = static_cast<off_t>(offset);
-                    done = sendfile(out_, in, &from, size);
-                    break;
-                }
-                case Way::Buffer:
-                    done = ThroughBuffer(in, offset, size);
-                    break;
-            }
-            if (done < 0 && errno == EINTR) {
-                continue;
-            }
-            if (done < 0 && !worked_ && way_ != Way::Buffer) {
-                way_ = static_cast<Way>(static_cast<int>(way_) + 1);
-                continue;
-            }
-            if (done <= 0) {
-                errno = done == 0 ? EIO : errno;  // 0: the input ended early, shortened meanwhile
-                return false;
-            }
-            worked_ = true;
-            offset += static_cast<std::size_t>(done);
-            size -= static_cast<std::size_t>(done);
-        }
-        return true;
-    }
-
-private:
-    enum class Way { Kernel, Sendfile, Buffer };
-
-    ssize_t ThroughBuffer(int in, std::size_t offset, std::size_t size) {
-        buffer_.resize(std::size_t{1} << 20);
-        const ssize_t got =
-            pread(in, buffer_.data(), std::min(size, buffer_.size()), static_cast<off_t>(offset));
-        if (got <= 0) {
-            return got;
-        }
-        return WriteAll(out_, buffer_.data(), static_cast<std::size_t>(got)) ? got : -1;
-    }
-
-    int out_;
-    Way way_ = Way::Kernel;
-    bool worked_ = false;
-    std::vector<std::uint8_t> buffer_;
-};
 
 // Has the kernel start writing the staged output to disk, on a second thread, while the copy goes
 // on. Renaming a file over another makes ext4 write the new one out first, so that a crash leaves
@@ -355,19 +325,25 @@ private:
     std::thread thread_;  // last: it starts once the rest is set up
 };
 
-// Copies every part's frames in blocks of whole frames, so an interrupt leaves a stream that ends
-// with a whole frame; the number of frames written.
+// Copies every part's frames, each part once it is scanned, in blocks of whole frames, so an
+// interrupt leaves a stream that ends with a whole frame. status: kExitJoined, also when
+// interrupted; kExitUsage when a part cannot be joined; kExitFailed when a write failed (errno).
 struct Written {
     std::size_t frames = 0;
     std::size_t bytes = 0;
-    bool ok = true;
+    int status = kExitJoined;
 };
 
-Written WriteFrames(int fd, const std::vector<Part>& parts, std::size_t start, Writeback* writeback) {
+Written WriteFrames(int fd, const std::vector<Part>& parts, Scanner& scanner, std::size_t start,
+                    Writeback* writeback) {
     constexpr std::size_t kBlock = std::size_t{4} << 20;
-    RangeCopy copy(fd);
     Written written;
-    for (const Part& part : parts) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (const int scanned = scanner.Wait(i); scanned != kExitJoined) {
+            written.status = scanned == kExitUsage ? kExitUsage : kExitJoined;
+            return written;
+        }
+        const Part& part = parts[i];
         std::size_t index = 0;
         for (const mpeg::ByteRun& run : part.frames.runs) {
             const std::size_t end = run.offset + run.bytes;
@@ -381,8 +357,8 @@ Written WriteFrames(int fd, const std::vector<Part>& parts, std::size_t start, W
                 if (Interrupted()) {
                     return written;
                 }
-                if (!copy.Copy(part.file->Get(), at, block)) {
-                    written.ok = false;
+                if (!WriteAll(fd, part.bytes.Data() + at, block)) {
+                    written.status = kExitFailed;
                     return written;
                 }
                 written.frames += frames;
@@ -466,55 +442,9 @@ Sink OpenSink(const OutputPlan& plan, const QString& stagePath) {
     return sink;
 }
 
-// Writes the tag frame and the frames; after an interrupt a seekable output gets the counts of
-// what it holds. kExitJoined, kExitInterrupted, or kExitFailed with the message shown.
-int WriteOutput(const Sink& sink, const QString& shown, const std::vector<Part>& parts,
-                const QByteArray& id3) {
-    std::vector<std::uint8_t> tag = TagFrame(parts);
-    const bool lame = parts.front().frames.encoder.has_value();
-    const int padding = parts.back().frames.encoder ? parts.back().frames.encoder->padding : 0;
-    const std::optional<Totals> totals = Count(parts, std::numeric_limits<std::size_t>::max());
-    if (tag.empty() || !totals || !PatchTag(tag, *totals, padding, lame)) {
-        PrintError(shown + QStringLiteral(": no tag frame fits these frames"));
-        return kExitFailed;
-    }
-    const auto fail = [&] {
-        PrintError(shown + QStringLiteral(": ") + SystemError());
-        return kExitFailed;
-    };
-    const auto* id3Bytes = reinterpret_cast<const std::uint8_t*>(id3.constData());
-    const auto id3Size = static_cast<std::size_t>(id3.size());
-    if (sink.fd < 0 || !WriteAll(sink.fd, id3Bytes, id3Size) || !WriteAll(sink.fd, tag.data(), tag.size())) {
-        return fail();
-    }
-    std::optional<Writeback> writeback;
-    if (sink.replaces) {
-        writeback.emplace(sink.fd);
-    }
-    const Written written =
-        WriteFrames(sink.fd, parts, id3Size + tag.size(), writeback ? &*writeback : nullptr);
-    if (!written.ok) {
-        return fail();
-    }
-    if (Interrupted() && sink.seekable) {
-        const std::optional<Totals> partial = Count(parts, written.frames);
-        if (!partial || !PatchTag(tag, *partial, 0, lame) ||
-            pwrite(sink.fd, tag.data(), tag.size(), static_cast<off_t>(id3Size)) !=
-                static_cast<ssize_t>(tag.size())) {
-            return fail();
-        }
-    }
-    // Standard output at the start of a regular file is the whole output, as when it is reopened.
-    if (sink.fd == STDOUT_FILENO && sink.seekable &&
-        ftruncate(sink.fd, static_cast<off_t>(id3Size + tag.size() + written.bytes)) != 0) {
-        return fail();
-    }
-    return Interrupted() ? kExitInterrupted : kExitJoined;
-}
-
 // Where each part ends in what a gapless player plays: whole frames, less the first part's
 // encoder delay and the last part's padding, which the new tag frame tells it to trim.
-std::vector<std::uint64_t> PartEnds(const std::vector<Part>& parts) {
+std::vector<std::uint64_t> PartEnds(std::span<const Part> parts) {
     std::vector<std::uint64_t> ends;
     const std::uint64_t delay = parts.front().frames.encoder ? parts.front().frames.encoder->delay : 0;
     std::uint64_t samples = 0;
@@ -527,6 +457,98 @@ std::vector<std::uint64_t> PartEnds(const std::vector<Part>& parts) {
     return ends;
 }
 
+// What leads the frames: an ID3v2 tag with the tags and chapters, as for an encoded output, then
+// the tag frame with the counts of the first frames frames. Only the parts scanned are read (those
+// after count as empty): the sizes are the same as with every part scanned.
+struct Head {
+    QByteArray id3;
+    std::vector<std::uint8_t> tag;
+};
+
+std::optional<Head> MakeHead(std::span<const Part> scanned, std::size_t parts, const OutputMetadata& metadata,
+                             std::size_t frames) {
+    Head head;
+    std::vector<std::uint64_t> ends = PartEnds(scanned);
+    ends.resize(parts, ends.back());
+    join::JoinOutput tagged;
+    tagged.kind = join::OutputKind::Mp3;
+    metadata.AddTo(tagged, ends, scanned.front().frames.first.sampleRate);
+    head.id3 = tagged.mp3Tag;
+    head.tag = TagFrame(scanned);
+    std::size_t all = 0;
+    for (const Part& part : scanned) {
+        all += part.frames.sizes.size();
+    }
+    const std::optional<mpeg::EncoderTag>& last = scanned.back().frames.encoder;
+    const int padding = scanned.size() == parts && frames >= all && last ? last->padding : 0;
+    if (head.tag.empty() ||
+        !PatchTag(head.tag, Count(scanned, frames), padding, scanned.front().frames.encoder.has_value())) {
+        return std::nullopt;
+    }
+    return head;
+}
+
+// Writes the head where the descriptor is, or again over the one at the start of the file.
+bool PutHead(int fd, const Head& head, bool again) {
+    const auto* id3 = reinterpret_cast<const std::uint8_t*>(head.id3.constData());
+    const auto id3Size = static_cast<std::size_t>(head.id3.size());
+    if (!again) {
+        return WriteAll(fd, id3, id3Size) && WriteAll(fd, head.tag.data(), head.tag.size());
+    }
+    return pwrite(fd, id3, id3Size, 0) == static_cast<ssize_t>(id3Size) &&
+           pwrite(fd, head.tag.data(), head.tag.size(), static_cast<off_t>(id3Size)) ==
+               static_cast<ssize_t>(head.tag.size());
+}
+
+// Writes the head and the frames, from the first part scanned on (early), or once every part is.
+// Written early, the output gets its head again at the end, with the counts of what it holds; so
+// does any seekable output after an interrupt. kExitJoined, kExitInterrupted, kExitUsage (a part
+// refused), or kExitFailed with the message shown.
+int WriteOutput(const Sink& sink, const QString& shown, std::vector<Part>& parts, Scanner& scanner,
+                const OutputMetadata& metadata, bool early) {
+    const auto fail = [&] {
+        PrintError(shown + QStringLiteral(": ") + SystemError());
+        return kExitFailed;
+    };
+    const std::optional<Head> head =
+        MakeHead(std::span<const Part>(parts).first(early ? 1 : parts.size()), parts.size(), metadata,
+                 std::numeric_limits<std::size_t>::max());
+    if (!head) {
+        PrintError(shown + QStringLiteral(": no tag frame fits these frames"));
+        return kExitFailed;
+    }
+    if (sink.fd < 0 || !PutHead(sink.fd, *head, false)) {
+        return fail();
+    }
+    const std::size_t headSize = static_cast<std::size_t>(head->id3.size()) + head->tag.size();
+    std::optional<Writeback> writeback;
+    if (sink.replaces) {
+        writeback.emplace(sink.fd);
+    }
+    const Written written = WriteFrames(sink.fd, parts, scanner, headSize, writeback ? &*writeback : nullptr);
+    scanner.Finish();
+    if (written.status != kExitJoined) {
+        return written.status == kExitFailed ? fail() : written.status;
+    }
+    if (sink.seekable && (early || Interrupted())) {
+        const std::optional<Head> final = MakeHead(std::span<const Part>(parts).first(scanner.Scanned()),
+                                                   parts.size(), metadata, written.frames);
+        if (!final || static_cast<std::size_t>(final->id3.size()) + final->tag.size() != headSize) {
+            PrintError(shown + QStringLiteral(": the tags changed size while the parts were copied"));
+            return kExitFailed;
+        }
+        if (!PutHead(sink.fd, *final, true)) {
+            return fail();
+        }
+    }
+    // Standard output at the start of a regular file is the whole output, as when it is reopened.
+    if (sink.fd == STDOUT_FILENO && sink.seekable &&
+        ftruncate(sink.fd, static_cast<off_t>(headSize + written.bytes)) != 0) {
+        return fail();
+    }
+    return Interrupted() ? kExitInterrupted : kExitJoined;
+}
+
 }  // namespace
 
 int RunCopy(const JoinOptions& options) {
@@ -537,12 +559,18 @@ int RunCopy(const JoinOptions& options) {
     }
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<Part> parts;
-    parts.reserve(static_cast<std::size_t>(options.inputs.size()));
-    const int read = ReadParts(options, parts);
-    if (read != kExitJoined) {
-        return read;
+    QStringList paths;
+    for (const QString& path : InputPaths(options)) {
+        parts.emplace_back().path = path;
+        paths << path;
     }
-
+    Scanner scanner(parts);
+    // A renamed output can be written while the parts are scanned: a part refused then leaves no
+    // file. Anything else is written once every part is scanned.
+    const bool early = plan.way == OutputWay::Renamed;
+    if (const int scanned = scanner.Wait(early ? 0 : parts.size() - 1); scanned != kExitJoined) {
+        return scanned;
+    }
     std::unique_ptr<PartialOutput> partial;
     if (plan.way == OutputWay::Renamed) {
         partial = std::make_unique<PartialOutput>(plan.path);
@@ -551,23 +579,13 @@ int RunCopy(const JoinOptions& options) {
             return kExitFailed;
         }
     }
-    // Tags and chapters as for an encoded output, in an ID3v2 tag before the tag frame.
-    QStringList paths;
-    for (const Part& part : parts) {
-        paths << part.path;
-    }
     const OutputMetadata metadata(options, paths);
-    const std::vector<std::uint64_t> ends = PartEnds(parts);
-    const int sampleRate = parts.front().frames.first.sampleRate;
-    join::JoinOutput tagged;
-    tagged.kind = join::OutputKind::Mp3;
-    metadata.AddTo(tagged, ends, sampleRate);
     int status = kExitFailed;
     {
         const Sink sink = OpenSink(plan, partial ? partial->Path() : QString());
-        status = WriteOutput(sink, plan.shown, parts, tagged.mp3Tag);
+        status = WriteOutput(sink, plan.shown, parts, scanner, metadata, early);
     }
-    if (status == kExitFailed) {
+    if (status == kExitFailed || status == kExitUsage) {
         return status;
     }
     if (partial && !partial->Commit(options.overwrite)) {
@@ -575,7 +593,7 @@ int RunCopy(const JoinOptions& options) {
         return kExitFailed;
     }
     if (status == kExitJoined && !options.cue.isEmpty() &&
-        !metadata.WriteCueSheet(options, ends, sampleRate)) {
+        !metadata.WriteCueSheet(options, PartEnds(parts), parts.front().frames.first.sampleRate)) {
         return kExitFailed;
     }
     // Interrupted, the output holds fewer joins than the note would count.
