@@ -503,9 +503,9 @@ bool PutHead(int fd, const Head& head, bool again) {
 // Writes the head and the frames, from the first part scanned on (early), or once every part is.
 // Written early, the output gets its head again at the end, with the counts of what it holds; so
 // does any seekable output after an interrupt. kExitJoined, kExitInterrupted, kExitUsage (a part
-// refused), or kExitFailed with the message shown.
+// refused), or kExitFailed with the message shown; frames: how many were written.
 int WriteOutput(const Sink& sink, const QString& shown, std::vector<Part>& parts, Scanner& scanner,
-                const OutputMetadata& metadata, bool early) {
+                const OutputMetadata& metadata, bool early, std::size_t& frames) {
     const auto fail = [&] {
         PrintError(shown + QStringLiteral(": ") + SystemError());
         return kExitFailed;
@@ -526,6 +526,7 @@ int WriteOutput(const Sink& sink, const QString& shown, std::vector<Part>& parts
         writeback.emplace(sink.fd);
     }
     const Written written = WriteFrames(sink.fd, parts, scanner, headSize, writeback ? &*writeback : nullptr);
+    frames = written.frames;
     scanner.Finish();
     if (written.status != kExitJoined) {
         return written.status == kExitFailed ? fail() : written.status;
@@ -581,11 +582,13 @@ int RunCopy(const JoinOptions& options) {
     }
     const OutputMetadata metadata(options, paths);
     int status = kExitFailed;
+    std::size_t frames = 0;
     {
         const Sink sink = OpenSink(plan, partial ? partial->Path() : QString());
-        status = WriteOutput(sink, plan.shown, parts, scanner, metadata, early);
+        status = WriteOutput(sink, plan.shown, parts, scanner, metadata, early, frames);
     }
-    if (status == kExitFailed || status == kExitUsage) {
+    // Interrupted before the first frame, a renamed output is not made at all.
+    if (status == kExitFailed || status == kExitUsage || (status == kExitInterrupted && frames == 0)) {
         return status;
     }
     if (partial && !partial->Commit(options.overwrite)) {
