@@ -26,8 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(index == found.sizes.size() && index == found.kbps.size());
 
-    const std::vector<std::uint8_t> tag = mpeg::NewTagFrame(
-        found.firstHeader.data(), found.kbps.front(), found.encoder ? found.encoder->tail.data() : nullptr);
+    const std::vector<std::uint8_t> tag =
+        mpeg::NewTagFrame(found.firstHeader.data(), found.kbps.front(), true,
+                          found.encoder ? found.encoder->tail.data() : nullptr);
     const std::optional<mpeg::FrameHeader> header =
         tag.size() >= 4 ? mpeg::ParseHeader(tag.data()) : std::nullopt;
     FUZZ_CHECK(header && mpeg::SameKind(*header, found.first) &&
