@@ -165,20 +165,6 @@ __attribute__((target("pclmul,sse2"))) std::uint16_t CrcByFolding(const std::uin
 }
 #endif
 
-}  // namespace
-
-std::uint16_t Crc16(const std::uint8_t* data, std::size_t size, std::uint16_t crc) {
-#if defined(__x86_64__)
-    static const bool folding = __builtin_cpu_supports("pclmul");
-    if (folding && size >= 128) {
-        return CrcByFolding(data, size, crc);
-    }
-#endif
-    return CrcByTables(data, size, crc);
-}
-
-namespace {
-
 // a * b mod P, both bit-reversed (the top bit is x^0) as the checksum itself is; a is not 0, which
 // no power of x is, P having a constant term.
 std::uint16_t MultiplyModP(std::uint16_t a, std::uint16_t b) {
@@ -197,6 +183,16 @@ std::uint16_t MultiplyModP(std::uint16_t a, std::uint16_t b) {
 }
 
 }  // namespace
+
+std::uint16_t Crc16(const std::uint8_t* data, std::size_t size, std::uint16_t crc) {
+#if defined(__x86_64__)
+    static const bool folding = __builtin_cpu_supports("pclmul");
+    if (folding && size >= 128) {
+        return CrcByFolding(data, size, crc);
+    }
+#endif
+    return CrcByTables(data, size, crc);
+}
 
 std::uint16_t Crc16Combine(std::uint16_t crcA, std::uint16_t crcB, std::uint64_t bytesB) {
     // A's checksum moves on by x^(8 * bytesB): squares of x^8 for the bits of the length.
