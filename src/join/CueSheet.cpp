@@ -1,5 +1,8 @@
 #include "join/CueSheet.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace join {
 namespace {
 
@@ -21,6 +24,15 @@ QString IndexTime(std::uint64_t frame, int sampleRate) {
 }
 
 }  // namespace
+
+QString CueFileName(const QString& cuePath, const QString& outputPath) {
+    return QFileInfo(cuePath).absoluteDir().relativeFilePath(QFileInfo(outputPath).absoluteFilePath());
+}
+
+bool CueCanName(const QString& fileName) {
+    return !fileName.contains(QLatin1Char('"')) && !fileName.contains(QLatin1Char('\n')) &&
+           !fileName.contains(QLatin1Char('\r')) && QStringView(fileName).isValidUtf16();
+}
 
 QByteArray CueSheet(const QString& fileName, const char* fileType, const AudioTags& album,
                     const std::vector<JoinChapter>& chapters, int sampleRate) {

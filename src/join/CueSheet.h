@@ -10,6 +10,16 @@
 
 namespace join {
 
+// A cue sheet has two-digit track numbers.
+constexpr int kMaxCueTracks = 99;
+
+// The output as a cue sheet at cuePath names it: seen from the sheet's own folder.
+QString CueFileName(const QString& cuePath, const QString& outputPath);
+
+// Whether a FILE line can name fileName: the format has no escape for a double quote or a line
+// break, and the sheet is UTF-8.
+bool CueCanName(const QString& fileName);
+
 // A cue sheet (UTF-8) for the joined file fileName: one track per chapter, its INDEX 01 at the
 // chapter's start in CD frames (75 a second, rounded down). album gives the sheet's own TITLE and
 // PERFORMER where known. fileType is the FILE line's type: WAVE or MP3.

@@ -32,4 +32,24 @@ public:
     }
 };
 
+// Passes every call on to another host; a wrapper overrides only what it changes.
+class ForwardingHost : public JoinHost {
+public:
+    explicit ForwardingHost(JoinHost& inner) : inner_(inner) {}
+
+    void SetStatusText(const QString& text) override { inner_.SetStatusText(text); }
+    void SetJoinProgress(int percent) override { inner_.SetJoinProgress(percent); }
+    void SetOutputProgress(int percent) override { inner_.SetOutputProgress(percent); }
+    void ProcessMessages() override { inner_.ProcessMessages(); }
+    bool Terminated() const override { return inner_.Terminated(); }
+    void SetJoinFailed() override { inner_.SetJoinFailed(); }
+    void Close() override { inner_.Close(); }
+    int MessageBox(const QString& text, const QString& caption, unsigned flags) override {
+        return inner_.MessageBox(text, caption, flags);
+    }
+
+private:
+    JoinHost& inner_;
+};
+
 }  // namespace join

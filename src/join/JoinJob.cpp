@@ -234,6 +234,72 @@ TargetFormat TargetOf(const JoinRows& rows) {
 JoinJob::JoinJob(JoinHost& host, const JoinRows& rows, std::function<JoinOutput()> output)
     : host_(host), rows_(rows), output_(std::move(output)) {}
 
+void JoinJob::OutputHost::SetJoinFailed() {
+    failed_ = true;
+    ForwardingHost::SetJoinFailed();
+}
+
+int JoinJob::OutputHost::MessageBox(const QString& text, const QString& caption, unsigned flags) {
+    QString shown = text;
+    if (!written_.isEmpty()) {
+        shown.replace(written_, shown_);
+    }
+    return ForwardingHost::MessageBox(shown, caption, flags);
+}
+
+void JoinJob::OutputHost::ShowAs(const QString& written, const QString& shown) {
+    written_ = written;
+    shown_ = shown;
+}
+
+bool JoinJob::PrepareOutput(const JoinOutput& output) {
+    partial_.reset();
+    if (output.writeInPlace) {
+        return true;
+    }
+    // A link keeps leading to the joined file. A FIFO or a device holds nothing that could be put
+    // back: it is written as it is.
+    QString target = output.path;
+    const QFileInfo info(output.path);
+    if (info.isSymLink()) {
+        target = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
+    }
+    struct stat existing {};
+    if (lstat(QFile::encodeName(target).constData(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        return true;
+    }
+    partial_ = std::make_unique<PartialOutput>(target);
+    if (!partial_->Create()) {
+        partial_.reset();
+        // Where no file would be lost, the output stage tries the output itself and tells why it
+        // cannot be made; an existing file is never written in place.
+        if (!QFileInfo::exists(target)) {
+            return true;
+        }
+        host_.MessageBox(QStringLiteral("Cannot creat the output file."), QStringLiteral("Error"), 0);
+        return false;
+    }
+    host_.ShowAs(partial_->Path(), output.path);
+    return true;
+}
+
+JoinOutput JoinJob::Written(const JoinOutput& output) const {
+    JoinOutput written = output;
+    if (partial_) {
+        written.path = partial_->Path();
+    }
+    return written;
+}
+
+void JoinJob::FinishOutput(const JoinOutput& output) {
+    if (partial_ && !host_.Failed() && !host_.Terminated() && !partial_->Commit(true)) {
+        ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
+        host_.SetJoinFailed();
+    }
+    // A hidden file that did not take the output's name goes with it.
+    partial_.reset();
+}
+
 void JoinJob::ShowError(const QString& text) {
     host_.MessageBox(text, QStringLiteral("Error"), platform::MB_OK);
 }
@@ -241,6 +307,11 @@ void JoinJob::ShowError(const QString& text) {
 void JoinJob::DoJoin() {
     host_.SetJoinProgress(0);
     host_.SetOutputProgress(0);
+    // A fixed output gets its hidden file before the join: a folder where it cannot be made is
+    // told now, not after the join.
+    if (OutputFixed && !PrepareOutput(output_())) {
+        return;
+    }
     if (JoinStraightIntoWav()) {
         return;
     }
@@ -251,6 +322,7 @@ void JoinJob::DoJoin() {
                   (created == TempPcm::Created::Locked ? QStringLiteral("': another join may be using it")
                                                        : QStringLiteral("'")));
         host_.SetJoinFailed();
+        partial_.reset();
         host_.Close();
         return;
     }
@@ -271,16 +343,20 @@ void JoinJob::DoJoin() {
             joinFailed_ = true;
         }
     }
-    if (!joinFailed_) {
+    // A cancelled join writes no output: what the output path held stays as it was.
+    if (!joinFailed_ && !host_.Terminated()) {
         const JoinOutput output = output_();
         host_.SetStatusText(output.path);
-        if (!WriteOutput(output)) {
+        if ((!OutputFixed && !PrepareOutput(output)) || !WriteOutput(Written(output))) {
             // The output stage ended at once: the dialog stays open for Cancel. The temporary file
             // is a full copy of the audio and goes now, not at some later join.
             temp.Remove();
+            partial_.reset();
             return;
         }
+        FinishOutput(output);
     }
+    partial_.reset();
     temp.Remove();
     host_.Close();
 }
@@ -289,7 +365,8 @@ bool JoinJob::JoinStraightIntoWav() {
     if (!OutputFixed) {
         return false;
     }
-    const JoinOutput output = output_();
+    const JoinOutput chosen = output_();
+    const JoinOutput output = Written(chosen);
     const WavTarget target{TargetSampleRate, TargetChannels, TargetBits};
     if (output.kind != OutputKind::Wav || !FitsCanonicalWav(rows_, target, output.path)) {
         return false;
@@ -319,20 +396,22 @@ bool JoinJob::JoinStraightIntoWav() {
         joinFailed_ = !AppendRows(
             sink, [&] { return sink.Failed(); }, rowEnded);
     }
-    if (joinFailed_) {
+    if (joinFailed_ || host_.Terminated()) {
         existed ? static_cast<void>(file.resize(0)) : static_cast<void>(file.remove());
     } else {
-        host_.SetStatusText(output.path);
+        host_.SetStatusText(chosen.path);
         // Asked again now that the rows have ended: chunks of metadata may depend on where.
         if (FinishCanonicalWav(file, target, output_().wavChunks)) {
             host_.SetOutputProgress(100);
             file.close();
             FailIfOutputVanished(output.path);
+            FinishOutput(chosen);
         } else {
             ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
             host_.SetJoinFailed();
         }
     }
+    partial_.reset();
     host_.Close();
     return true;
 }
@@ -380,6 +459,10 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
             return false;
         }
         rowEnded();
+        // Cancel ends the join here: the rows after this one are not opened.
+        if (host_.Terminated()) {
+            break;
+        }
     }
     return true;
 }

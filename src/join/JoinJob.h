@@ -1,18 +1,20 @@
 #pragma once
 
 #include "join/DecodeAhead.h"
+#include "join/JoinHost.h"
+#include "join/PartialOutput.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace join {
 
-class JoinHost;
 class PcmSink;
 class SampleConvert;
 
@@ -48,6 +50,9 @@ struct JoinOutput {
     // Metadata the command line adds; empty writes none, as the program's own joins do.
     QByteArray mp3Tag;     // an ID3v2 tag before the first MP3 frame
     QByteArray wavChunks;  // complete chunks after the WAV data chunk
+    // A regular file (or a new one) is written under a hidden name beside it and replaces it only
+    // when the join has succeeded. True where the front has made path its own file already.
+    bool writeInPlace = false;
 };
 
 // The whole join: every row read or decoded in list order, raised to the target format and appended
@@ -72,6 +77,30 @@ public:
     const std::vector<std::uint64_t>& RowEndFrames() const { return rowEndFrames_; }
 
 private:
+    // The host as the job's steps see it: messages name the user's output, never the hidden file it
+    // is written under, and a failure is remembered, so that file takes its name only after a clean join.
+    class OutputHost : public ForwardingHost {
+    public:
+        using ForwardingHost::ForwardingHost;
+        void SetJoinFailed() override;
+        int MessageBox(const QString& text, const QString& caption, unsigned flags) override;
+        void ShowAs(const QString& written, const QString& shown);
+        bool Failed() const { return failed_; }
+
+    private:
+        bool failed_ = false;
+        QString written_;
+        QString shown_;
+    };
+
+    // Decides where the output stage writes and makes the hidden file; false when it cannot be
+    // made (its message shown), which ends the job at once as an output that cannot be created.
+    bool PrepareOutput(const JoinOutput& output);
+    // The output as the output stage writes it.
+    JoinOutput Written(const JoinOutput& output) const;
+    // After the output stage: a clean join gives the hidden file the output's name; a failed or
+    // cancelled one deletes it.
+    void FinishOutput(const JoinOutput& output);
     // A WAV output of WAV rows is written as the rows are joined, without the temporary file, when
     // the output is a regular file that opens and the data surely fits the canonical header. False
     // when the join goes the usual way instead; true when it has run.
@@ -96,12 +125,13 @@ private:
     void FailIfOutputVanished(const QString& path);
     void ShowError(const QString& text);
 
-    JoinHost& host_;
+    OutputHost host_;
     const JoinRows& rows_;
     std::function<JoinOutput()> output_;
     bool joinFailed_ = false;
     QString sinkName_;
     std::vector<std::uint64_t> rowEndFrames_;
+    std::unique_ptr<PartialOutput> partial_;
 };
 
 // The highest sample rate, channel count and bit depth over the rows, from 0, 1 and 8.

@@ -37,20 +37,11 @@ protected:
 
 private:
     // The host as the job sees it: the terminate request of this object joins the host's own.
-    class Host : public join::JoinHost {
+    class Host : public join::ForwardingHost {
     public:
         Host(std::unique_ptr<join::JoinHost> inner, const std::atomic<bool>& terminate)
-            : inner_(std::move(inner)), terminate_(terminate) {}
-        void SetStatusText(const QString& text) override { inner_->SetStatusText(text); }
-        void SetJoinProgress(int percent) override { inner_->SetJoinProgress(percent); }
-        void SetOutputProgress(int percent) override { inner_->SetOutputProgress(percent); }
-        void ProcessMessages() override { inner_->ProcessMessages(); }
-        bool Terminated() const override { return terminate_ || inner_->Terminated(); }
-        void SetJoinFailed() override { inner_->SetJoinFailed(); }
-        void Close() override { inner_->Close(); }
-        int MessageBox(const QString& text, const QString& caption, unsigned flags) override {
-            return inner_->MessageBox(text, caption, flags);
-        }
+            : ForwardingHost(*inner), inner_(std::move(inner)), terminate_(terminate) {}
+        bool Terminated() const override { return terminate_ || ForwardingHost::Terminated(); }
 
     private:
         std::unique_ptr<join::JoinHost> inner_;

@@ -204,7 +204,8 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
             !AppendTrailing(output, true, 0, total, trailingChunks)) {
             writeFailed = true;
         }
-    } else if (!FinishFile(output, target, wide, writeFailed || readFailed ? QByteArray() : trailingChunks,
+    } else if (!FinishFile(output, target, wide,
+                           writeFailed || readFailed || terminated ? QByteArray() : trailingChunks,
                            maxRiffSize)) {
         writeFailed = true;
     }

@@ -14,7 +14,8 @@ class JoinHost;
 // How the WAV output stage ended, so the join job knows whether to go on with its clean-up.
 enum class WavOutputResult {
     Done,          // all data copied; the file is finished and closed
-    Terminated,    // the user stopped the copy; the file is finished with what was copied
+    Terminated,    // the user stopped the copy; the file is finished with what was copied, without the
+                   // chunks after the data, which would describe what is not there
     CannotCreate,  // the output file could not be created; the job ends at once
     Failed,        // reading or writing failed; the message is shown and the join marked failed
 };

@@ -276,31 +276,95 @@ TEST_F(CliTest, FifoIsWrittenInPlace) {
     EXPECT_EQ(Leftovers(), QStringList());
 }
 
-TEST_F(CliTest, InterruptFinishesTheOutputWithWhatWasJoined) {
-    // Long enough that encoding it takes seconds: the signal always arrives while the job runs.
+// Interrupted in the join or while encoding, a join leaves its output as it was, hidden files gone,
+// and writes no cue sheet; standard output that is a file the shell emptied is left empty.
+TEST_F(CliTest, InterruptLeavesTheOutputAsItWas) {
+    // Long enough that encoding it takes a while: the signal arrives while the job runs.
     const QString wav = testmedia::Tone(44100, 2, 180);
-    for (const int signal : {SIGINT, SIGTERM}) {
-        const QString out = Path(QStringLiteral("stopped%1.mp3").arg(signal));
+    const QString out = Path(QStringLiteral("stopped.mp3"));
+    const QString cue = Path(QStringLiteral("stopped.cue"));
+    const struct {
+        int signal;
+        bool encoding;  // else in the join
+        bool toStdout;
+    } cases[] = {{SIGINT, false, false}, {SIGTERM, true, false}, {SIGTERM, true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.signal << " encoding " << c.encoding << " stdout " << c.toStdout);
+        QFile old(out);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
         QProcess process;
-        Start(process, {QStringLiteral("-o"), out, wav});
-        // The temporary PCM file exists from the start of the job to its end.
-        bool started = false;
-        while (!started && process.state() == QProcess::Running) {
-            started = QDirIterator(TempDir(), {QStringLiteral("AudioTemp.pcm")}, QDir::Files,
-                                   QDirIterator::Subdirectories)
-                          .hasNext();
+        if (c.toStdout) {
+            process.setStandardOutputFile(out);
+            Start(process, {QStringLiteral("-f"), QStringLiteral("mp3"), QStringLiteral("-o"),
+                            QStringLiteral("-"), wav});
+        } else {
+            Start(process, {QStringLiteral("--overwrite"), QStringLiteral("--chapters"),
+                            QStringLiteral("--cue"), cue, QStringLiteral("-o"), out, wav, wav});
+        }
+        // The temporary PCM file exists while the rows are joined; the output grows while encoding.
+        const auto reached = [&] {
+            if (!c.encoding) {
+                return QDirIterator(TempDir(), {QStringLiteral("AudioTemp.pcm")}, QDir::Files,
+                                    QDirIterator::Subdirectories)
+                    .hasNext();
+            }
+            const QStringList hidden =
+                QDir(dir_.path())
+                    .entryList({QStringLiteral(".stopped.mp3.*.part")}, QDir::Files | QDir::Hidden);
+            return c.toStdout ? QFileInfo(out).size() > 0
+                              : !hidden.isEmpty() && QFileInfo(Path(hidden.first())).size() > 0;
+        };
+        while (!reached() && process.state() == QProcess::Running) {
             QThread::msleep(2);
         }
-        ASSERT_TRUE(started);
-        ::kill(static_cast<pid_t>(process.processId()), signal);
+        ::kill(static_cast<pid_t>(process.processId()), c.signal);
         const Result r = Finish(process);
         EXPECT_EQ(r.exitCode, 130) << r.err.toStdString();
-
-        const testmedia::Decoded decoded = testmedia::OpenAndReadAll(out, false);
-        EXPECT_GT(decoded.Frames(), 0u);
-        EXPECT_LT(decoded.Frames(), 180u * 44100);
+        EXPECT_EQ(testmedia::ReadFile(out), c.toStdout ? QByteArray() : QByteArray("old"));
+        EXPECT_FALSE(QFile::exists(cue));
         EXPECT_EQ(Leftovers(), QStringList());
     }
+}
+
+// A cue sheet that would replace the output or an input, could not be written, or could not name
+// the output or hold a track per part is refused before anything is written.
+TEST_F(CliTest, CueSheetsThatCannotBeWrittenTrulyAreRefusedBeforeTheJoin) {
+    const QString part = Path(QStringLiteral("part.wav"));
+    ASSERT_TRUE(QFile::copy(testmedia::Tone(44100, 2, 0.2), part));
+    const QString out = Path(QStringLiteral("out.mp3"));
+    ASSERT_TRUE(QFile::link(part, Path(QStringLiteral("link.cue"))));
+    const QStringList hundred(100, part);
+    const struct {
+        QStringList args;
+        const char* message;
+    } cases[] = {
+        {{QStringLiteral("--cue"), out, QStringLiteral("-o"), out, part}, "would replace the output"},
+        {{QStringLiteral("--copy"), QStringLiteral("--cue"), out, QStringLiteral("-o"), out, part},
+         "would replace the output"},
+        {{QStringLiteral("--overwrite"), QStringLiteral("--cue"), part, QStringLiteral("-o"), out, part},
+         "would replace the input"},
+        {{QStringLiteral("--overwrite"), QStringLiteral("--cue"), Path(QStringLiteral("link.cue")),
+          QStringLiteral("-o"), out, part},
+         "would replace the input"},
+        {{QStringLiteral("--cue"), Path(QStringLiteral("nodir/x.cue")), QStringLiteral("-o"), out, part},
+         "No such file or directory"},
+        {{QStringLiteral("--cue"), Path(QStringLiteral("q.cue")), QStringLiteral("-o"),
+          Path(QStringLiteral("a\"b.mp3")), part},
+         "cannot name the output a\"b.mp3"},
+        {QStringList{QStringLiteral("--cue"), Path(QStringLiteral("many.cue")), QStringLiteral("-o"), out} +
+             hundred,
+         "at most 99 tracks"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(QLatin1String(c.message))) << r.err.toStdString();
+    }
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("link.cue"), QStringLiteral("part.wav")}));
+    EXPECT_EQ(testmedia::ReadFile(part), testmedia::ReadFile(testmedia::Tone(44100, 2, 0.2)));
 }
 
 // The audio frames of an MP3 file that holds nothing else, less its leading tag frame.

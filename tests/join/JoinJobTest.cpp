@@ -320,49 +320,90 @@ TEST_F(JoinJobTest, WavRowsGoStraightIntoANewWavOutput) {
     EXPECT_EQ(host_.statusTexts.last(), Path("straight.wav"));
     EXPECT_EQ(testmedia::ReadFile(Path("straight.wav")), testmedia::ReadFile(Path("through.wav")));
 
-    // A row gone since it was added: a new output goes again, an empty one is left empty, and one
-    // with data is not touched (it takes the way through the temporary file).
-    AddRow(Path("gone.wav"), 44100, 2, 16);
+    // A row gone since it was added, or Cancel: a new output goes again, an empty one is left empty,
+    // and one with data keeps it.
     Write("empty.wav", {});
-    for (const QString name : {"new.wav", "empty.wav", "through.wav"}) {
-        SCOPED_TRACE(name.toStdString());
-        const bool existed = QFile::exists(Path(name));
-        const QByteArray before = existed ? testmedia::ReadFile(Path(name)) : QByteArray();
-        host_ = JoinHostLog();
-        Join(join::OutputKind::Wav, Path(name));
-        EXPECT_TRUE(host_.joinFailed);
-        ASSERT_EQ(host_.messages.size(), 1u);
-        EXPECT_EQ(host_.messages[0].text, "Could not open '" + Path("gone.wav") + "'");
-        EXPECT_EQ(QFile::exists(Path(name)), existed);
-        EXPECT_EQ(existed ? testmedia::ReadFile(Path(name)) : QByteArray(), before);
+    for (const bool cancel : {false, true}) {
+        if (!cancel) {
+            AddRow(Path("gone.wav"), 44100, 2, 16);
+        }
+        for (const QString name : {"new.wav", "empty.wav", "through.wav"}) {
+            SCOPED_TRACE(name.toStdString() + (cancel ? " cancelled" : " failed"));
+            const bool existed = QFile::exists(Path(name));
+            const QByteArray before = existed ? testmedia::ReadFile(Path(name)) : QByteArray();
+            host_ = JoinHostLog();
+            host_.terminateAfter = cancel ? 1 : -1;
+            Join(join::OutputKind::Wav, Path(name));
+            EXPECT_EQ(host_.joinFailed, !cancel);
+            ASSERT_EQ(host_.messages.size(), cancel ? 0u : 1u);
+            if (!cancel) {
+                EXPECT_EQ(host_.messages[0].text, "Could not open '" + Path("gone.wav") + "'");
+            }
+            EXPECT_EQ(QFile::exists(Path(name)), existed);
+            EXPECT_EQ(existed ? testmedia::ReadFile(Path(name)) : QByteArray(), before);
+        }
     }
 }
 
-TEST_F(JoinJobTest, ATerminateRequestStopsEveryLoopAfterItsFirstBlock) {
+// Cancel, in the join or in the output stage, leaves the output path as it was: the old file byte
+// for byte, or no file, and nothing hidden beside it. In the join it stops at once: the rows after
+// the one it stopped in are not opened.
+TEST_F(JoinJobTest, ATerminateRequestLeavesTheOutputAsItWas) {
+    // The MP3 row keeps a WAV output off the straight way, which has no output stage to stop in.
     AddRow(testmedia::Tone(44100, 2, 1.0), 44100, 2, 16);
-    // Decoded ahead while the first row is joined: only its first block is taken.
     AddRow(testmedia::Lame("stop.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"}), 44100, 2, 16);
-    host_.terminateAfter = 1;
-    Join(join::OutputKind::Wav, Path("stopped.wav"));
-    EXPECT_FALSE(host_.joinFailed);
-    EXPECT_TRUE(host_.closed);
-    // One block of each row reached the temporary file; the output copy stopped after its first block.
-    const QByteArray written = testmedia::ReadFile(Path("stopped.wav"));
-    EXPECT_EQ(written.size(), 44 + 10240);
-    EXPECT_EQ(host_.processed, 3);
+    const QString output = Path("stopped");
+    for (const bool fixed : {false, true}) {
+        for (const auto kind : {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma}) {
+            for (const bool inOutputStage : {false, true}) {
+                for (const bool existed : {false, true}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "fixed " << fixed << " kind " << static_cast<int>(kind)
+                                 << " output stage " << inOutputStage << " existed " << existed);
+                    QFile::remove(output);
+                    if (existed) {
+                        Write("stopped", "old");
+                    }
+                    host_ = JoinHostLog();
+                    host_.terminateAfter = inOutputStage ? -1 : 1;
+                    host_.onProcess = [&] {
+                        if (inOutputStage && host_.statusText == output) {
+                            host_.terminateAfter = 0;
+                        }
+                    };
+                    outputFixed_ = fixed;
+                    Join(kind, output);
+                    EXPECT_TRUE(host_.closed);
+                    EXPECT_FALSE(host_.joinFailed);
+                    EXPECT_TRUE(host_.messages.empty());
+                    EXPECT_EQ(QFile::exists(output), existed);
+                    if (existed) {
+                        EXPECT_EQ(testmedia::ReadFile(output), "old");
+                    }
+                    EXPECT_EQ(QDir(dir_.path()).entryList({".*.part"}, QDir::Files | QDir::Hidden),
+                              QStringList());
+                    if (!inOutputStage) {
+                        EXPECT_EQ(host_.processed, 1);
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST_F(JoinJobTest, ATerminateRequestReachesIntoABlockOfExtremeRepeats) {
-    // 100 frames at 1 Hz beside a 768 kHz row: the first block alone would be 150 MB.
+    // 100 frames at 1 Hz beside a 768 kHz row: the first block alone would be 150 MB, beyond the cap.
     AddRow(Write("slow.wav", WavBuilder().Format(1, 1, 16).Data(QByteArray(200, '\1')).Bytes()), 1, 1, 16);
     AddRow(Write("fast.wav", WavBuilder().Format(1, 768000, 16).Data(QByteArray(200, '\2')).Bytes()), 768000,
            1, 16);
     host_.terminateAfter = 1;
-    qint64 joined = 0;
-    Join(join::OutputKind::Wav, Path("stopped.wav"), 128,
-         [&] { joined = QFileInfo(Path("AudioTemp.pcm")).size(); });
-    EXPECT_GT(joined, 0);
-    EXPECT_LT(joined, 16 * 1024 * 1024);
+    {
+        const FileSizeLimit limit(16 * 1024 * 1024);
+        Join(join::OutputKind::Wav, Path("stopped.wav"));
+    }
+    EXPECT_TRUE(host_.messages.empty());
+    EXPECT_FALSE(host_.joinFailed);
+    EXPECT_TRUE(host_.closed);
 }
 
 TEST_F(JoinJobTest, ASecondJoinWhileTheFirstHoldsTheTemporaryFileFails) {

@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -110,6 +111,13 @@ InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& r
         rows.values.push_back(v);
     }
     return rows;
+}
+
+// A reader waiting at a FIFO that the join never opened would wait for ever: it gets the end at
+// once. Without a reader the open fails and nothing waits.
+void EndFifoReader(const QString& path) {
+    const platform::Descriptor fifo(
+        open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
 }
 
 bool WriteOut(const QString& line) {
@@ -224,8 +232,8 @@ int RunJoin(const JoinOptions& options) {
         PrintError(plan.refusal);
         return kExitUsage;
     }
-    if (!options.cue.isEmpty() && !options.overwrite && QFileInfo::exists(options.cue)) {
-        PrintError(options.cue + QStringLiteral(": the cue sheet exists; give --overwrite to replace it"));
+    if (const QString refusal = CueRefusal(options, plan.path); !refusal.isEmpty()) {
+        PrintError(refusal);
         return kExitUsage;
     }
     if (options.copy) {
@@ -272,6 +280,10 @@ int RunJoin(const JoinOptions& options) {
             if (!runJob(partial.Path())) {
                 return kExitFailed;
             }
+            // Interrupted, the join leaves the output as it was: the hidden file goes.
+            if (Interrupted()) {
+                return kExitInterrupted;
+            }
             if (!partial.Commit(options.overwrite)) {
                 PrintError(plan.path + QStringLiteral(": ") + SystemError());
                 return kExitFailed;
@@ -282,10 +294,17 @@ int RunJoin(const JoinOptions& options) {
             if (!runJob(plan.path)) {
                 return kExitFailed;
             }
+            if (Interrupted()) {
+                EndFifoReader(plan.path);
+            }
             break;
         case OutputWay::StdoutFile: {
             const bool joined = runJob(QLatin1String(kStdoutByName));
-            // Whatever writes to this standard output next goes on after the join, not over it.
+            // The shell emptied this file for the join: a join that did not finish leaves it empty,
+            // not holding a stub. Whatever writes to it next goes on after the join, not over it.
+            if ((!joined || Interrupted()) && ftruncate(STDOUT_FILENO, 0) != 0) {
+                PrintError(plan.shown + QStringLiteral(": ") + SystemError());
+            }
             lseek(STDOUT_FILENO, 0, SEEK_END);
             if (!joined) {
                 return kExitFailed;
@@ -312,11 +331,15 @@ int RunJoin(const JoinOptions& options) {
             break;
         }
     }
+    // An interrupted join has no finished output for a cue sheet to describe.
+    if (Interrupted()) {
+        return kExitInterrupted;
+    }
     if (!options.cue.isEmpty() &&
         !metadata.WriteCueSheet(options, rowEndFrames, join::TargetOf(rows).sampleRate)) {
         return kExitFailed;
     }
-    return Interrupted() ? kExitInterrupted : kExitJoined;
+    return kExitJoined;
 }
 
 }  // namespace cli

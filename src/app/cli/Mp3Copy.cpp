@@ -503,9 +503,9 @@ bool PutHead(int fd, const Head& head, bool again) {
 // Writes the head and the frames, from the first part scanned on (early), or once every part is.
 // Written early, the output gets its head again at the end, with the counts of what it holds; so
 // does any seekable output after an interrupt. kExitJoined, kExitInterrupted, kExitUsage (a part
-// refused), or kExitFailed with the message shown; frames: how many were written.
+// refused), or kExitFailed with the message shown.
 int WriteOutput(const Sink& sink, const QString& shown, std::vector<Part>& parts, Scanner& scanner,
-                const OutputMetadata& metadata, bool early, std::size_t& frames) {
+                const OutputMetadata& metadata, bool early) {
     const auto fail = [&] {
         PrintError(shown + QStringLiteral(": ") + SystemError());
         return kExitFailed;
@@ -526,7 +526,6 @@ int WriteOutput(const Sink& sink, const QString& shown, std::vector<Part>& parts
         writeback.emplace(sink.fd);
     }
     const Written written = WriteFrames(sink.fd, parts, scanner, headSize, writeback ? &*writeback : nullptr);
-    frames = written.frames;
     scanner.Finish();
     if (written.status != kExitJoined) {
         return written.status == kExitFailed ? fail() : written.status;
@@ -582,25 +581,27 @@ int RunCopy(const JoinOptions& options) {
     }
     const OutputMetadata metadata(options, paths);
     int status = kExitFailed;
-    std::size_t frames = 0;
     {
         const Sink sink = OpenSink(plan, partial ? partial->Path() : QString());
-        status = WriteOutput(sink, plan.shown, parts, scanner, metadata, early, frames);
+        status = WriteOutput(sink, plan.shown, parts, scanner, metadata, early);
     }
-    // Interrupted before the first frame, a renamed output is not made at all.
-    if (status == kExitFailed || status == kExitUsage || (status == kExitInterrupted && frames == 0)) {
+    // A join that did not finish leaves the output as it was: a renamed output is not made, and a
+    // file the shell emptied for the join is left empty.
+    if (status != kExitJoined) {
+        if (plan.way == OutputWay::StdoutFile && ftruncate(STDOUT_FILENO, 0) != 0) {
+            PrintError(plan.shown + QStringLiteral(": ") + SystemError());
+        }
         return status;
     }
     if (partial && !partial->Commit(options.overwrite)) {
         PrintError(plan.path + QStringLiteral(": ") + SystemError());
         return kExitFailed;
     }
-    if (status == kExitJoined && !options.cue.isEmpty() &&
+    if (!options.cue.isEmpty() &&
         !metadata.WriteCueSheet(options, PartEnds(parts), parts.front().frames.first.sampleRate)) {
         return kExitFailed;
     }
-    // Interrupted, the output holds fewer joins than the note would count.
-    if (!options.quiet && status == kExitJoined) {
+    if (!options.quiet) {
         PrintNotes(parts);
     }
     return status;

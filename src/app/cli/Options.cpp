@@ -257,6 +257,8 @@ join::JoinOutput OutputOf(const JoinOptions& options, const QString& path) {
     output.mp3Original = options.original;
     output.mp3Private = options.privateFlag;
     output.wmaBitrate = options.wmaKbps * 1000;
+    // The joiner names its own hidden file, a FIFO, a device or a descriptor: it renames it itself.
+    output.writeInPlace = true;
     return output;
 }
 

@@ -67,9 +67,7 @@ bool OutputMetadata::WriteCueSheet(const JoinOptions& options, const std::vector
 
 QByteArray OutputMetadata::CueSheet(const QString& cuePath, const QString& outputPath, join::OutputKind kind,
                                     const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) const {
-    // The sheet names the output as seen from its own folder.
-    const QString name =
-        QFileInfo(cuePath).absoluteDir().relativeFilePath(QFileInfo(outputPath).absoluteFilePath());
+    const QString name = join::CueFileName(cuePath, outputPath);
     // Cue sheets know no WMA; players take WAVE for any file they can decode.
     const char* type = kind == join::OutputKind::Mp3 ? "MP3" : "WAVE";
     return join::CueSheet(name, type, tags_, Chapters(rowEndFrames), sampleRate);

@@ -1,5 +1,7 @@
 #include "app/cli/OutputTarget.h"
 
+#include "join/CueSheet.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,47 +22,6 @@ namespace cli {
 
 QString SystemError() {
     return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-PartialOutput::PartialOutput(const QString& output)
-    : output_(output),
-      file_(QFileInfo(output).absolutePath() + QStringLiteral("/.") + QFileInfo(output).fileName() +
-            QStringLiteral(".XXXXXX.part")) {}
-
-bool PartialOutput::Create() {
-    if (!file_.open()) {
-        return false;
-    }
-    file_.close();
-    return true;
-}
-
-bool PartialOutput::Commit(bool overwrite) {
-    const QByteArray from = QFile::encodeName(Path());
-    const QByteArray to = QFile::encodeName(output_);
-    const mode_t mask = umask(0);
-    umask(mask);
-    struct stat existing = {};
-    const bool replaces = stat(to.constData(), &existing) == 0 && S_ISREG(existing.st_mode);
-    chmod(from.constData(), replaces ? existing.st_mode & 07777 : 0666 & ~mask);
-    int result = 0;
-    if (overwrite) {
-        result = std::rename(from.constData(), to.constData());
-    } else {
-        result = renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
-        // File systems without the no-replace rename get the plain one after a check.
-        if (result != 0 && errno == EINVAL) {
-            if (QFileInfo::exists(output_)) {
-                errno = EEXIST;
-            } else {
-                result = std::rename(from.constData(), to.constData());
-            }
-        }
-    }
-    if (result == 0) {
-        file_.setAutoRemove(false);
-    }
-    return result == 0;
 }
 
 namespace {
@@ -135,6 +96,65 @@ OutputPlan PlanPath(const JoinOptions& options) {
         plan.refusal = plan.path + QStringLiteral(": the output exists; --overwrite replaces it");
     }
     return plan;
+}
+
+namespace {
+
+// Whether a and b name one file: the same file through any link, or, where neither exists yet, the
+// same place.
+bool SameFile(const QString& a, const QString& b) {
+    struct stat first = {};
+    struct stat second = {};
+    const bool firstExists = stat(QFile::encodeName(a).constData(), &first) == 0;
+    const bool secondExists = stat(QFile::encodeName(b).constData(), &second) == 0;
+    if (firstExists || secondExists) {
+        return firstExists && secondExists && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    }
+    const QFileInfo x(a);
+    const QFileInfo y(b);
+    return x.fileName() == y.fileName() &&
+           QFileInfo(x.absolutePath()).canonicalFilePath() == QFileInfo(y.absolutePath()).canonicalFilePath();
+}
+
+}  // namespace
+
+QString CueRefusal(const JoinOptions& options, const QString& outputPath) {
+    if (options.cue.isEmpty()) {
+        return {};
+    }
+    const QString cue = QDir::cleanPath(QFileInfo(options.cue).absoluteFilePath());
+    if (options.inputs.size() > join::kMaxCueTracks) {
+        return cue + QStringLiteral(
+                         ": a cue sheet holds at most %1 tracks, one per input, and there are %2 "
+                         "inputs; --chapters marks where each begins in the output itself")
+                         .arg(join::kMaxCueTracks)
+                         .arg(options.inputs.size());
+    }
+    const QByteArray folder = QFile::encodeName(QFileInfo(cue).absolutePath());
+    if (access(folder.constData(), W_OK | X_OK) != 0) {
+        return cue + QStringLiteral(": ") + SystemError();
+    }
+    if (QFileInfo(cue).isDir()) {
+        return cue + QStringLiteral(": the cue sheet is a folder");
+    }
+    if (SameFile(cue, outputPath)) {
+        return cue + QStringLiteral(": the cue sheet would replace the output");
+    }
+    for (const QString& input : options.inputs) {
+        if (SameFile(cue, input)) {
+            return cue + QStringLiteral(": the cue sheet would replace the input ") +
+                   QDir::cleanPath(QFileInfo(input).absoluteFilePath());
+        }
+    }
+    if (!options.overwrite && QFileInfo::exists(cue)) {
+        return cue + QStringLiteral(": the cue sheet exists; give --overwrite to replace it");
+    }
+    const QString name = join::CueFileName(cue, outputPath);
+    if (!join::CueCanName(name)) {
+        return cue + QStringLiteral(": a cue sheet cannot name the output ") + name +
+               QStringLiteral(" (a double quote or a line break in its name)");
+    }
+    return {};
 }
 
 int ConnectSocket(const QString& path) {

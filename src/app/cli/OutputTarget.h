@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/cli/Options.h"
+#include "join/PartialOutput.h"
 
 #include <QString>
-#include <QTemporaryFile>
 
 #include <thread>
 
@@ -12,24 +12,7 @@ namespace cli {
 // The text of errno.
 QString SystemError();
 
-// The join writes into a hidden file beside the output, which takes the output's name only when
-// the join has finished: a failed join leaves no half-written file and an existing one intact.
-class PartialOutput {
-public:
-    explicit PartialOutput(const QString& output);
-
-    bool Create();
-    QString Path() const { return file_.fileName(); }
-    QString ErrorText() const { return file_.errorString(); }
-
-    // Gives the finished file the output's name, with the permissions a new file gets (or the
-    // replaced file had). Without overwrite an output that appeared meanwhile is kept.
-    bool Commit(bool overwrite);
-
-private:
-    QString output_;
-    QTemporaryFile file_;
-};
+using join::PartialOutput;
 
 // How the output is reached.
 enum class OutputWay {
@@ -53,6 +36,12 @@ constexpr char kStdoutByName[] = "/proc/self/fd/1";
 OutputPlan PlanStdout();
 // How the named output is reached, or why it is refused.
 OutputPlan PlanPath(const JoinOptions& options);
+
+// Why the cue sheet asked for may not be written, checked before the join: it would replace the
+// output or an input, its folder is missing or cannot be written, it exists and --overwrite was not
+// given, it could not hold a track per input, or its FILE line could not name the output. Empty
+// when it may be written or none was asked for.
+QString CueRefusal(const JoinOptions& options, const QString& outputPath);
 
 // A socket named as the output is written as a client of whatever listens on it; -1 and errno
 // when nothing does.
