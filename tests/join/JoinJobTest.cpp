@@ -391,6 +391,26 @@ TEST_F(JoinJobTest, ATerminateRequestLeavesTheOutputAsItWas) {
     }
 }
 
+// The joined file replaces the one chosen as a whole, keeping its permissions; a link chosen keeps
+// leading to it.
+TEST_F(JoinJobTest, AReplacedOutputKeepsItsPermissionsAndALinkStaysALink) {
+    AddRow(testmedia::Tone(44100, 2, 0.2), 44100, 2, 16);
+    AddRow(testmedia::Tone(44100, 2, 0.2), 44100, 2, 16);
+    const QString real = Write("real.wav", "old");
+    ASSERT_TRUE(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    ASSERT_TRUE(QFile::link(real, Path("link.wav")));
+    for (const bool fixed : {false, true}) {
+        outputFixed_ = fixed;
+        host_ = JoinHostLog();
+        Join(join::OutputKind::Wav, Path("link.wav"));
+        EXPECT_TRUE(host_.closed);
+        EXPECT_TRUE(QFileInfo(Path("link.wav")).isSymLink());
+        EXPECT_EQ(QFileInfo(real).size(), 44 + 2 * 35280);
+        EXPECT_EQ(QFile::permissions(real) & 0x0FFF, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+        Write("real.wav", "old");
+    }
+}
+
 TEST_F(JoinJobTest, ATerminateRequestReachesIntoABlockOfExtremeRepeats) {
     // 100 frames at 1 Hz beside a 768 kHz row: the first block alone would be 150 MB, beyond the cap.
     AddRow(Write("slow.wav", WavBuilder().Format(1, 1, 16).Data(QByteArray(200, '\1')).Bytes()), 1, 1, 16);
