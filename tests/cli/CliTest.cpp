@@ -142,6 +142,29 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
     EXPECT_FALSE(info.out.contains(QStringLiteral("target")));
 }
 
+TEST_F(CliTest, QuietLeavesOnlyTheJoinersOwnMessages) {
+    // A WMA file whose second packet is damaged: FFmpeg logs it as an error and the join reads on.
+    QByteArray wma = testmedia::ReadFile(testmedia::Asf("damaged.wma", 44100, 2, 1));
+    const qsizetype data = wma.indexOf(QByteArray::fromHex("3626b2758e66cf11a6d900aa0062ce6c"));
+    ASSERT_GT(data, 0);
+    const auto Le64 = [&](qsizetype at) { return qFromLittleEndian<qint64>(wma.constData() + at); };
+    // The data object: its size, file id and packet count, then packets of one size.
+    const qint64 packet = (Le64(data + 16) - 50) / Le64(data + 40);
+    wma.replace(data + 50 + packet + 16, packet - 16, QByteArray(packet - 16, '\xff'));
+    const QString damaged = testmedia::WriteFile("damaged.wma", wma);
+    const QString notes = testmedia::WriteFile("notes.txt", "hello");
+    const QString out = Path("out.wav");
+
+    const Result loud = Run({"-o", out, damaged});
+    ASSERT_EQ(loud.exitCode, 0);
+    ASSERT_TRUE(loud.err.contains("[asf @")) << loud.err.toStdString();
+    const Result quiet = Run({"-q", "--overwrite", "-o", out, damaged});
+    EXPECT_TRUE(quiet.err.isEmpty()) << quiet.err.toStdString();
+    const Result refused = Run({"-q", "--overwrite", "-o", out, damaged, notes});
+    EXPECT_EQ(refused.err.toStdString(),
+              ("wavestitch-join: " + notes + ": This file type is not supported.\n").toStdString());
+}
+
 TEST_F(CliTest, InfoPrintsRowsAsTheListHoldsThemAndTheTarget) {
     const QString wav = testmedia::Tone(22050, 1, 1.5);
     const QString mp3 =
