@@ -81,7 +81,8 @@ QString UsageText() {
         "      --version         the version\n"
         "\n"
         "A FIFO, character device or socket is written in place; a WAV that cannot be seeked in gets\n"
-        "the streaming sizes (0xFFFFFFFF; RF64 above 4 GiB); WMA needs a file it can seek in.\n"
+        "0xFFFFFFFF sizes, or its real ones when chunks follow its data (RF64 above 4 GiB); WMA needs a\n"
+        "file it can seek in.\n"
         "\n"
         "Exit status: 0 joined; 1 the join failed; 2 a usage error, a refused output or a rejected input\n"
         "(nothing is written); 130 interrupted (the output holds what was joined until then).\n");
