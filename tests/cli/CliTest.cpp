@@ -125,13 +125,21 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
     const QString wav = testmedia::Tone(44100, 2, 0.2);
     const QString notes = testmedia::WriteFile(QStringLiteral("notes.txt"), "hello");
     const QString fake = testmedia::WriteFile(QStringLiteral("fake.mp3"), QByteArray(4096, 'x'));
+    // Whole seconds of PCM samples under an MP3's name, and samples of 24 bits.
+    const QString wavAsMp3 =
+        testmedia::WriteFile("wav.mp3", testmedia::ReadFile(testmedia::Tone(44100, 2, 1)));
+    const QString wide = Path("24bit.wav");
+    testmedia::RunTool("sox", {wav, "-b", "24", wide});
     const QString out = Path(QStringLiteral("out.wav"));
 
-    const Result r = Run({QStringLiteral("-o"), out, wav, notes, fake});
+    const Result r = Run({QStringLiteral("-o"), out, wav, notes, fake, wavAsMp3, wide});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(notes + QStringLiteral(": This file type is not supported.")))
         << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(fake + QStringLiteral(": The format of this MP3 file cannot be read.")));
+    for (const QString& mp3 : {fake, wavAsMp3}) {
+        EXPECT_TRUE(r.err.contains(mp3 + QStringLiteral(": The format of this MP3 file cannot be read.")));
+    }
+    EXPECT_TRUE(r.err.contains(wide + ": This WAV file is not in a supported PCM format (8 or 16 bits)."));
     EXPECT_FALSE(QFileInfo::exists(out));
     EXPECT_EQ(Leftovers(), QStringList());
 
