@@ -8,9 +8,10 @@
 
 namespace {
 
-// A cover comes with its type, and out of the input's own bytes.
+// A cover comes with its type, and out of the input's own bytes; no description without a cover.
 void CheckTags(const std::optional<AudioTags>& tags, std::size_t size) {
     FUZZ_CHECK(!tags || tags->cover.isEmpty() == tags->coverMime.isEmpty());
+    FUZZ_CHECK(!tags || !tags->cover.isEmpty() || tags->coverDescription.isEmpty());
     FUZZ_CHECK(!tags || static_cast<std::size_t>(tags->cover.size()) <= size);
 }
 

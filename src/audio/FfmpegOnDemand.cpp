@@ -32,6 +32,7 @@ extern "C" {
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -49,8 +50,10 @@ constexpr std::array<const char*, 4> kLibraries{
     std::_Exit(EXIT_FAILURE);
 }
 
-// The log level asked for before the libraries were needed, set as they are opened.
-std::atomic<int> logLevel{-1};
+// The log level asked for before the libraries were needed, set as they are opened. FFmpeg's levels
+// go below zero (AV_LOG_QUIET), so none asked for is a value of its own.
+constexpr int kNoLogLevel = std::numeric_limits<int>::min();
+std::atomic<int> logLevel{kNoLogLevel};
 std::atomic<bool> opened{false};
 
 const std::array<void*, kLibraries.size()>& Handles() {
@@ -62,7 +65,7 @@ const std::array<void*, kLibraries.size()>& Handles() {
                 Missing(dlerror());
             }
         }
-        if (const int level = logLevel.load(); level >= 0) {
+        if (const int level = logLevel.load(); level != kNoLogLevel) {
             reinterpret_cast<decltype(&av_log_set_level)>(dlsym(libraries[0], "av_log_set_level"))(level);
         }
         opened.store(true);

@@ -229,6 +229,7 @@ QString ImageMime(const QByteArray& image, const QString& name) {
 struct Picture {
     QByteArray image;
     QString mime;
+    QString description;
 };
 
 // What the ID3v2 tags in a row say. The first non-empty value of each frame kind wins, over all the
@@ -286,6 +287,7 @@ AudioTags Id3v2Values::Tags() const {
     const Picture& cover = front.image.isEmpty() ? first : front;
     tags.cover = cover.image;
     tags.coverMime = cover.mime;
+    tags.coverDescription = cover.description.trimmed();
     return tags;
 }
 
@@ -323,7 +325,8 @@ void ReadPictureFrame(const QByteArray& data, bool threeLetterFormat, Id3v2Value
         return;
     }
     const uint kind = Byte(data, pos++);
-    if (!DecodeString(Byte(data, 0), data, pos) || pos >= data.size()) {
+    const std::optional<QString> description = DecodeString(Byte(data, 0), data, pos);
+    if (!description || pos >= data.size()) {
         return;
     }
     const QByteArray image = data.mid(pos);
@@ -331,10 +334,10 @@ void ReadPictureFrame(const QByteArray& data, bool threeLetterFormat, Id3v2Value
         mime = QStringLiteral("image/png");
     }
     if (kind == kFrontCover && values.front.image.isEmpty()) {
-        values.front = {image, mime};
+        values.front = {image, mime, *description};
     }
     if (values.first.image.isEmpty()) {
-        values.first = {image, mime};
+        values.first = {image, mime, *description};
     }
 }
 

@@ -79,6 +79,7 @@ void AudioTags::FillFrom(const AudioTags& other) {
     if (cover.isEmpty()) {
         cover = other.cover;
         coverMime = other.coverMime;
+        coverDescription = other.coverDescription;
     }
 }
 
@@ -116,6 +117,8 @@ AudioTags ReadTagsWithFfmpeg(const QString& path) {
         tags.cover =
             QByteArray(reinterpret_cast<const char*>(cover->attached_pic.data), cover->attached_pic.size);
         tags.coverMime = MimeOf(cover->codecpar->codec_id);
+        // The ID3v2 and ASF demuxers keep a picture's description as its stream's title.
+        tags.coverDescription = Value(cover->metadata, {"title"});
     }
     return tags;
 }

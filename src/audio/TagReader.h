@@ -14,9 +14,10 @@ struct AudioTags {
     QString track;
     QByteArray cover;  // the front cover's image file, as stored
     QString coverMime;
+    QString coverDescription;  // the picture's own caption, such as "Cover"; often empty
 
     bool IsEmpty() const;
-    // Fills every field that is empty here from other (the cover with its type).
+    // Fills every field that is empty here from other (the cover with its type and description).
     void FillFrom(const AudioTags& other);
 };
 

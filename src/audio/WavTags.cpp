@@ -283,6 +283,7 @@ AudioTags ChunkWalk::Tags() const {
     }
     tags.cover = id3_.cover;
     tags.coverMime = id3_.coverMime;
+    tags.coverDescription = id3_.coverDescription;
     return tags;
 }
 

@@ -44,7 +44,7 @@ QByteArray CoverFrame(const AudioTags& tags) {
     QByteArray body(1, kUtf8);
     body += tags.coverMime.toLatin1() + '\0';
     body += '\x03';  // the front cover
-    body += '\0';    // no description
+    body += tags.coverDescription.toUtf8() + '\0';
     return Frame("APIC", body + tags.cover);
 }
 

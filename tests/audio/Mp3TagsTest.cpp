@@ -87,8 +87,8 @@ const QByteArray kPng = QByteArray::fromHex("89504e470d0a1a0a") + "png";
 
 std::vector<std::string> Fields(const AudioTags& t) {
     std::vector<std::string> fields;
-    for (const QString& s :
-         {t.title, t.artist, t.album, t.albumArtist, t.year, t.genre, t.track, t.coverMime}) {
+    for (const QString& s : {t.title, t.artist, t.album, t.albumArtist, t.year, t.genre, t.track, t.coverMime,
+                             t.coverDescription}) {
         fields.push_back(s.toStdString());
     }
     fields.push_back(t.cover.toHex().toStdString());
@@ -160,7 +160,7 @@ TEST(Mp3TagsTest, CraftedTagsGiveTheFieldsFfmpegWould) {
                           "4/12"_b) +
                     Frame(2, "PIC", "\x00JPG\x03\x00"_b + kJpeg)) +
              kAudio,
-         {"Title", "Artist", "Album", "Band", "1999-12-31", "Pop", "4/12", kJpeg, "image/jpeg"}},
+         {"Title", "Artist", "Album", "Band", "1999-12-31", "Pop", "4/12", kJpeg, "image/jpeg", ""}},
         {"2.3 unsynchronised as a whole: UTF-16 both ways, a compressed frame, a 2-digit year; ID3v1 fills "
          "in",
          Tag(3, Unsynchronised(v23), '\x80') + kAudio + Id3v1("V1", "V1 Album", "1990", 5, 17),
@@ -172,11 +172,12 @@ TEST(Mp3TagsTest, CraftedTagsGiveTheFieldsFfmpegWould) {
           "Pop",
           "7",
           {},
+          {},
           {}}},
         {"2.4: extended header, data length, multiple values, front cover by its bytes",
          Tag(4, v24, '\x40') + kAudio,
          {QStringLiteral("\u00ff\u00e0"), QStringLiteral("\u00c4"), "Album", "", "2004-05", "Pop", "", kPng,
-          "image/png"}},
+          "image/png", QStringLiteral("\u00e4")}},
         {"two tags in a row: the first one's values win",
          Tag(3, Frame(3, "TIT2",
                       "\x00"
@@ -185,19 +186,19 @@ TEST(Mp3TagsTest, CraftedTagsGiveTheFieldsFfmpegWould) {
                                                              "\x00"
                                                              "Artist"_b)) +
              kAudio,
-         {"First", "Artist", "", "", "", "", "", {}, {}}},
+         {"First", "Artist", "", "", "", "", "", {}, {}, {}}},
         {"APE before ID3v1, which only fills in",
          kAudio + ape + ApeFooter(ape.size() + 32, 6) + Id3v1("V1", "V1 Album", "", 0, 255),
-         {"Ape", "", "V1 Album", "Band", "2001", "Jazz", "2/3", kJpeg, "image/jpeg"}},
+         {"Ape", "", "V1 Album", "Band", "2001", "Jazz", "2/3", kJpeg, "image/jpeg", ""}},
         {"ID3v1.1: Latin-1, blanks and NULs trimmed, genre and track by number",
          kAudio + Id3v1("Caf\xe9  ", "Al\0junk"_b, "1987", 7, 191),
-         {QStringLiteral("Caf\u00e9"), "", "Al", "", "1987", "Psybient", "7", {}, {}}},
+         {QStringLiteral("Caf\u00e9"), "", "Al", "", "1987", "Psybient", "7", {}, {}, {}}},
         {"a tag cut short, a lone UTF-16 byte, a bad byte-order mark",
          truncated.left(60),
-         {"Kept", "", "A", "", "", "", "", {}, {}}},
+         {"Kept", "", "A", "", "", "", "", {}, {}, {}}},
         {"an APE tag said to start before the file",
          kAudio + ApeFooter(5000, 1) + Id3v1("V1", "", "", 0, 0),
-         {"V1", "", "", "", "", "Blues", "", {}, {}}},
+         {"V1", "", "", "", "", "Blues", "", {}, {}, {}}},
         {"frames alone", kAudio, {}},
     };
     for (const auto& c : cases) {
@@ -231,7 +232,7 @@ TEST(Mp3TagsTest, CraftedWavFilesGiveWhatFfmpegReads) {
                                       Frame(3, "TPE2",
                                             "\x00"
                                             "Band"_b) +
-                                      Frame(3, "APIC", "\x00image/png\x00\x03\x00"_b + kPng));
+                                      Frame(3, "APIC", "\x00image/png\x00\x03Cover\x00"_b + kPng));
     const QByteArray info = Chunk("LIST", "INFO" + Chunk("INAM", "Info\0"_b) + Chunk("ICRD", "1999"));
     const QByteArray bext = Chunk("bext", QByteArray(320, '\0') + "2020-01-02" + QByteArray(272, '\0'));
     const QByteArray streamed = "data\xff\xff\xff\xff"_b + QByteArray(100, '\0') + info;
@@ -316,9 +317,9 @@ TEST(Mp3TagsTest, TaggedFilesGiveWhatFfmpegReads) {
         testmedia::Lame("tags_v1.mp3", wav, lameTags + QStringList{"--id3v1-only"}),
         testmedia::Lame("tags_v2.mp3", wav, lameTags + QStringList{"--id3v2-only"}),
         tagged("tags_23.mp3", {"-c", "copy", "-id3v2_version", "3", "-write_id3v1", "1"}),
-        tagged("tags_24.mp3",
-               {"-i", cover, "-map", "0", "-map", "1", "-c", "copy", "-disposition:v", "attached_pic",
-                "-metadata:s:v", "comment=Cover (front)", "-id3v2_version", "4"}),
+        tagged("tags_24.mp3", {"-i", cover, "-map", "0", "-map", "1", "-c", "copy", "-disposition:v",
+                               "attached_pic", "-metadata:s:v", "comment=Cover (front)", "-metadata:s:v",
+                               "title=Cover", "-id3v2_version", "4"}),
     };
     for (const QString& file : files) {
         SCOPED_TRACE(file.toStdString());
@@ -327,13 +328,20 @@ TEST(Mp3TagsTest, TaggedFilesGiveWhatFfmpegReads) {
         EXPECT_FALSE(ours.title.isEmpty() || ours.year.isEmpty() || ours.track.isEmpty());
     }
     EXPECT_EQ(ReadTags(files[4]).cover, testmedia::ReadFile(cover));
+    EXPECT_EQ(ReadTags(files[4]).coverDescription, "Cover");
 
-    // WAV: the INFO texts ffmpeg writes, and those our own join writes after the data.
+    // WAV: the INFO texts ffmpeg writes, and those our own join writes after the data; MP3: the
+    // tag our own join writes, cover and its description included.
     const QString wavTagged = tagged("tags.wav", {"-c:a", "pcm_s16le"});
     const QString joined = testmedia::Dir() + "joined.wav";
-    testmedia::RunTool(WAVESTITCH_BUILD_DIR "/wavestitch-join",
-                       {"-q", "--tags=1", "--overwrite", "-o", joined, wavTagged, wav});
-    for (const QString& file : {wavTagged, joined}) {
+    const QString joinedMp3 = testmedia::Dir() + "joined.mp3";
+    for (const QStringList& output :
+         {QStringList{joined, wavTagged, wav}, QStringList{joinedMp3, files[4]}}) {
+        testmedia::RunTool(WAVESTITCH_BUILD_DIR "/wavestitch-join",
+                           QStringList{"-q", "--tags=1", "--overwrite", "-o"} + output);
+    }
+    EXPECT_EQ(Fields(ReadTags(joinedMp3)), Fields(ReadTags(files[4])));
+    for (const QString& file : {wavTagged, joined, joinedMp3}) {
         SCOPED_TRACE(file.toStdString());
         const AudioTags ours = ReadTags(file);
         EXPECT_EQ(Fields(ours), Fields(ReadTagsWithFfmpeg(file)));

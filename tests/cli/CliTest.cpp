@@ -125,13 +125,21 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
     const QString wav = testmedia::Tone(44100, 2, 0.2);
     const QString notes = testmedia::WriteFile(QStringLiteral("notes.txt"), "hello");
     const QString fake = testmedia::WriteFile(QStringLiteral("fake.mp3"), QByteArray(4096, 'x'));
+    // Whole seconds of PCM samples under an MP3's name, and samples of 24 bits.
+    const QString wavAsMp3 =
+        testmedia::WriteFile("wav.mp3", testmedia::ReadFile(testmedia::Tone(44100, 2, 1)));
+    const QString wide = Path("24bit.wav");
+    testmedia::RunTool("sox", {wav, "-b", "24", wide});
     const QString out = Path(QStringLiteral("out.wav"));
 
-    const Result r = Run({QStringLiteral("-o"), out, wav, notes, fake});
+    const Result r = Run({QStringLiteral("-o"), out, wav, notes, fake, wavAsMp3, wide});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(notes + QStringLiteral(": This file type is not supported.")))
         << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(fake + QStringLiteral(": The format of this MP3 file cannot be read.")));
+    for (const QString& mp3 : {fake, wavAsMp3}) {
+        EXPECT_TRUE(r.err.contains(mp3 + QStringLiteral(": The format of this MP3 file cannot be read.")));
+    }
+    EXPECT_TRUE(r.err.contains(wide + ": This WAV file is not in a supported PCM format (8 or 16 bits)."));
     EXPECT_FALSE(QFileInfo::exists(out));
     EXPECT_EQ(Leftovers(), QStringList());
 
@@ -140,6 +148,29 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
     EXPECT_EQ(info.exitCode, 2);
     EXPECT_EQ(info.out.count(QLatin1Char('\n')), 1);
     EXPECT_FALSE(info.out.contains(QStringLiteral("target")));
+}
+
+TEST_F(CliTest, QuietLeavesOnlyTheJoinersOwnMessages) {
+    // A WMA file whose second packet is damaged: FFmpeg logs it as an error and the join reads on.
+    QByteArray wma = testmedia::ReadFile(testmedia::Asf("damaged.wma", 44100, 2, 1));
+    const qsizetype data = wma.indexOf(QByteArray::fromHex("3626b2758e66cf11a6d900aa0062ce6c"));
+    ASSERT_GT(data, 0);
+    const auto Le64 = [&](qsizetype at) { return qFromLittleEndian<qint64>(wma.constData() + at); };
+    // The data object: its size, file id and packet count, then packets of one size.
+    const qint64 packet = (Le64(data + 16) - 50) / Le64(data + 40);
+    wma.replace(data + 50 + packet + 16, packet - 16, QByteArray(packet - 16, '\xff'));
+    const QString damaged = testmedia::WriteFile("damaged.wma", wma);
+    const QString notes = testmedia::WriteFile("notes.txt", "hello");
+    const QString out = Path("out.wav");
+
+    const Result loud = Run({"-o", out, damaged});
+    ASSERT_EQ(loud.exitCode, 0);
+    ASSERT_TRUE(loud.err.contains("[asf @")) << loud.err.toStdString();
+    const Result quiet = Run({"-q", "--overwrite", "-o", out, damaged});
+    EXPECT_TRUE(quiet.err.isEmpty()) << quiet.err.toStdString();
+    const Result refused = Run({"-q", "--overwrite", "-o", out, damaged, notes});
+    EXPECT_EQ(refused.err.toStdString(),
+              ("wavestitch-join: " + notes + ": This file type is not supported.\n").toStdString());
 }
 
 TEST_F(CliTest, InfoPrintsRowsAsTheListHoldsThemAndTheTarget) {

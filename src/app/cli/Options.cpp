@@ -75,16 +75,24 @@ QString UsageText() {
         "      --overwrite       replace an existing output (by default an existing output is an error)\n"
         "      --copy            join MP3 files of one MPEG version, rate and channel count frame for\n"
         "                        frame, without re-encoding, behind one new Info frame (MP3 output)\n"
-        "  -q, --quiet           no progress display\n"
+        "  -q, --quiet           only the joiner's errors: no progress, no notes, nothing from FFmpeg\n"
         "      --info            print each input's row and the target format; join nothing\n"
         "  -h, --help            this text\n"
         "      --version         the version\n"
         "\n"
+        "Inputs are told by their extension, in any case; another extension is refused, and so is a file\n"
+        "whose content is not what its extension says:\n"
+        "  .wav  integer PCM of 8 or 16 bits at up to 768000 Hz, its format chunk first (after a JUNK or\n"
+        "        ds64 chunk); 24 and 32-bit PCM, float, A-law, u-law, ADPCM and MP3 inside are refused\n"
+        "  .mp3  MPEG audio that libmpg123 reads: layer III, also layers I and II\n"
+        "  .wma  an ASF file with audio that FFmpeg decodes: WMA, also MP3 or PCM\n"
+        "\n"
         "A FIFO, character device or socket is written in place; a WAV that cannot be seeked in gets\n"
-        "the streaming sizes (0xFFFFFFFF; RF64 above 4 GiB); WMA needs a file it can seek in.\n"
+        "0xFFFFFFFF sizes, or its real ones when chunks follow its data (RF64 above 4 GiB); WMA needs a\n"
+        "file it can seek in.\n"
         "\n"
         "Exit status: 0 joined; 1 the join failed; 2 a usage error, a refused output or a rejected input\n"
-        "(nothing is written); 130 interrupted (the output holds what was joined until then).\n");
+        "(nothing is written); 130 interrupted (an output file is left as it was).\n");
 }
 
 ParsedCommandLine ParseCommandLine(const QStringList& given) {

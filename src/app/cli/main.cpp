@@ -25,6 +25,11 @@ int Run(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     }
     const cli::ParsedCommandLine parsed = cli::ParseCommandLine(arguments);
+    // Quiet leaves only the joiner's own messages: FFmpeg logs a damaged packet that it reads past as
+    // an error, though the join goes on.
+    if (parsed.options.quiet) {
+        av_log_set_level(AV_LOG_QUIET);
+    }
     switch (parsed.action) {
         case cli::ParsedCommandLine::Action::Help:
             std::fputs(cli::UsageText().toUtf8().constData(), stdout);
