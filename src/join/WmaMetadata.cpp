@@ -68,7 +68,7 @@ QString Remux(const QString& path, const QString& scratchPath, const AudioTags& 
     SetTag(&out->metadata, "artist", tags.artist);
     SetTag(&out->metadata, "album", tags.album);
     SetTag(&out->metadata, "album_artist", tags.albumArtist);
-    SetTag(&out->metadata, "date", tags.year);
+    SetTag(&out->metadata, "WM/Year", tags.year);
     SetTag(&out->metadata, "genre", tags.genre);
     SetTag(&out->metadata, "track", tags.track);
     if (!AddChapters(*out, chapters, sampleRate)) {

@@ -328,12 +328,16 @@ TEST(Mp3TagsTest, TaggedFilesGiveWhatFfmpegReads) {
     }
     EXPECT_EQ(ReadTags(files[4]).cover, testmedia::ReadFile(cover));
 
-    // WAV: the INFO texts ffmpeg writes, and those our own join writes after the data.
+    // WAV: the INFO texts ffmpeg writes, and those our own join writes after the data; WMA: the
+    // attributes our own join writes.
     const QString wavTagged = tagged("tags.wav", {"-c:a", "pcm_s16le"});
     const QString joined = testmedia::Dir() + "joined.wav";
-    testmedia::RunTool(WAVESTITCH_BUILD_DIR "/wavestitch-join",
-                       {"-q", "--tags=1", "--overwrite", "-o", joined, wavTagged, wav});
-    for (const QString& file : {wavTagged, joined}) {
+    const QString joinedWma = testmedia::Dir() + "joined.wma";
+    for (const QString& out : {joined, joinedWma}) {
+        testmedia::RunTool(WAVESTITCH_BUILD_DIR "/wavestitch-join",
+                           {"-q", "--tags=1", "--overwrite", "-o", out, wavTagged, wav});
+    }
+    for (const QString& file : {wavTagged, joined, joinedWma}) {
         SCOPED_TRACE(file.toStdString());
         const AudioTags ours = ReadTags(file);
         EXPECT_EQ(Fields(ours), Fields(ReadTagsWithFfmpeg(file)));

@@ -49,6 +49,15 @@ bool AsfHeaderAddsUp(const QByteArray& file) {
     return at == end && present == Le32(file, 24);
 }
 
+// An attribute of the extended content description holding text, as its bytes run.
+QByteArray AsfText(const QString& name, const QString& value) {
+    const auto counted = [](const QString& text) {  // the length in bytes, then UTF-16 with its NUL
+        const QByteArray utf16(reinterpret_cast<const char*>(text.utf16()), (text.size() + 1) * 2);
+        return QByteArray(1, static_cast<char>(utf16.size())) + '\0' + utf16;
+    };
+    return counted(name) + QByteArray(2, '\0') + counted(value);  // between them, the type: text
+}
+
 class CliTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -412,7 +421,7 @@ TEST_F(CliTest, ChaptersTagsAndCueSheetFollowThePartsInNaturalOrder) {
     const QString second = Path(QStringLiteral("in/B 2.mp3"));
     const QString third = Path(QStringLiteral("in/b10.wav"));
     ASSERT_TRUE(QFile::copy(testmedia::Tone(44100, 2, 0.5), first));
-    testmedia::RunTool("lame", {"--quiet", "--tt", "Two", "--ta", "Reader", "--tl", "Book",
+    testmedia::RunTool("lame", {"--quiet", "--tt", "Two", "--ta", "Reader", "--tl", "Book", "--ty", "1999",
                                 testmedia::Tone(44100, 2, 1), second});
     ASSERT_TRUE(QFile::copy(testmedia::Tone(22050, 1, 0.7), third));
     const std::vector<double> starts{0.0, 0.5, 1.5};
@@ -444,8 +453,10 @@ TEST_F(CliTest, ChaptersTagsAndCueSheetFollowThePartsInNaturalOrder) {
         EXPECT_EQ(tags[QStringLiteral("title")].toString(), QStringLiteral("Two"));
         EXPECT_EQ(tags[QStringLiteral("artist")].toString(), QStringLiteral("Reader"));
         if (QLatin1String(format) == "wma") {
-            // The markers of the chapters are counted among the header's objects.
-            EXPECT_TRUE(AsfHeaderAddsUp(testmedia::ReadFile(out)));
+            // The markers of the chapters are counted among the header's objects; the year is WM/Year.
+            const QByteArray file = testmedia::ReadFile(out);
+            EXPECT_TRUE(AsfHeaderAddsUp(file));
+            EXPECT_TRUE(file.contains(AsfText(QStringLiteral("WM/Year"), QStringLiteral("1999"))));
         }
 
         const QString sheet = QString::fromUtf8(testmedia::ReadFile(cue));
