@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <tuple>
 
 namespace {
 
@@ -331,8 +332,9 @@ QByteArray AudioFrames(const QByteArray& file) {
     return frames.empty() ? QByteArray() : file.mid(frames[1].offset);
 }
 
-TEST_F(CliTest, CopyKeepsTheInputsFramesBehindOneInfoFrame) {
-    const QString a = testmedia::Lame("copy_a.mp3", testmedia::Tone(44100, 2, 0.5), {"-b", "128"});
+TEST_F(CliTest, CopyKeepsTheInputsFramesBehindOneTagFrame) {
+    const QString a =
+        testmedia::Lame("copy_a.mp3", testmedia::Tone(44100, 2, 0.5), {"-b", "64", "--resample", "44.1"});
     const QString bare = testmedia::Lame("copy_b.mp3", testmedia::Tone(44100, 2, 0.7), {"-b", "192"});
     // The second input between an ID3v2 tag and a cut-off frame with an ID3v1 tag.
     const QByteArray bFile = testmedia::ReadFile(bare);
@@ -355,6 +357,15 @@ TEST_F(CliTest, CopyKeepsTheInputsFramesBehindOneInfoFrame) {
     EXPECT_EQ(tag->padding, bTag->padding);
     EXPECT_EQ(tag->musicCrc, tag->expectedMusicCrc);
     EXPECT_EQ(tag->tagCrc, tag->expectedTagCrc);
+    // Two bitrates: a "Xing" frame as `lame -V` writes it, so readers count frames for the duration.
+    EXPECT_EQ(std::tie(tag->word, tag->frameKbps, tag->method, tag->lameKbps),
+              std::tuple("Xing", 128, 4, 32));
+    // One bitrate keeps the first part's "Info" frame.
+    ASSERT_EQ(Run({"--copy", "-q", "-o", Path("constant.mp3"), a, a}).exitCode, 0);
+    const auto constantTag = encodetest::ReadInfoTag(testmedia::ReadFile(Path("constant.mp3")));
+    ASSERT_TRUE(constantTag);
+    EXPECT_EQ(std::tie(constantTag->word, constantTag->frameKbps, constantTag->method, constantTag->lameKbps),
+              std::tie(aTag->word, aTag->frameKbps, aTag->method, aTag->lameKbps));
 
     // A gapless decode plays both parts and the delay and padding kept between them, as reported.
     const int kept = aTag->padding + bTag->delay;
