@@ -328,9 +328,9 @@ private:
 // Copies every part's frames, each part once it is scanned, in blocks of whole frames, so an
 // interrupt leaves a stream that ends with a whole frame. status: kExitJoined, also when
 // interrupted; kExitUsage when a part cannot be joined; kExitFailed when a write failed (errno).
-// A head written for a constant bitrate, kbps, may need a tag frame of another size once a part
-// has others: the copy stops before that part (retag), to start again. kbps: the bitrate of every
-// frame written, when the head claims one, else 0.
+// A head written for a constant bitrate, kbps, may need a tag frame of another size once the scan
+// finds a part with others: the copy stops then (retag), to start again. kbps: the bitrate the
+// head claims for every frame, 0 once a part scanned has others.
 struct Written {
     std::size_t frames = 0;
     std::size_t bytes = 0;
@@ -339,24 +339,34 @@ struct Written {
     bool retag = false;
 };
 
+// Whether the parts scanned since checked end the constant bitrate the head claims (kbps, then 0)
+// and need a tag frame of another size than tagBytes. Checked as the scan goes, not as the copy
+// reaches them, less is written twice.
+bool NeedsRetag(const std::vector<Part>& parts, Scanner& scanner, std::size_t& checked, int& kbps,
+                std::size_t tagBytes) {
+    for (const std::size_t scanned = scanner.Scanned(); kbps > 0 && checked < scanned; ++checked) {
+        if (ConstantKbps(std::span(&parts[checked], 1)) != kbps) {
+            if (TagFrame(parts.front(), false).size() != tagBytes) {
+                return true;
+            }
+            kbps = 0;
+        }
+    }
+    return false;
+}
+
 Written WriteFrames(int fd, const std::vector<Part>& parts, Scanner& scanner, std::size_t start,
                     Writeback* writeback, int kbps, std::size_t tagBytes) {
     constexpr std::size_t kBlock = std::size_t{4} << 20;
     Written written;
     written.kbps = kbps;
+    std::size_t checked = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (const int scanned = scanner.Wait(i); scanned != kExitJoined) {
             written.status = scanned == kExitUsage ? kExitUsage : kExitJoined;
             return written;
         }
         const Part& part = parts[i];
-        if (written.kbps > 0 && ConstantKbps(std::span(&part, 1)) != written.kbps) {
-            written.retag = TagFrame(parts.front(), false).size() != tagBytes;
-            if (written.retag) {
-                return written;
-            }
-            written.kbps = 0;
-        }
         std::size_t index = 0;
         for (const mpeg::ByteRun& run : part.frames.runs) {
             const std::size_t end = run.offset + run.bytes;
@@ -368,6 +378,10 @@ Written WriteFrames(int fd, const std::vector<Part>& parts, Scanner& scanner, st
                     ++frames;
                 }
                 if (Interrupted()) {
+                    return written;
+                }
+                written.retag = NeedsRetag(parts, scanner, checked, written.kbps, tagBytes);
+                if (written.retag) {
                     return written;
                 }
                 if (!WriteAll(fd, part.bytes.Data() + at, block)) {
