@@ -110,7 +110,7 @@ AudioTags ReadTagsWithFfmpeg(const QString& path) {
     tags.artist = Value(metadata, {"artist", "author"});
     tags.album = Value(metadata, {"album"});
     tags.albumArtist = Value(metadata, {"album_artist"});
-    tags.year = Value(metadata, {"date", "year"});
+    tags.year = Value(metadata, {"date", "year", "WM/Year"});
     tags.genre = Value(metadata, {"genre"});
     tags.track = Value(metadata, {"track"});
     if (const AVStream* cover = CoverStream(*format)) {

@@ -3,6 +3,7 @@
 #include "audio/FfmpegOwners.h"
 
 #include <QFile>
+#include <QtEndian>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -67,7 +68,7 @@ QString Remux(const QString& path, const QString& scratchPath, const AudioTags& 
     SetTag(&out->metadata, "artist", tags.artist);
     SetTag(&out->metadata, "album", tags.album);
     SetTag(&out->metadata, "album_artist", tags.albumArtist);
-    SetTag(&out->metadata, "date", tags.year);
+    SetTag(&out->metadata, "WM/Year", tags.year);
     SetTag(&out->metadata, "genre", tags.genre);
     SetTag(&out->metadata, "track", tags.track);
     if (!AddChapters(*out, chapters, sampleRate)) {
@@ -96,6 +97,37 @@ QString Remux(const QString& path, const QString& scratchPath, const AudioTags& 
     return {};
 }
 
+// FFmpeg's muxer leaves the marker object of the chapters out of the header's count of objects,
+// which strict readers refuse; the count is written again from the objects the header holds.
+bool CountHeaderObjects(const QString& path) {
+    constexpr qint64 kStart = 30;  // GUID, size, count and two reserved bytes
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) {
+        return false;
+    }
+    const QByteArray start = file.read(kStart);
+    if (start.size() != kStart) {
+        return false;
+    }
+    const auto size = qFromLittleEndian<quint64>(start.constData() + 16);
+    if (size < kStart || size > static_cast<quint64>(file.size())) {
+        return false;
+    }
+    const QByteArray objects = file.read(static_cast<qint64>(size) - kStart);
+    quint32 count = 0;
+    qsizetype at = 0;
+    for (; objects.size() - at >= 24; ++count) {
+        const auto bytes = qFromLittleEndian<quint64>(objects.constData() + at + 16);
+        if (bytes < 24 || bytes > static_cast<quint64>(objects.size() - at)) {
+            return false;
+        }
+        at += static_cast<qsizetype>(bytes);
+    }
+    const quint32 le = qToLittleEndian(count);
+    return at == objects.size() && file.seek(24) &&
+           file.write(reinterpret_cast<const char*>(&le), sizeof le) == sizeof le;
+}
+
 // Rewrites target in place with the bytes of source.
 bool CopyBack(const QString& source, const QString& target) {
     QFile from(source);
@@ -118,6 +150,9 @@ bool CopyBack(const QString& source, const QString& target) {
 QString AddWmaMetadata(const QString& path, const QString& scratchPath, const AudioTags& tags,
                        const std::vector<JoinChapter>& chapters, int sampleRate) {
     QString error = Remux(path, scratchPath, tags, chapters, sampleRate);
+    if (error.isEmpty() && !CountHeaderObjects(scratchPath)) {
+        error = QStringLiteral("cannot write ") + scratchPath;
+    }
     if (error.isEmpty() && !CopyBack(scratchPath, path)) {
         error = QStringLiteral("cannot write it");
     }

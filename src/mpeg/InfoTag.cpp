@@ -20,6 +20,7 @@ constexpr std::size_t kFramesAt = 8;
 constexpr std::size_t kBytesAt = 12;
 constexpr std::size_t kTocAt = 16;
 constexpr std::size_t kQualityAt = 116;
+constexpr std::size_t kMethodAt = 129;
 constexpr std::size_t kPeakAt = 131;
 constexpr std::size_t kLowpassAt = 130;
 constexpr std::size_t kBitrateAt = 140;
@@ -288,6 +289,8 @@ std::vector<std::uint8_t> NewTagFrame(const std::uint8_t* firstHeader, int kbps,
     std::array<std::uint8_t, 4> header{0xFF, static_cast<std::uint8_t>(0xE3 | (first->version << 3)),
                                        static_cast<std::uint8_t>(first->rateIndex << 2),
                                        static_cast<std::uint8_t>(firstHeader[3] & 0xCF)};
+    // LAME's bitrate for the tag frame of a stream of varying bitrates.
+    const int wanted = constant ? kbps : (first->mpeg1 ? 128 : (first->version == 2 ? 64 : 32));
     int chosen = 0;
     for (int index = 1; index < 15; ++index) {
         header[2] = static_cast<std::uint8_t>((index << 4) | (first->rateIndex << 2));
@@ -295,8 +298,8 @@ std::vector<std::uint8_t> NewTagFrame(const std::uint8_t* firstHeader, int kbps,
         if (!candidate || static_cast<std::size_t>(candidate->bytes) < room) {
             continue;
         }
-        chosen = chosen == 0 || candidate->kbps == kbps ? index : chosen;
-        if (candidate->kbps == kbps) {
+        chosen = chosen == 0 || candidate->kbps == wanted ? index : chosen;
+        if (candidate->kbps == wanted) {
             break;
         }
     }
@@ -316,6 +319,13 @@ std::vector<std::uint8_t> NewTagFrame(const std::uint8_t* firstHeader, int kbps,
         std::copy_n(encoderTail, kTagCrcAt + 2 - kQualityAt, p + kQualityAt);
         // Peak and replay gain measured the first file alone.
         std::fill(p + kPeakAt, p + kPeakAt + 8, 0);
+        if (!constant) {
+            // As `lame -V` writes them: its VBR method, and the lowest bitrate it may use. No preset
+            // made the parts together.
+            p[kMethodAt] = static_cast<std::uint8_t>((p[kMethodAt] & 0xF0) | 4);
+            p[kBitrateAt] = first->mpeg1 ? 32 : 8;
+            PutBigEndian(p + kPresetAt, 0, 2);
+        }
     }
     return tag;
 }

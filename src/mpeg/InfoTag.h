@@ -51,10 +51,11 @@ bool PatchInfoTag(std::vector<std::uint8_t>& tag, const StreamTotals& totals);
 bool PatchCounts(std::vector<std::uint8_t>& tag, const StreamTotals& totals);
 
 // A new tag frame to lead frames copied from MP3 files: of the kind that firstHeader (the first
-// frame of music) gives, without checksum, at kbps when that bitrate holds the tag, else at the
-// lowest bitrate that does; marked as leading a constant bitrate or not. encoderTail, the quality
-// word and LAME extension of the first file's tag (40 bytes), or null: a frame without the
-// extension. Its counts are still to be written; empty when no bitrate holds it.
+// frame of music) gives, without checksum. For a constant bitrate, an "Info" frame at kbps when
+// that bitrate holds the tag, else at the lowest bitrate that does; otherwise a "Xing" frame as a
+// VBR encode of LAME makes it. encoderTail, the quality word and LAME extension of the first file's
+// tag (40 bytes), or null: a frame without the extension. Its counts are still to be written; empty
+// when no bitrate holds it.
 std::vector<std::uint8_t> NewTagFrame(const std::uint8_t* firstHeader, int kbps, bool constant,
                                       const std::uint8_t* encoderTail);
 

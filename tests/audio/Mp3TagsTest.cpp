@@ -330,18 +330,21 @@ TEST(Mp3TagsTest, TaggedFilesGiveWhatFfmpegReads) {
     EXPECT_EQ(ReadTags(files[4]).cover, testmedia::ReadFile(cover));
     EXPECT_EQ(ReadTags(files[4]).coverDescription, "Cover");
 
-    // WAV: the INFO texts ffmpeg writes, and those our own join writes after the data; MP3: the
-    // tag our own join writes, cover and its description included.
+    // WAV: the INFO texts ffmpeg writes, and those our own join writes after the data; WMA: the
+    // attributes our own join writes; MP3: the tag our own join writes, cover and its description
+    // included.
     const QString wavTagged = tagged("tags.wav", {"-c:a", "pcm_s16le"});
     const QString joined = testmedia::Dir() + "joined.wav";
+    const QString joinedWma = testmedia::Dir() + "joined.wma";
     const QString joinedMp3 = testmedia::Dir() + "joined.mp3";
     for (const QStringList& output :
-         {QStringList{joined, wavTagged, wav}, QStringList{joinedMp3, files[4]}}) {
+         {QStringList{joined, wavTagged, wav}, QStringList{joinedWma, wavTagged, wav},
+          QStringList{joinedMp3, files[4]}}) {
         testmedia::RunTool(WAVESTITCH_BUILD_DIR "/wavestitch-join",
                            QStringList{"-q", "--tags=1", "--overwrite", "-o"} + output);
     }
     EXPECT_EQ(Fields(ReadTags(joinedMp3)), Fields(ReadTags(files[4])));
-    for (const QString& file : {wavTagged, joined, joinedMp3}) {
+    for (const QString& file : {wavTagged, joined, joinedWma, joinedMp3}) {
         SCOPED_TRACE(file.toStdString());
         const AudioTags ours = ReadTags(file);
         EXPECT_EQ(Fields(ours), Fields(ReadTagsWithFfmpeg(file)));

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <tuple>
 
 namespace {
 
@@ -34,6 +35,28 @@ struct Result {
 
 std::uint32_t Le32(const QByteArray& bytes, int at) {
     return qFromLittleEndian<std::uint32_t>(bytes.constData() + at);
+}
+
+// Walks an ASF file's header object as a strict reader does: the child objects it declares must be
+// those present, and fill it exactly.
+bool AsfHeaderAddsUp(const QByteArray& file) {
+    const auto size = [&](qsizetype at) { return qFromLittleEndian<qint64>(file.constData() + at + 16); };
+    const qsizetype end = std::min<qsizetype>(size(0), file.size());
+    qsizetype at = 30;
+    std::uint32_t present = 0;
+    for (; end - at >= 24 && size(at) >= 24; at += size(at)) {
+        ++present;
+    }
+    return at == end && present == Le32(file, 24);
+}
+
+// An attribute of the extended content description holding text, as its bytes run.
+QByteArray AsfText(const QString& name, const QString& value) {
+    const auto counted = [](const QString& text) {  // the length in bytes, then UTF-16 with its NUL
+        const QByteArray utf16(reinterpret_cast<const char*>(text.utf16()), (text.size() + 1) * 2);
+        return QByteArray(1, static_cast<char>(utf16.size())) + '\0' + utf16;
+    };
+    return counted(name) + QByteArray(2, '\0') + counted(value);  // between them, the type: text
 }
 
 class CliTest : public testing::Test {
@@ -404,8 +427,9 @@ QByteArray AudioFrames(const QByteArray& file) {
     return frames.empty() ? QByteArray() : file.mid(frames[1].offset);
 }
 
-TEST_F(CliTest, CopyKeepsTheInputsFramesBehindOneInfoFrame) {
-    const QString a = testmedia::Lame("copy_a.mp3", testmedia::Tone(44100, 2, 0.5), {"-b", "128"});
+TEST_F(CliTest, CopyKeepsTheInputsFramesBehindOneTagFrame) {
+    const QString a =
+        testmedia::Lame("copy_a.mp3", testmedia::Tone(44100, 2, 0.5), {"-b", "64", "--resample", "44.1"});
     const QString bare = testmedia::Lame("copy_b.mp3", testmedia::Tone(44100, 2, 0.7), {"-b", "192"});
     // The second input between an ID3v2 tag and a cut-off frame with an ID3v1 tag.
     const QByteArray bFile = testmedia::ReadFile(bare);
@@ -428,6 +452,15 @@ TEST_F(CliTest, CopyKeepsTheInputsFramesBehindOneInfoFrame) {
     EXPECT_EQ(tag->padding, bTag->padding);
     EXPECT_EQ(tag->musicCrc, tag->expectedMusicCrc);
     EXPECT_EQ(tag->tagCrc, tag->expectedTagCrc);
+    // Two bitrates: a "Xing" frame as `lame -V` writes it, so readers count frames for the duration.
+    EXPECT_EQ(std::tie(tag->word, tag->frameKbps, tag->method, tag->lameKbps),
+              std::tuple("Xing", 128, 4, 32));
+    // One bitrate keeps the first part's "Info" frame.
+    ASSERT_EQ(Run({"--copy", "-q", "-o", Path("constant.mp3"), a, a}).exitCode, 0);
+    const auto constantTag = encodetest::ReadInfoTag(testmedia::ReadFile(Path("constant.mp3")));
+    ASSERT_TRUE(constantTag);
+    EXPECT_EQ(std::tie(constantTag->word, constantTag->frameKbps, constantTag->method, constantTag->lameKbps),
+              std::tie(aTag->word, aTag->frameKbps, aTag->method, aTag->lameKbps));
 
     // A gapless decode plays both parts and the delay and padding kept between them, as reported.
     const int kept = aTag->padding + bTag->delay;
@@ -494,7 +527,7 @@ TEST_F(CliTest, ChaptersTagsAndCueSheetFollowThePartsInNaturalOrder) {
     const QString second = Path(QStringLiteral("in/B 2.mp3"));
     const QString third = Path(QStringLiteral("in/b10.wav"));
     ASSERT_TRUE(QFile::copy(testmedia::Tone(44100, 2, 0.5), first));
-    testmedia::RunTool("lame", {"--quiet", "--tt", "Two", "--ta", "Reader", "--tl", "Book",
+    testmedia::RunTool("lame", {"--quiet", "--tt", "Two", "--ta", "Reader", "--tl", "Book", "--ty", "1999",
                                 testmedia::Tone(44100, 2, 1), second});
     ASSERT_TRUE(QFile::copy(testmedia::Tone(22050, 1, 0.7), third));
     const std::vector<double> starts{0.0, 0.5, 1.5};
@@ -525,6 +558,12 @@ TEST_F(CliTest, ChaptersTagsAndCueSheetFollowThePartsInNaturalOrder) {
             probe[QStringLiteral("format")].toObject()[QStringLiteral("tags")].toObject();
         EXPECT_EQ(tags[QStringLiteral("title")].toString(), QStringLiteral("Two"));
         EXPECT_EQ(tags[QStringLiteral("artist")].toString(), QStringLiteral("Reader"));
+        if (QLatin1String(format) == "wma") {
+            // The markers of the chapters are counted among the header's objects; the year is WM/Year.
+            const QByteArray file = testmedia::ReadFile(out);
+            EXPECT_TRUE(AsfHeaderAddsUp(file));
+            EXPECT_TRUE(file.contains(AsfText(QStringLiteral("WM/Year"), QStringLiteral("1999"))));
+        }
 
         const QString sheet = QString::fromUtf8(testmedia::ReadFile(cue));
         EXPECT_TRUE(sheet.contains(QStringLiteral("FILE \"book.") + QLatin1String(format)));

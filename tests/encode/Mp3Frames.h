@@ -119,6 +119,10 @@ inline std::uint16_t Crc16Arc(const char* data, std::size_t size, std::uint16_t 
 
 // The LAME/Info tag in the file's first frame, with the checksums it should carry.
 struct InfoTag {
+    QByteArray word;    // "Info" for a constant bitrate, "Xing" otherwise
+    int frameKbps = 0;  // of the tag frame itself
+    int method = 0;     // the LAME extension's VBR method: 1 constant, 4 as `lame -V` writes it
+    int lameKbps = 0;   // its bitrate: the constant one, or the lowest a VBR encode may use
     std::uint32_t frames = 0;
     std::uint32_t bytes = 0;
     std::array<std::uint8_t, 100> toc{};
@@ -150,6 +154,10 @@ inline std::optional<InfoTag> ReadInfoTag(const QByteArray& file) {
         return v;
     };
     InfoTag tag;
+    tag.word = file.mid(info, 4);
+    tag.frameKbps = frame->kbps;
+    tag.method = static_cast<int>(be(129, 1) & 0xF);
+    tag.lameKbps = static_cast<int>(be(140, 1));
     tag.frames = be(8, 4);
     tag.bytes = be(12, 4);
     std::copy_n(p + info + 16, 100, tag.toc.begin());

@@ -249,12 +249,12 @@ int ConstantKbps(std::span<const Part> parts) {
     return std::max(constant, 0);
 }
 
-// The frame's bitrate follows the first part alone, so that its size is known, and it can be
-// written, before the other parts are scanned.
-std::vector<std::uint8_t> TagFrame(std::span<const Part> parts) {
-    const std::optional<mpeg::EncoderTag>& encoder = parts.front().frames.encoder;
-    return mpeg::NewTagFrame(parts.front().frames.firstHeader.data(), ConstantKbps(parts.first(1)),
-                             ConstantKbps(parts) > 0, encoder ? encoder->tail.data() : nullptr);
+// A constant bitrate's frame follows the first part alone, so that its size is known, and it can
+// be written, before the other parts are scanned.
+std::vector<std::uint8_t> TagFrame(const Part& first, bool constant) {
+    const std::optional<mpeg::EncoderTag>& encoder = first.frames.encoder;
+    return mpeg::NewTagFrame(first.frames.firstHeader.data(), ConstantKbps(std::span(&first, 1)), constant,
+                             encoder ? encoder->tail.data() : nullptr);
 }
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
@@ -328,16 +328,39 @@ private:
 // Copies every part's frames, each part once it is scanned, in blocks of whole frames, so an
 // interrupt leaves a stream that ends with a whole frame. status: kExitJoined, also when
 // interrupted; kExitUsage when a part cannot be joined; kExitFailed when a write failed (errno).
+// A head written for a constant bitrate, kbps, may need a tag frame of another size once the scan
+// finds a part with others: the copy stops then (retag), to start again. kbps: the bitrate the
+// head claims for every frame, 0 once a part scanned has others.
 struct Written {
     std::size_t frames = 0;
     std::size_t bytes = 0;
     int status = kExitJoined;
+    int kbps = 0;
+    bool retag = false;
 };
 
+// Whether the parts scanned since checked end the constant bitrate the head claims (kbps, then 0)
+// and need a tag frame of another size than tagBytes. Checked as the scan goes, not as the copy
+// reaches them, less is written twice.
+bool NeedsRetag(const std::vector<Part>& parts, Scanner& scanner, std::size_t& checked, int& kbps,
+                std::size_t tagBytes) {
+    for (const std::size_t scanned = scanner.Scanned(); kbps > 0 && checked < scanned; ++checked) {
+        if (ConstantKbps(std::span(&parts[checked], 1)) != kbps) {
+            if (TagFrame(parts.front(), false).size() != tagBytes) {
+                return true;
+            }
+            kbps = 0;
+        }
+    }
+    return false;
+}
+
 Written WriteFrames(int fd, const std::vector<Part>& parts, Scanner& scanner, std::size_t start,
-                    Writeback* writeback) {
+                    Writeback* writeback, int kbps, std::size_t tagBytes) {
     constexpr std::size_t kBlock = std::size_t{4} << 20;
     Written written;
+    written.kbps = kbps;
+    std::size_t checked = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (const int scanned = scanner.Wait(i); scanned != kExitJoined) {
             written.status = scanned == kExitUsage ? kExitUsage : kExitJoined;
@@ -355,6 +378,10 @@ Written WriteFrames(int fd, const std::vector<Part>& parts, Scanner& scanner, st
                     ++frames;
                 }
                 if (Interrupted()) {
+                    return written;
+                }
+                written.retag = NeedsRetag(parts, scanner, checked, written.kbps, tagBytes);
+                if (written.retag) {
                     return written;
                 }
                 if (!WriteAll(fd, part.bytes.Data() + at, block)) {
@@ -458,15 +485,15 @@ std::vector<std::uint64_t> PartEnds(std::span<const Part> parts) {
 }
 
 // What leads the frames: an ID3v2 tag with the tags and chapters, as for an encoded output, then
-// the tag frame with the counts of the first frames frames. Only the parts scanned are read (those
-// after count as empty): the sizes are the same as with every part scanned.
+// the tag frame with the counts of the first frames frames, of a constant bitrate or not. Only the
+// parts scanned are read (those after count as empty).
 struct Head {
     QByteArray id3;
     std::vector<std::uint8_t> tag;
 };
 
 std::optional<Head> MakeHead(std::span<const Part> scanned, std::size_t parts, const OutputMetadata& metadata,
-                             std::size_t frames) {
+                             std::size_t frames, bool constant) {
     Head head;
     std::vector<std::uint64_t> ends = PartEnds(scanned);
     ends.resize(parts, ends.back());
@@ -474,7 +501,7 @@ std::optional<Head> MakeHead(std::span<const Part> scanned, std::size_t parts, c
     tagged.kind = join::OutputKind::Mp3;
     metadata.AddTo(tagged, ends, scanned.front().frames.first.sampleRate);
     head.id3 = tagged.mp3Tag;
-    head.tag = TagFrame(scanned);
+    head.tag = TagFrame(scanned.front(), constant);
     std::size_t all = 0;
     for (const Part& part : scanned) {
         all += part.frames.sizes.size();
@@ -502,37 +529,49 @@ bool PutHead(int fd, const Head& head, bool again) {
 
 // Writes the head and the frames, from the first part scanned on (early), or once every part is.
 // Written early, the output gets its head again at the end, with the counts of what it holds; so
-// does any seekable output after an interrupt. kExitJoined, kExitInterrupted, kExitUsage (a part
-// refused), or kExitFailed with the message shown.
+// does any seekable output after an interrupt; one that meets frames of another bitrate than the
+// first part's, needing a larger or smaller tag frame, is written again from the start at once.
+// kExitJoined, kExitInterrupted, kExitUsage (a part refused), or kExitFailed with the message shown.
 int WriteOutput(const Sink& sink, const QString& shown, std::vector<Part>& parts, Scanner& scanner,
                 const OutputMetadata& metadata, bool early) {
     const auto fail = [&] {
         PrintError(shown + QStringLiteral(": ") + SystemError());
         return kExitFailed;
     };
-    const std::optional<Head> head =
-        MakeHead(std::span<const Part>(parts).first(early ? 1 : parts.size()), parts.size(), metadata,
-                 std::numeric_limits<std::size_t>::max());
-    if (!head) {
-        PrintError(shown + QStringLiteral(": no tag frame fits these frames"));
-        return kExitFailed;
-    }
-    if (sink.fd < 0 || !PutHead(sink.fd, *head, false)) {
-        return fail();
-    }
-    const std::size_t headSize = static_cast<std::size_t>(head->id3.size()) + head->tag.size();
-    std::optional<Writeback> writeback;
-    if (sink.replaces) {
-        writeback.emplace(sink.fd);
-    }
-    const Written written = WriteFrames(sink.fd, parts, scanner, headSize, writeback ? &*writeback : nullptr);
+    std::size_t known = early ? 1 : parts.size();
+    std::size_t headSize = 0;
+    Written written;
+    do {
+        const std::span<const Part> ready = std::span<const Part>(parts).first(known);
+        const int kbps = ConstantKbps(ready);
+        const std::optional<Head> made =
+            MakeHead(ready, parts.size(), metadata, std::numeric_limits<std::size_t>::max(), kbps > 0);
+        if (!made) {
+            PrintError(shown + QStringLiteral(": no tag frame fits these frames"));
+            return kExitFailed;
+        }
+        // Only an output written early starts again: a file of its own.
+        if (sink.fd < 0 ||
+            (written.retag && (ftruncate(sink.fd, 0) != 0 || lseek(sink.fd, 0, SEEK_SET) != 0)) ||
+            !PutHead(sink.fd, *made, false)) {
+            return fail();
+        }
+        headSize = static_cast<std::size_t>(made->id3.size()) + made->tag.size();
+        std::optional<Writeback> writeback;
+        if (sink.replaces) {
+            writeback.emplace(sink.fd);
+        }
+        written = WriteFrames(sink.fd, parts, scanner, headSize, writeback ? &*writeback : nullptr, kbps,
+                              made->tag.size());
+        known = scanner.Scanned();
+    } while (written.retag);
     scanner.Finish();
     if (written.status != kExitJoined) {
         return written.status == kExitFailed ? fail() : written.status;
     }
     if (sink.seekable && (early || Interrupted())) {
         const std::optional<Head> final = MakeHead(std::span<const Part>(parts).first(scanner.Scanned()),
-                                                   parts.size(), metadata, written.frames);
+                                                   parts.size(), metadata, written.frames, written.kbps > 0);
         if (!final || static_cast<std::size_t>(final->id3.size()) + final->tag.size() != headSize) {
             PrintError(shown + QStringLiteral(": the tags changed size while the parts were copied"));
             return kExitFailed;

@@ -74,7 +74,7 @@ QString UsageText() {
         "      --cue FILE        also write a cue sheet for the output (UTF-8)\n"
         "      --overwrite       replace an existing output (by default an existing output is an error)\n"
         "      --copy            join MP3 files of one MPEG version, rate and channel count frame for\n"
-        "                        frame, without re-encoding, behind one new Info frame (MP3 output)\n"
+        "                        frame, without re-encoding, behind one new tag frame (MP3 output)\n"
         "  -q, --quiet           only the joiner's errors: no progress, no notes, nothing from FFmpeg\n"
         "      --info            print each input's row and the target format; join nothing\n"
         "  -h, --help            this text\n"
