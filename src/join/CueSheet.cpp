@@ -1,5 +1,7 @@
 #include "join/CueSheet.h"
 
+#include "platform/FilePath.h"
+
 namespace join {
 namespace {
 
@@ -43,7 +45,8 @@ QByteArray CueSheet(const QString& fileName, const char* fileType, const AudioTa
         sheet += QStringLiteral("    INDEX 01 ") + IndexTime(chapters[i].startFrame, sampleRate) +
                  QLatin1Char('\n');
     }
-    return sheet.toUtf8();
+    // A FILE name that is not UTF-8 keeps its bytes: players open the output by them.
+    return platform::EncodeName(sheet);
 }
 
 }  // namespace join
