@@ -126,14 +126,37 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
     const QString notes = testmedia::WriteFile(QStringLiteral("notes.txt"), "hello");
     const QString fake = testmedia::WriteFile(QStringLiteral("fake.mp3"), QByteArray(4096, 'x'));
     const QString out = Path(QStringLiteral("out.wav"));
+    // A file that cannot be opened is named once, with the system's reason and not a format's.
+    const QStringList missing{Path("gone.wav"), Path("gone.mp3"), Path("gone.wma")};
 
-    const Result r = Run({QStringLiteral("-o"), out, wav, notes, fake});
+    const Result r = Run(QStringList{QStringLiteral("-o"), out, wav, notes, fake} + missing);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(notes + QStringLiteral(": This file type is not supported.")))
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(fake + QStringLiteral(": The format of this MP3 file cannot be read.")));
+    for (const QString& path : missing) {
+        EXPECT_TRUE(r.err.contains(path + QStringLiteral(": No such file or directory\n")));
+    }
+    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 5) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(out));
     EXPECT_EQ(Leftovers(), QStringList());
+
+    // Root reads any file: the joiner runs as nobody, who may enter the folder but not read these.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chmod(QFile::encodeName(dir_.path()).constData(), 0711), 0);
+        for (const QString& path : missing) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) &&
+                        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        }
+        const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups", kJoiner, "--info"};
+        const Result denied = Run(asNobody + missing, QStringLiteral("setpriv"));
+        EXPECT_EQ(denied.exitCode, 2);
+        for (const QString& path : missing) {
+            EXPECT_TRUE(denied.err.contains(path + QStringLiteral(": Permission denied\n")));
+        }
+        EXPECT_EQ(denied.err.count(QLatin1Char('\n')), 3) << denied.err.toStdString();
+    }
 
     // The accepted rows still print; the target of an incomplete list does not.
     const Result info = Run({QStringLiteral("--info"), wav, notes});

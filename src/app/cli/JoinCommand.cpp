@@ -13,6 +13,7 @@
 #include "join/JoinJob.h"
 #include "platform/Descriptor.h"
 #include "platform/ExeFolder.h"
+#include "platform/FilePath.h"
 #include "platform/LangId.h"
 #include "platform/MessageBox.h"
 #include "platform/TempFolder.h"
@@ -21,6 +22,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,6 +86,13 @@ QString RejectionFallback(ProbeStatus status) {
     return QStringLiteral("This file type is not supported.");
 }
 
+// Whether path opens for reading; errno says why not. A FIFO does not wait here for a writer.
+bool OpensForReading(const QString& path) {
+    const platform::Descriptor file(
+        open(platform::EncodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    return file.Get() >= 0;
+}
+
 // Probes every input as the Add button does, in the order given or sorted, and names each
 // rejected one with its reason. The rows hold full paths, as the file list does.
 InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& rejected) {
@@ -94,6 +103,12 @@ InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& r
         // Probing a long list can take a while; an interrupt ends it at the next file.
         if (Interrupted()) {
             break;
+        }
+        // Named once with the system's reason, before a format reader words it as a fault of the format.
+        if (!OpensForReading(path)) {
+            PrintError(path + QStringLiteral(": ") + SystemError());
+            ++rejected;
+            continue;
         }
         const ProbeResult probe = ProbeFile(path);
         if (probe.status != ProbeStatus::Accepted) {
