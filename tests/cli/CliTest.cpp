@@ -15,11 +15,17 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
+#include <fstream>
+#include <set>
 
 namespace {
 
@@ -36,11 +42,35 @@ std::uint32_t Le32(const QByteArray& bytes, int at) {
     return qFromLittleEndian<std::uint32_t>(bytes.constData() + at);
 }
 
+// The names in a folder as the system holds them; QDir passes over those that are not UTF-8.
+std::set<QByteArray> NamesIn(const QByteArray& folder) {
+    std::set<QByteArray> names;
+    DIR* dir = opendir(folder.constData());
+    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            names.insert(entry->d_name);
+        }
+    }
+    if (dir != nullptr) {
+        closedir(dir);
+    }
+    return names;
+}
+
 class CliTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         ASSERT_TRUE(QDir().mkpath(TempDir()));
+    }
+    void TearDown() override {
+        // QTemporaryDir passes over names that are not UTF-8 too: they go by their bytes.
+        const QByteArray folder = QFile::encodeName(dir_.path()) + '/';
+        for (const QByteArray& name : NamesIn(folder)) {
+            if (QFile::encodeName(QFile::decodeName(name)) != name) {
+                unlink((folder + name).constData());
+            }
+        }
     }
 
     QString Path(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
@@ -67,6 +97,43 @@ protected:
         QProcess process;
         Start(process, args, program);
         return Finish(process);
+    }
+    // Runs the joiner with arguments as bytes, which QProcess would encode from text with loss.
+    Result RunBytes(std::vector<QByteArray> args) const {
+        args.insert(args.begin(), QFile::encodeName(kJoiner));
+        std::vector<char*> argv;
+        for (QByteArray& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), TempDir());
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        std::vector<QByteArray> entries;
+        std::vector<char*> envp;
+        for (const QString& entry : env.toStringList()) {
+            envp.push_back(entries.emplace_back(QFile::encodeName(entry)).data());
+        }
+        envp.push_back(nullptr);
+        const QByteArray out = QFile::encodeName(TempDir() + QStringLiteral("/stdout"));
+        const QByteArray err = QFile::encodeName(TempDir() + QStringLiteral("/stderr"));
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.constData(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.constData(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = -1;
+        int status = -1;
+        const bool ran = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0 &&
+                         waitpid(pid, &status, 0) == pid;
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_TRUE(ran && WIFEXITED(status));
+        const QByteArray outBytes = testmedia::ReadFile(QFile::decodeName(out));
+        const QByteArray errBytes = testmedia::ReadFile(QFile::decodeName(err));
+        unlink(out.constData());
+        unlink(err.constData());
+        return {WEXITSTATUS(status), QString::fromUtf8(outBytes), QString::fromUtf8(errBytes), outBytes};
     }
 
     // Everything a join may leave behind besides its output: temporary PCM, hidden partial outputs.
@@ -196,6 +263,55 @@ TEST_F(CliTest, InfoPrintsRowsAsTheListHoldsThemAndTheTarget) {
     EXPECT_EQ(wmaRow[0], "cli.wma");
     EXPECT_EQ(wmaRow.mid(7, 3), QStringList({"32000", "2", "16"}));
     EXPECT_EQ(lines[3], "target\t44100\t2\t16");
+}
+
+TEST_F(CliTest, NamesThatAreNotUtf8ReachEveryOpenAndShowEscaped) {
+    // Latin-1 names, as old disks and shares hold them.
+    const QByteArray folder = QFile::encodeName(dir_.path()) + '/';
+    const struct {
+        QString made;
+        QByteArray name;
+    } inputs[] = {
+        {testmedia::Tone(44100, 2, 0.3), "caf\xE9.wav"},
+        {testmedia::Lame("latin.mp3", testmedia::Tone(44100, 2, 0.3), {"-b", "128"}), "m\xFCsic.mp3"},
+        {testmedia::Asf("latin.wma", 22050, 1, 0.3), "w\xE0.wma"},
+    };
+    std::vector<QByteArray> paths;
+    for (const auto& input : inputs) {
+        const QByteArray data = testmedia::ReadFile(input.made);
+        paths.push_back(folder + input.name);
+        std::ofstream(paths.back().constData(), std::ios::binary).write(data.constData(), data.size());
+    }
+
+    const Result info = RunBytes({"--info", paths[0], paths[1], paths[2], folder + "gon\xE9.wav"});
+    EXPECT_EQ(info.exitCode, 2);
+    EXPECT_EQ(
+        info.err.toStdString(),
+        ("wavestitch-join: " + dir_.path() + "/gon\\xE9.wav: No such file or directory\n").toStdString());
+    const QStringList rows = info.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 3) << info.out.toStdString();
+    EXPECT_TRUE(rows[0].startsWith("caf\\xE9.wav\t") && rows[1].startsWith("m\\xFCsic.mp3\t") &&
+                rows[2].startsWith("w\\xE0.wma\t"))
+        << info.out.toStdString();
+
+    const QByteArray cue = folder + "s\xE9.cue";
+    std::set<QByteArray> expected{"caf\xE9.wav", "m\xFCsic.mp3", "w\xE0.wma", "s\xE9.cue", "tmp"};
+    for (const QByteArray format : {"wav", "mp3", "wma"}) {
+        SCOPED_TRACE(format.constData());
+        const QByteArray out = "\xF6ut." + format;
+        const Result r = RunBytes({"-q", "--overwrite", "--chapters", "--cue", cue, "-o", folder + out,
+                                   paths[0], paths[1], paths[2]});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+        expected.insert(out);
+        EXPECT_EQ(NamesIn(folder), expected);
+        // The sheet names the output by its bytes, and the first chapter by its file name as shown.
+        std::ifstream sheetFile(cue.constData(), std::ios::binary);
+        const std::string sheet{std::istreambuf_iterator<char>(sheetFile), {}};
+        EXPECT_NE(sheet.find("FILE \"" + out.toStdString() + '"'), std::string::npos) << sheet;
+        EXPECT_NE(sheet.find(R"(TITLE "caf\xE9")"), std::string::npos) << sheet;
+    }
+    EXPECT_EQ(Leftovers(), QStringList());
 }
 
 TEST_F(CliTest, JoinsToEachFormat) {

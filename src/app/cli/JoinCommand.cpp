@@ -18,8 +18,6 @@
 #include "platform/MessageBox.h"
 #include "platform/TempFolder.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -128,7 +126,7 @@ InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& r
 }
 
 bool WriteOut(const QString& line) {
-    const QByteArray bytes = line.toUtf8() + '\n';
+    const QByteArray bytes = platform::ShownName(line).toUtf8() + '\n';
     return std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout) ==
            static_cast<std::size_t>(bytes.size());
 }
@@ -186,7 +184,7 @@ bool RunJob(const Session& session, const JoinOptions& options, const InputRows&
 QStringList InputPaths(const JoinOptions& options) {
     QStringList paths;
     for (const QString& input : options.inputs) {
-        paths << QDir::cleanPath(QFileInfo(input).absoluteFilePath());
+        paths << platform::AbsolutePath(input);
     }
     if (options.order == InputOrder::Add) {
         SortPaths(paths);
@@ -197,7 +195,8 @@ QStringList InputPaths(const JoinOptions& options) {
 }
 
 void PrintError(const QString& text) {
-    std::fputs(("wavestitch-join: " + text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    std::fputs(("wavestitch-join: " + platform::ShownName(text) + QLatin1Char('\n')).toUtf8().constData(),
+               stderr);
 }
 
 int RunInfo(const JoinOptions& options) {
@@ -239,7 +238,7 @@ int RunJoin(const JoinOptions& options) {
         PrintError(plan.refusal);
         return kExitUsage;
     }
-    if (!options.cue.isEmpty() && !options.overwrite && QFileInfo::exists(options.cue)) {
+    if (!options.cue.isEmpty() && !options.overwrite && platform::FileStatus(options.cue).Exists()) {
         PrintError(options.cue + QStringLiteral(": the cue sheet exists; give --overwrite to replace it"));
         return kExitUsage;
     }

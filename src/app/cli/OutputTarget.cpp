@@ -1,7 +1,7 @@
 #include "app/cli/OutputTarget.h"
 
-#include <QDir>
-#include <QFile>
+#include "platform/FilePath.h"
+
 #include <QFileInfo>
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -22,22 +23,30 @@ QString SystemError() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-PartialOutput::PartialOutput(const QString& output)
-    : output_(output),
-      file_(QFileInfo(output).absolutePath() + QStringLiteral("/.") + QFileInfo(output).fileName() +
-            QStringLiteral(".XXXXXX.part")) {}
+PartialOutput::~PartialOutput() {
+    if (!path_.isEmpty() && !committed_) {
+        platform::RemoveFile(path_);
+    }
+}
 
 bool PartialOutput::Create() {
-    if (!file_.open()) {
+    // Made by its bytes, as QTemporaryFile would make it by a name encoded with loss.
+    const QFileInfo output(output_);
+    QByteArray name = platform::EncodeName(output.absolutePath() + QStringLiteral("/.") + output.fileName() +
+                                           QStringLiteral(".XXXXXX.part"));
+    const int fd = mkostemps(name.data(), 5, O_CLOEXEC);
+    if (fd < 0) {
+        error_ = SystemError();
         return false;
     }
-    file_.close();
+    close(fd);
+    path_ = platform::DecodeName(name);
     return true;
 }
 
 bool PartialOutput::Commit(bool overwrite) {
-    const QByteArray from = QFile::encodeName(Path());
-    const QByteArray to = QFile::encodeName(output_);
+    const QByteArray from = platform::EncodeName(Path());
+    const QByteArray to = platform::EncodeName(output_);
     const mode_t mask = umask(0);
     umask(mask);
     struct stat existing = {};
@@ -50,17 +59,15 @@ bool PartialOutput::Commit(bool overwrite) {
         result = renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
         // File systems without the no-replace rename get the plain one after a check.
         if (result != 0 && errno == EINVAL) {
-            if (QFileInfo::exists(output_)) {
+            if (platform::FileStatus(output_).Exists()) {
                 errno = EEXIST;
             } else {
                 result = std::rename(from.constData(), to.constData());
             }
         }
     }
-    if (result == 0) {
-        file_.setAutoRemove(false);
-    }
-    return result == 0;
+    committed_ = result == 0;
+    return committed_;
 }
 
 namespace {
@@ -77,10 +84,11 @@ bool CanReopen(const char* path) {
 // on, so renaming over them would replace a system link, not an output.
 bool LeadsIntoProc(const QString& path) {
     char target[PATH_MAX];
-    const ssize_t length = readlink(QFile::encodeName(path).constData(), target, sizeof target);
-    const QString folder = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
-    return (length > 0 && QByteArray(target, length).startsWith("/proc/")) ||
-           folder.startsWith(QLatin1String("/proc/"));
+    const ssize_t length = readlink(platform::EncodeName(path).constData(), target, sizeof target);
+    char* folder = realpath(platform::EncodeName(QFileInfo(path).absolutePath()).constData(), nullptr);
+    const bool inProc = folder != nullptr && QByteArray(folder).startsWith("/proc/");
+    std::free(folder);
+    return (length > 0 && QByteArray(target, length).startsWith("/proc/")) || inProc;
 }
 
 }  // namespace
@@ -114,13 +122,13 @@ OutputPlan PlanStdout() {
 // they hold no file that could be lost. A link is replaced as a link, never written through.
 OutputPlan PlanPath(const JoinOptions& options) {
     OutputPlan plan;
-    plan.path = QDir::cleanPath(QFileInfo(options.output).absoluteFilePath());
+    plan.path = platform::AbsolutePath(options.output);
     plan.shown = plan.path;
     struct stat info = {};
-    if (lstat(QFile::encodeName(plan.path).constData(), &info) != 0) {
+    if (lstat(platform::EncodeName(plan.path).constData(), &info) != 0) {
         return plan;
     }
-    if (QFileInfo(plan.path).isDir()) {
+    if (platform::FileStatus(plan.path).IsDir()) {
         plan.refusal = plan.path + QStringLiteral(": the output is a folder");
     } else if (S_ISLNK(info.st_mode) && LeadsIntoProc(plan.path)) {
         plan.refusal = plan.path + QStringLiteral(
@@ -138,7 +146,7 @@ OutputPlan PlanPath(const JoinOptions& options) {
 }
 
 int ConnectSocket(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = platform::EncodeName(path);
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     if (static_cast<std::size_t>(name.size()) >= sizeof address.sun_path) {

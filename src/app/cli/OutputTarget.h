@@ -3,7 +3,6 @@
 #include "app/cli/Options.h"
 
 #include <QString>
-#include <QTemporaryFile>
 
 #include <thread>
 
@@ -16,11 +15,15 @@ QString SystemError();
 // the join has finished: a failed join leaves no half-written file and an existing one intact.
 class PartialOutput {
 public:
-    explicit PartialOutput(const QString& output);
+    explicit PartialOutput(const QString& output) : output_(output) {}
+    // Removes the hidden file unless it took the output's name.
+    ~PartialOutput();
+    PartialOutput(const PartialOutput&) = delete;
+    PartialOutput& operator=(const PartialOutput&) = delete;
 
     bool Create();
-    QString Path() const { return file_.fileName(); }
-    QString ErrorText() const { return file_.errorString(); }
+    QString Path() const { return path_; }
+    QString ErrorText() const { return error_; }
 
     // Gives the finished file the output's name, with the permissions a new file gets (or the
     // replaced file had). Without overwrite an output that appeared meanwhile is kept.
@@ -28,7 +31,9 @@ public:
 
 private:
     QString output_;
-    QTemporaryFile file_;
+    QString path_;
+    QString error_;
+    bool committed_ = false;
 };
 
 // How the output is reached.
