@@ -2,9 +2,9 @@
 
 #include "audio/Decoder.h"
 #include "audio/Waveinf.h"
+#include "platform/FilePath.h"
 
 #include <QCollator>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -27,8 +27,8 @@ ProbeResult ProbeStream(const QString& path, OpenFunction open, ProbeStatus reje
     v.sampleRate = static_cast<std::int32_t>(info.freq);
     v.channels = static_cast<std::int32_t>(info.chans);
     v.bits = info.flags == audio::SAMPLE_8BITS ? 8 : info.flags == audio::SAMPLE_FLOAT ? 32 : 16;
-    const QFileInfo entry(path);
-    v.sizeBytes = entry.isDir() ? 0 : static_cast<std::uint64_t>(std::max<qint64>(entry.size(), 0));
+    const platform::FileStatus entry(path);
+    v.sizeBytes = entry.IsDir() ? 0 : static_cast<std::uint64_t>(std::max<qint64>(entry.Size(), 0));
     // The whole 64-bit length: recordings longer than 6 h 45 min keep their true duration.
     const double seconds = audio::BytesToSeconds(stream, audio::GetStreamLength(stream, audio::POS_BYTE));
     v.seconds = seconds > 0 ? static_cast<std::uint64_t>(std::trunc(seconds)) : 0;

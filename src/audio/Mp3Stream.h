@@ -2,10 +2,10 @@
 
 #include "audio/DecodeStream.h"
 #include "audio/Decoder.h"
+#include "platform/FilePath.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QFileInfo>
 #include <QString>
 #include <QtEndian>
 
@@ -48,7 +48,7 @@ public:
              mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_IGNORE_INFOFRAME, 0.0) != MPG123_OK)) {
             return nullptr;
         }
-        const QByteArray name = QFile::encodeName(path);
+        const QByteArray name = platform::EncodeName(path);
         long rate = 0;
         int chans = 0;
         int encoding = 0;
@@ -154,7 +154,7 @@ private:
         Frame first;
         if (!mh || !Configure(mh.get()) ||
             mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_IGNORE_INFOFRAME, 0.0) != MPG123_OK ||
-            mpg123_open(mh.get(), QFile::encodeName(path).constData()) != MPG123_OK ||
+            mpg123_open(mh.get(), platform::EncodeName(path).constData()) != MPG123_OK ||
             !NextFrame(mh.get(), first)) {
             return Start::NotMpeg;
         }
@@ -162,7 +162,7 @@ private:
             // A frame takes more than 16 bytes. libmpg123 works out the length of a stream whose rate
             // changes with a loop over every frame the tag claims, so a damaged count of billions
             // would hold the open for a minute: such a tag is not believed.
-            if (static_cast<qint64>(claimed->frames) > QFileInfo(path).size() / 16) {
+            if (static_cast<qint64>(claimed->frames) > platform::FileStatus(path).Size() / 16) {
                 return Start::UntrustedInfoFrame;
             }
             // libmpg123 reads no VBRI frame, so only a Xing/Info count can stand for a scan.
@@ -262,8 +262,8 @@ private:
     // kind; free format, whose size no header gives, is left to the scan.
     static bool LastFrameMatches(const QString& path, off_t infoPos, off_t audioEnd) {
         constexpr qint64 kLongestFrame = 1441;
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || !file.seek(infoPos)) {
+        QFile file;
+        if (!platform::OpenFile(file, path, QIODevice::ReadOnly) || !file.seek(infoPos)) {
             return false;
         }
         const QByteArray infoHeader = file.read(4);
@@ -291,8 +291,8 @@ private:
 
     // Where the audio of the file ends: its size less an ID3v1 tag and an APE tag before it.
     static off_t AudioEnd(const QString& path) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
+        QFile file;
+        if (!platform::OpenFile(file, path, QIODevice::ReadOnly)) {
             return -1;
         }
         qint64 end = file.size();

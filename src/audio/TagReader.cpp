@@ -3,6 +3,7 @@
 #include "audio/FfmpegOwners.h"
 #include "audio/Mp3Tags.h"
 #include "audio/WavTags.h"
+#include "platform/FilePath.h"
 
 #include <QFile>
 
@@ -84,8 +85,8 @@ void AudioTags::FillFrom(const AudioTags& other) {
 }
 
 AudioTags ReadTags(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    QFile file;
+    if (!platform::OpenFile(file, path, QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         return {};
     }
     if (std::optional<AudioTags> tags = audio::ReadMp3Tags(file)) {
@@ -100,7 +101,7 @@ AudioTags ReadTags(const QString& path) {
 
 AudioTags ReadTagsWithFfmpeg(const QString& path) {
     AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
+    if (avformat_open_input(&opened, platform::EncodeName(path).constData(), nullptr, nullptr) < 0) {
         return {};
     }
     const ffmpeg::InputPtr format(opened);

@@ -1,9 +1,7 @@
 #include "audio/Waveinf.h"
 
+#include "platform/FilePath.h"
 #include "platform/MessageBox.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 #include <array>
 #include <cstring>
@@ -154,14 +152,14 @@ std::uint32_t WaveSeconds(std::uint64_t dataSize, std::int32_t sampleRate, std::
 bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info) {
     std::ifstream in;
     if (!fileName.isEmpty()) {
-        in.open(QFile::encodeName(fileName).toStdString(), std::ios::binary);
+        in.open(platform::EncodeName(fileName).toStdString(), std::ios::binary);
     }
     // A folder opens like a file here and only fails at the first read.
-    if (!in.is_open() || !in.good() || QFileInfo(fileName).isDir()) {
+    if (!in.is_open() || !in.good() || platform::FileStatus(fileName).IsDir()) {
         platform::ShowMessage(QStringLiteral("Cannot open the file!"));
         return false;
     }
-    const qint64 onDisk = QFileInfo(fileName).size();
+    const qint64 onDisk = platform::FileStatus(fileName).Size();
     return ReadWaveHeader(in, onDisk > 0 ? static_cast<std::uint64_t>(onDisk) : 0, info);
 }
 

@@ -3,9 +3,9 @@
 #include "audio/DecodeStream.h"
 #include "audio/Decoder.h"
 #include "audio/FfmpegOwners.h"
+#include "platform/FilePath.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 extern "C" {
@@ -49,7 +49,7 @@ public:
         if (!asf) {
             return nullptr;
         }
-        const QByteArray name = QFile::encodeName(path);
+        const QByteArray name = platform::EncodeName(path);
         AVFormatContext* rawFormat = nullptr;
         // Naming the demuxer keeps other formats out: this opening is for WMA files only.
         if (avformat_open_input(&rawFormat, name.constData(), asf, nullptr) < 0) {

@@ -1,10 +1,9 @@
 #include "encode/Wavtomp3.h"
 
 #include "platform/ExeFolder.h"
+#include "platform/FilePath.h"
 #include "platform/InstallLayout.h"
 #include "platform/MessageBox.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -104,7 +103,7 @@ int WavToMp3::Init(const QString& outputPath, int sampleRate, int channelMode, i
         ShowMessage(QStringLiteral("Could not initialize Lame encoder"));
         return -1;
     }
-    file.reset(std::fopen(QFile::encodeName(outputPath).constData(), "wb"));
+    file.reset(std::fopen(platform::EncodeName(outputPath).constData(), "wb"));
     if (!file) {
         // Nothing is written, and the stream the module opened is not left behind.
         beCloseStream(opened);

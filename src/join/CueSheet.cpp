@@ -1,5 +1,7 @@
 #include "join/CueSheet.h"
 
+#include "platform/FilePath.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -26,12 +28,14 @@ QString IndexTime(std::uint64_t frame, int sampleRate) {
 }  // namespace
 
 QString CueFileName(const QString& cuePath, const QString& outputPath) {
-    return QFileInfo(cuePath).absoluteDir().relativeFilePath(QFileInfo(outputPath).absoluteFilePath());
+    return QFileInfo(platform::AbsolutePath(cuePath))
+        .absoluteDir()
+        .relativeFilePath(platform::AbsolutePath(outputPath));
 }
 
 bool CueCanName(const QString& fileName) {
     return !fileName.contains(QLatin1Char('"')) && !fileName.contains(QLatin1Char('\n')) &&
-           !fileName.contains(QLatin1Char('\r')) && QStringView(fileName).isValidUtf16();
+           !fileName.contains(QLatin1Char('\r'));
 }
 
 QByteArray CueSheet(const QString& fileName, const char* fileType, const AudioTags& album,
@@ -55,7 +59,8 @@ QByteArray CueSheet(const QString& fileName, const char* fileType, const AudioTa
         sheet += QStringLiteral("    INDEX 01 ") + IndexTime(chapters[i].startFrame, sampleRate) +
                  QLatin1Char('\n');
     }
-    return sheet.toUtf8();
+    // A FILE name that is not UTF-8 keeps its bytes: players open the output by them.
+    return platform::EncodeName(sheet);
 }
 
 }  // namespace join

@@ -17,7 +17,7 @@ constexpr int kMaxCueTracks = 99;
 QString CueFileName(const QString& cuePath, const QString& outputPath);
 
 // Whether a FILE line can name fileName: the format has no escape for a double quote or a line
-// break, and the sheet is UTF-8.
+// break. A name that is not UTF-8 is written as its bytes, which players open it by.
 bool CueCanName(const QString& fileName);
 
 // A cue sheet (UTF-8) for the joined file fileName: one track per chapter, its INDEX 01 at the

@@ -11,6 +11,7 @@
 #include "join/SampleConvert.h"
 #include "join/WavOutput.h"
 #include "platform/Descriptor.h"
+#include "platform/FilePath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -185,14 +186,14 @@ ByteMover::Fault CopyRowData(int in, int out, std::uint64_t dataEnd, qint64 fram
 // ratio (a frame more per row for the rounding) and each frame by the target's frame size.
 bool FitsCanonicalWav(const JoinRows& rows, const WavTarget& target, const QString& outputPath) {
     struct stat output {};
-    const bool outputExists = stat(QFile::encodeName(outputPath).constData(), &output) == 0;
+    const bool outputExists = stat(platform::EncodeName(outputPath).constData(), &output) == 0;
     const std::uint64_t targetFrame = static_cast<std::uint64_t>(target.channels) * ((target.bits + 7) / 8);
     std::uint64_t total = 0;
     for (int i = 0; i < rows.Count(); ++i) {
         const JoinRow row = rows.Row(i);
         struct stat input {};
         if (!HasExtension(row.path, ".wav") || row.sampleRate <= 0 || row.channels <= 0 || row.bits <= 0 ||
-            stat(QFile::encodeName(row.path).constData(), &input) != 0 ||
+            stat(platform::EncodeName(row.path).constData(), &input) != 0 ||
             (outputExists && input.st_dev == output.st_dev && input.st_ino == output.st_ino)) {
             return false;
         }
@@ -265,7 +266,7 @@ bool JoinJob::PrepareOutput(const JoinOutput& output) {
         target = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
     }
     struct stat existing {};
-    if (lstat(QFile::encodeName(target).constData(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    if (lstat(platform::EncodeName(target).constData(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
         return true;
     }
     partial_ = std::make_unique<PartialOutput>(target);
@@ -273,7 +274,7 @@ bool JoinJob::PrepareOutput(const JoinOutput& output) {
         partial_.reset();
         // Where no file would be lost, the output stage tries the output itself and tells why it
         // cannot be made; an existing file is never written in place.
-        if (!QFileInfo::exists(target)) {
+        if (!platform::FileStatus(target).Exists()) {
             return true;
         }
         host_.MessageBox(QStringLiteral("Cannot creat the output file."), QStringLiteral("Error"), 0);
@@ -374,13 +375,14 @@ bool JoinJob::JoinStraightIntoWav() {
     // Only a new or empty regular file, which a failed join can put back as it was: a file with
     // data keeps it until the join has succeeded, and a pipe or a device is written as before. A
     // failed open leaves the message to the usual moment, the output stage.
-    const QFileInfo info(output.path);
-    const bool existed = info.exists();
-    if (info.isSymLink() || (existed && (!info.isFile() || info.size() != 0))) {
+    const platform::FileStatus info(output.path);
+    const bool existed = info.Exists();
+    if (info.IsSymLink() || (existed && (!info.IsFile() || info.Size() != 0))) {
         return false;
     }
-    QFile file(output.path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    QFile file;
+    if (!platform::OpenFile(file, output.path,
+                            QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         return false;
     }
     const QByteArray header = WavHeader(target, 0, 0);
@@ -397,7 +399,7 @@ bool JoinJob::JoinStraightIntoWav() {
             sink, [&] { return sink.Failed(); }, rowEnded);
     }
     if (joinFailed_ || host_.Terminated()) {
-        existed ? static_cast<void>(file.resize(0)) : static_cast<void>(file.remove());
+        existed ? static_cast<void>(file.resize(0)) : static_cast<void>(platform::RemoveFile(output.path));
     } else {
         host_.SetStatusText(chosen.path);
         // Asked again now that the rows have ended: chunks of metadata may depend on where.
@@ -468,8 +470,8 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
 }
 
 bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
-    std::ifstream in(QFile::encodeName(row.path).toStdString(), std::ios::binary);
-    if (!in.is_open() || QFileInfo(row.path).isDir()) {
+    std::ifstream in(platform::EncodeName(row.path).toStdString(), std::ios::binary);
+    if (!in.is_open() || platform::FileStatus(row.path).IsDir()) {
         ShowError(QStringLiteral("Could not open '") + row.path + QLatin1Char('\''));
         return false;
     }
@@ -509,7 +511,7 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
     // writers and our own earlier outputs above 4 GiB hold, means all that follows, however long.
     std::uint64_t dataEnd = DataChunkLength(dataSize, ds64);
     const std::streamoff dataStart = in.tellg();
-    const qint64 fileSize = QFileInfo(row.path).size();
+    const qint64 fileSize = platform::FileStatus(row.path).Size();
     const std::uint64_t held =
         dataStart >= 0 && fileSize > dataStart ? static_cast<std::uint64_t>(fileSize - dataStart) : 0;
     if (dataSize == 0xFFFFFFFFu && !ds64.present) {
@@ -520,7 +522,8 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
     }
     const int out = convert.SameFormat() ? convert.Sink().DirectDescriptor() : -1;
     if (out >= 0) {
-        const platform::Descriptor data(open(QFile::encodeName(row.path).constData(), O_RDONLY | O_CLOEXEC));
+        const platform::Descriptor data(
+            open(platform::EncodeName(row.path).constData(), O_RDONLY | O_CLOEXEC));
         ByteMover::Fault fault = ByteMover::Fault::Read;
         if (data.Get() >= 0 && dataStart >= 0 &&
             lseek(data.Get(), static_cast<off_t>(dataStart), SEEK_SET) == static_cast<off_t>(dataStart)) {
@@ -621,7 +624,7 @@ bool JoinJob::WriteOutput(const JoinOutput& output) {
 void JoinJob::FailIfOutputVanished(const QString& path) {
     // An open file stays writable after its folder is deleted, so every write succeeded and the
     // joined audio is nowhere the user can find: that is no completed join.
-    if (!QFileInfo::exists(path)) {
+    if (!platform::FileStatus(path).Exists()) {
         ShowError(QStringLiteral("Could not write '") + path + QLatin1Char('\''));
         host_.SetJoinFailed();
     }

@@ -1,32 +1,44 @@
 #include "join/PartialOutput.h"
 
-#include <QFile>
+#include "platform/FilePath.h"
+
 #include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace join {
 
-PartialOutput::PartialOutput(const QString& output)
-    : output_(output),
-      file_(QFileInfo(output).absolutePath() + QStringLiteral("/.") + QFileInfo(output).fileName() +
-            QStringLiteral(".XXXXXX.part")) {}
+PartialOutput::~PartialOutput() {
+    if (!path_.isEmpty() && !committed_) {
+        platform::RemoveFile(path_);
+    }
+}
 
 bool PartialOutput::Create() {
-    if (!file_.open()) {
+    // Made by its bytes, as QTemporaryFile would make it by a name encoded with loss.
+    const QFileInfo output(output_);
+    QByteArray name = platform::EncodeName(output.absolutePath() + QStringLiteral("/.") + output.fileName() +
+                                           QStringLiteral(".XXXXXX.part"));
+    const int fd = mkostemps(name.data(), 5, O_CLOEXEC);
+    if (fd < 0) {
+        error_ = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    file_.close();
+    close(fd);
+    path_ = platform::DecodeName(name);
     return true;
 }
 
 bool PartialOutput::Commit(bool overwrite) {
-    const QByteArray from = QFile::encodeName(Path());
-    const QByteArray to = QFile::encodeName(output_);
+    const QByteArray from = platform::EncodeName(Path());
+    const QByteArray to = platform::EncodeName(output_);
     const mode_t mask = umask(0);
     umask(mask);
     struct stat existing = {};
@@ -39,17 +51,15 @@ bool PartialOutput::Commit(bool overwrite) {
         result = renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
         // File systems without the no-replace rename get the plain one after a check.
         if (result != 0 && errno == EINVAL) {
-            if (QFileInfo::exists(output_)) {
+            if (platform::FileStatus(output_).Exists()) {
                 errno = EEXIST;
             } else {
                 result = std::rename(from.constData(), to.constData());
             }
         }
     }
-    if (result == 0) {
-        file_.setAutoRemove(false);
-    }
-    return result == 0;
+    committed_ = result == 0;
+    return committed_;
 }
 
 }  // namespace join

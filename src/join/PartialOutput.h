@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QTemporaryFile>
 
 namespace join {
 
@@ -10,11 +9,15 @@ namespace join {
 // existing one byte for byte as it was.
 class PartialOutput {
 public:
-    explicit PartialOutput(const QString& output);
+    explicit PartialOutput(const QString& output) : output_(output) {}
+    // Removes the hidden file unless it took the output's name.
+    ~PartialOutput();
+    PartialOutput(const PartialOutput&) = delete;
+    PartialOutput& operator=(const PartialOutput&) = delete;
 
     bool Create();
-    QString Path() const { return file_.fileName(); }
-    QString ErrorText() const { return file_.errorString(); }
+    QString Path() const { return path_; }
+    QString ErrorText() const { return error_; }
 
     // Gives the finished file the output's name, with the permissions a new file gets (or the
     // replaced file had). Without overwrite an output that appeared meanwhile is kept.
@@ -22,7 +25,9 @@ public:
 
 private:
     QString output_;
-    QTemporaryFile file_;
+    QString path_;
+    QString error_;
+    bool committed_ = false;
 };
 
 }  // namespace join

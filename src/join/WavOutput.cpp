@@ -2,6 +2,7 @@
 
 #include "join/JoinHost.h"
 #include "join/PacedCopy.h"
+#include "platform/FilePath.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -163,8 +164,9 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
         return WavOutputResult::Failed;
     }
     // Unbuffered, so every failed write shows at the call that made it and not later at close.
-    QFile output(outputPath);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    QFile output;
+    if (!platform::OpenFile(output, outputPath,
+                            QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         host.MessageBox(QStringLiteral("Cannot creat the output file."), QStringLiteral("Error"), 0);
         return WavOutputResult::CannotCreate;
     }

@@ -1,6 +1,7 @@
 #include "join/WmaMetadata.h"
 
 #include "audio/FfmpegOwners.h"
+#include "platform/FilePath.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -47,7 +48,7 @@ bool AddChapters(AVFormatContext& out, const std::vector<JoinChapter>& chapters,
 QString Remux(const QString& path, const QString& scratchPath, const AudioTags& tags,
               const std::vector<JoinChapter>& chapters, int sampleRate) {
     AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
+    if (avformat_open_input(&opened, platform::EncodeName(path).constData(), nullptr, nullptr) < 0) {
         return QStringLiteral("cannot read it back");
     }
     const ffmpeg::InputPtr in(opened);
@@ -131,8 +132,9 @@ bool CountHeaderObjects(const QString& path) {
 // Rewrites target in place with the bytes of source.
 bool CopyBack(const QString& source, const QString& target) {
     QFile from(source);
-    QFile to(target);
-    if (!from.open(QIODevice::ReadOnly) || !to.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    QFile to;
+    if (!from.open(QIODevice::ReadOnly) ||
+        !platform::OpenFile(to, target, QIODevice::WriteOnly | QIODevice::Truncate)) {
         return false;
     }
     constexpr qint64 kBlock = 1 << 20;

@@ -16,10 +16,15 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <tuple>
 
 namespace {
@@ -59,11 +64,27 @@ QByteArray AsfText(const QString& name, const QString& value) {
     return counted(name) + QByteArray(2, '\0') + counted(value);  // between them, the type: text
 }
 
+// The names in a folder as the system holds them; QDir passes over those that are not UTF-8.
+std::set<QByteArray> NamesIn(const QByteArray& folder) {
+    std::set<QByteArray> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString())) {
+        names.insert(QByteArray::fromStdString(entry.path().filename().string()));
+    }
+    return names;
+}
+
 class CliTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         ASSERT_TRUE(QDir().mkpath(TempDir()));
+    }
+    void TearDown() override {
+        // QTemporaryDir passes over names that are not UTF-8 too.
+        const QByteArray folder = QFile::encodeName(dir_.path()) + '/';
+        for (const QByteArray& name : NamesIn(folder)) {
+            unlink((folder + name).constData());
+        }
     }
 
     QString Path(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
@@ -90,6 +111,35 @@ protected:
         QProcess process;
         Start(process, args, program);
         return Finish(process);
+    }
+    // Runs the joiner with arguments as bytes, which QProcess would encode from text with loss.
+    Result RunBytes(std::vector<QByteArray> args) const {
+        args.insert(args.begin(), {"/usr/bin/env", "LC_ALL=C", "TMPDIR=" + QFile::encodeName(TempDir()),
+                                   QFile::encodeName(kJoiner)});
+        std::vector<char*> argv;
+        for (QByteArray& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        const QByteArray out = QFile::encodeName(TempDir() + QStringLiteral("/stdout"));
+        const QByteArray err = QFile::encodeName(TempDir() + QStringLiteral("/stderr"));
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.constData(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.constData(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = -1;
+        int status = -1;
+        const bool ran = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
+                         waitpid(pid, &status, 0) == pid;
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_TRUE(ran && WIFEXITED(status));
+        const QByteArray outBytes = testmedia::ReadFile(QFile::decodeName(out));
+        const QByteArray errBytes = testmedia::ReadFile(QFile::decodeName(err));
+        unlink(out.constData());
+        unlink(err.constData());
+        return {WEXITSTATUS(status), QString::fromUtf8(outBytes), QString::fromUtf8(errBytes), outBytes};
     }
 
     // Everything a join may leave behind besides its output: temporary PCM, hidden partial outputs.
@@ -154,8 +204,10 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
     const QString wide = Path("24bit.wav");
     testmedia::RunTool("sox", {wav, "-b", "24", wide});
     const QString out = Path(QStringLiteral("out.wav"));
+    // A file that cannot be opened is named once, with the system's reason and not a format's.
+    const QStringList missing{Path("gone.wav"), Path("gone.mp3"), Path("gone.wma")};
 
-    const Result r = Run({QStringLiteral("-o"), out, wav, notes, fake, wavAsMp3, wide});
+    const Result r = Run(QStringList{QStringLiteral("-o"), out, wav, notes, fake, wavAsMp3, wide} + missing);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(notes + QStringLiteral(": This file type is not supported.")))
         << r.err.toStdString();
@@ -163,8 +215,30 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
         EXPECT_TRUE(r.err.contains(mp3 + QStringLiteral(": The format of this MP3 file cannot be read.")));
     }
     EXPECT_TRUE(r.err.contains(wide + ": This WAV file is not in a supported PCM format (8 or 16 bits)."));
+    for (const QString& path : missing) {
+        EXPECT_TRUE(r.err.contains(path + QStringLiteral(": No such file or directory\n")));
+    }
+    // The 24-bit WAV also gets the probe's own word, as the window shows it.
+    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 8) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(out));
     EXPECT_EQ(Leftovers(), QStringList());
+
+    // Root reads any file: the joiner runs as nobody, who may enter the folder but not read these.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chmod(QFile::encodeName(dir_.path()).constData(), 0711), 0);
+        for (const QString& path : missing) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) &&
+                        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        }
+        const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups", kJoiner, "--info"};
+        const Result denied = Run(asNobody + missing, QStringLiteral("setpriv"));
+        EXPECT_EQ(denied.exitCode, 2);
+        for (const QString& path : missing) {
+            EXPECT_TRUE(denied.err.contains(path + QStringLiteral(": Permission denied\n")));
+        }
+        EXPECT_EQ(denied.err.count(QLatin1Char('\n')), 3) << denied.err.toStdString();
+    }
 
     // The accepted rows still print; the target of an incomplete list does not.
     const Result info = Run({QStringLiteral("--info"), wav, notes});
@@ -227,6 +301,54 @@ TEST_F(CliTest, InfoPrintsRowsAsTheListHoldsThemAndTheTarget) {
     EXPECT_EQ(wmaRow[0], "cli.wma");
     EXPECT_EQ(wmaRow.mid(7, 3), QStringList({"32000", "2", "16"}));
     EXPECT_EQ(lines[3], "target\t44100\t2\t16");
+}
+
+TEST_F(CliTest, NamesThatAreNotUtf8ReachEveryOpenAndShowEscaped) {
+    // Latin-1 names, as old disks and shares hold them.
+    const QByteArray folder = QFile::encodeName(dir_.path()) + '/';
+    const struct {
+        QString made;
+        QByteArray name;
+    } inputs[] = {
+        {testmedia::Tone(44100, 2, 0.3), "caf\xE9.wav"},
+        {testmedia::Lame("latin.mp3", testmedia::Tone(44100, 2, 0.3), {"-b", "128"}), "m\xFCsic.mp3"},
+        {testmedia::Asf("latin.wma", 22050, 1, 0.3), "w\xE0.wma"},
+    };
+    std::vector<QByteArray> paths;
+    for (const auto& input : inputs) {
+        paths.push_back(folder + input.name);
+        std::filesystem::copy_file(QFile::encodeName(input.made).toStdString(), paths.back().toStdString());
+    }
+
+    const Result info = RunBytes({"--info", paths[0], paths[1], paths[2], folder + "gon\xE9.wav"});
+    EXPECT_EQ(info.exitCode, 2);
+    EXPECT_EQ(
+        info.err.toStdString(),
+        ("wavestitch-join: " + dir_.path() + "/gon\\xE9.wav: No such file or directory\n").toStdString());
+    const QStringList rows = info.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 3) << info.out.toStdString();
+    EXPECT_TRUE(rows[0].startsWith("caf\\xE9.wav\t") && rows[1].startsWith("m\\xFCsic.mp3\t") &&
+                rows[2].startsWith("w\\xE0.wma\t"))
+        << info.out.toStdString();
+
+    const QByteArray cue = folder + "s\xE9.cue";
+    std::set<QByteArray> expected{"caf\xE9.wav", "m\xFCsic.mp3", "w\xE0.wma", "s\xE9.cue", "tmp"};
+    for (const QByteArray format : {"wav", "mp3", "wma"}) {
+        SCOPED_TRACE(format.constData());
+        const QByteArray out = "\xF6ut." + format;
+        const Result r = RunBytes({"-q", "--overwrite", "--chapters", "--cue", cue, "-o", folder + out,
+                                   paths[0], paths[1], paths[2]});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+        expected.insert(out);
+        EXPECT_EQ(NamesIn(folder), expected);
+        // The sheet names the output by its bytes, and the first chapter by its file name as shown.
+        std::ifstream sheetFile(cue.constData(), std::ios::binary);
+        const std::string sheet{std::istreambuf_iterator<char>(sheetFile), {}};
+        EXPECT_NE(sheet.find("FILE \"" + out.toStdString() + '"'), std::string::npos) << sheet;
+        EXPECT_NE(sheet.find(R"(TITLE "caf\xE9")"), std::string::npos) << sheet;
+    }
+    EXPECT_EQ(Leftovers(), QStringList());
 }
 
 TEST_F(CliTest, JoinsToEachFormat) {

@@ -1,4 +1,5 @@
 #include "platform/ExeFolder.h"
+#include "platform/FilePath.h"
 #include "platform/LangId.h"
 #include "platform/MessageBox.h"
 #include "platform/Module.h"
@@ -173,6 +174,31 @@ TEST(FolderTest, TheTemporaryFolderIsPrivateToTheUser) {
         qunsetenv("TMPDIR");
     } else {
         qputenv("TMPDIR", previousTmpDir);
+    }
+}
+
+// A name that is not UTF-8 must reach the system as the same bytes, and show in a readable form.
+TEST(FilePathTest, AnyBytesComeBackAsTheyWereAndShowEscaped) {
+    // Every byte alone, as a sequence's continuation and as its truncation.
+    for (const QByteArray lead : {"", "\xC3", "\xE2\x82", "\xF0\x9F\x8E", "\xED"}) {
+        for (int b = 0; b < 256; ++b) {
+            const QByteArray name = lead + static_cast<char>(b) + "x";
+            EXPECT_EQ(platform::EncodeName(platform::DecodeName(name)), name) << name.toHex().constData();
+        }
+    }
+    const struct {
+        QByteArray name;
+        const char* shown;  // UTF-8
+    } cases[] = {
+        {"caf\xC3\xA9 \xF0\x9F\x8E\xB5.wav", "caf\xC3\xA9 \xF0\x9F\x8E\xB5.wav"},
+        {"caf\xE9.wav", R"(caf\xE9.wav)"},
+        {"\xC0\xAF\xE2\x82.", R"(\xC0\xAF\xE2\x82.)"},                        // overlong, cut short
+        {"\xED\xB3\xA9\xF4\x90\x80\x80", R"(\xED\xB3\xA9\xF4\x90\x80\x80)"},  // a surrogate, beyond U+10FFFF
+    };
+    for (const auto& c : cases) {
+        const QString decoded = platform::DecodeName(c.name);
+        EXPECT_EQ(platform::ShownName(decoded), QString::fromUtf8(c.shown));
+        EXPECT_EQ(platform::EncodeName(decoded), c.name);
     }
 }
 

@@ -13,12 +13,11 @@
 #include "join/JoinJob.h"
 #include "platform/Descriptor.h"
 #include "platform/ExeFolder.h"
+#include "platform/FilePath.h"
 #include "platform/LangId.h"
 #include "platform/MessageBox.h"
 #include "platform/TempFolder.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -85,6 +84,13 @@ QString RejectionFallback(ProbeStatus status) {
     return QStringLiteral("This file type is not supported.");
 }
 
+// Whether path opens for reading; errno says why not. A FIFO does not wait here for a writer.
+bool OpensForReading(const QString& path) {
+    const platform::Descriptor file(
+        open(platform::EncodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    return file.Get() >= 0;
+}
+
 // Probes every input as the Add button does, in the order given or sorted, and names each
 // rejected one with its reason. The rows hold full paths, as the file list does.
 InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& rejected) {
@@ -95,6 +101,12 @@ InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& r
         // Probing a long list can take a while; an interrupt ends it at the next file.
         if (Interrupted()) {
             break;
+        }
+        // Named once with the system's reason, before a format reader words it as a fault of the format.
+        if (!OpensForReading(path)) {
+            PrintError(path + QStringLiteral(": ") + SystemError());
+            ++rejected;
+            continue;
         }
         const ProbeResult probe = ProbeFile(path);
         if (probe.status != ProbeStatus::Accepted) {
@@ -117,11 +129,11 @@ InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& r
 // once. Without a reader the open fails and nothing waits.
 void EndFifoReader(const QString& path) {
     const platform::Descriptor fifo(
-        open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        open(platform::EncodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
 }
 
 bool WriteOut(const QString& line) {
-    const QByteArray bytes = line.toUtf8() + '\n';
+    const QByteArray bytes = platform::ShownName(line).toUtf8() + '\n';
     return std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout) ==
            static_cast<std::size_t>(bytes.size());
 }
@@ -179,7 +191,7 @@ bool RunJob(const Session& session, const JoinOptions& options, const InputRows&
 QStringList InputPaths(const JoinOptions& options) {
     QStringList paths;
     for (const QString& input : options.inputs) {
-        paths << QDir::cleanPath(QFileInfo(input).absoluteFilePath());
+        paths << platform::AbsolutePath(input);
     }
     if (options.order == InputOrder::Add) {
         SortPaths(paths);
@@ -190,7 +202,8 @@ QStringList InputPaths(const JoinOptions& options) {
 }
 
 void PrintError(const QString& text) {
-    std::fputs(("wavestitch-join: " + text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    std::fputs(("wavestitch-join: " + platform::ShownName(text) + QLatin1Char('\n')).toUtf8().constData(),
+               stderr);
 }
 
 int RunInfo(const JoinOptions& options) {

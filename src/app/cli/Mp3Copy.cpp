@@ -7,9 +7,7 @@
 #include "mpeg/AudioFrames.h"
 #include "mpeg/InfoTag.h"
 #include "platform/Descriptor.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "platform/FilePath.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -51,7 +49,7 @@ public:
 
     // The reason the file cannot be read, or an empty text.
     QString Load(const QString& path) {
-        const platform::Descriptor file(open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+        const platform::Descriptor file(open(platform::EncodeName(path).constData(), O_RDONLY | O_CLOEXEC));
         struct stat status {};
         if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
             return SystemError();
@@ -445,12 +443,13 @@ Sink OpenSink(const OutputPlan& plan, const QString& stagePath) {
     switch (plan.way) {
         case OutputWay::Renamed:
         case OutputWay::InPlace: {
-            const QByteArray name = QFile::encodeName(plan.way == OutputWay::Renamed ? stagePath : plan.path);
+            const QByteArray name =
+                platform::EncodeName(plan.way == OutputWay::Renamed ? stagePath : plan.path);
             const int flags = O_WRONLY | O_CLOEXEC;
             sink.owned = std::make_unique<platform::Descriptor>(open(name.constData(), flags));
             sink.fd = sink.owned->Get();
             sink.seekable = plan.way == OutputWay::Renamed;
-            sink.replaces = plan.way == OutputWay::Renamed && QFileInfo::exists(plan.path);
+            sink.replaces = plan.way == OutputWay::Renamed && platform::FileStatus(plan.path).Exists();
             break;
         }
         case OutputWay::StdoutFile:

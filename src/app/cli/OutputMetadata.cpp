@@ -6,10 +6,11 @@
 #include "join/Id3v2Tag.h"
 #include "join/RiffMetadata.h"
 #include "join/WmaMetadata.h"
+#include "platform/FilePath.h"
+#include "platform/SaveFile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace cli {
 
@@ -26,7 +27,8 @@ OutputMetadata::OutputMetadata(const JoinOptions& options, const QStringList& in
         } else if (options.tags == TagSource::Input && i + 1 == options.tagsInput) {
             tags_ = tags;
         }
-        titles_ << (tags.title.isEmpty() ? QFileInfo(inputs.at(i)).completeBaseName() : tags.title);
+        titles_ << (tags.title.isEmpty() ? platform::ShownName(QFileInfo(inputs.at(i)).completeBaseName())
+                                         : tags.title);
         performers_ << tags.artist;
     }
 }
@@ -56,10 +58,9 @@ QString OutputMetadata::AddToWma(const QString& path, const QString& scratchPath
 
 bool OutputMetadata::WriteCueSheet(const JoinOptions& options, const std::vector<std::uint64_t>& rowEndFrames,
                                    int sampleRate) const {
-    QSaveFile file(options.cue);
     const QByteArray sheet = CueSheet(options.cue, options.output, options.kind, rowEndFrames, sampleRate);
-    if (!file.open(QIODevice::WriteOnly) || file.write(sheet) != sheet.size() || !file.commit()) {
-        PrintError(options.cue + QStringLiteral(": ") + file.errorString());
+    if (const QString error = platform::SaveFile(options.cue, sheet); !error.isEmpty()) {
+        PrintError(options.cue + QStringLiteral(": ") + error);
         return false;
     }
     return true;

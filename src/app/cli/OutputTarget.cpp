@@ -1,6 +1,7 @@
 #include "app/cli/OutputTarget.h"
 
 #include "join/CueSheet.h"
+#include "platform/FilePath.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -38,10 +40,11 @@ bool CanReopen(const char* path) {
 // on, so renaming over them would replace a system link, not an output.
 bool LeadsIntoProc(const QString& path) {
     char target[PATH_MAX];
-    const ssize_t length = readlink(QFile::encodeName(path).constData(), target, sizeof target);
-    const QString folder = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
-    return (length > 0 && QByteArray(target, length).startsWith("/proc/")) ||
-           folder.startsWith(QLatin1String("/proc/"));
+    const ssize_t length = readlink(platform::EncodeName(path).constData(), target, sizeof target);
+    char* folder = realpath(platform::EncodeName(QFileInfo(path).absolutePath()).constData(), nullptr);
+    const bool inProc = folder != nullptr && QByteArray(folder).startsWith("/proc/");
+    std::free(folder);
+    return (length > 0 && QByteArray(target, length).startsWith("/proc/")) || inProc;
 }
 
 }  // namespace
@@ -75,13 +78,13 @@ OutputPlan PlanStdout() {
 // they hold no file that could be lost. A link is replaced as a link, never written through.
 OutputPlan PlanPath(const JoinOptions& options) {
     OutputPlan plan;
-    plan.path = QDir::cleanPath(QFileInfo(options.output).absoluteFilePath());
+    plan.path = platform::AbsolutePath(options.output);
     plan.shown = plan.path;
     struct stat info = {};
-    if (lstat(QFile::encodeName(plan.path).constData(), &info) != 0) {
+    if (lstat(platform::EncodeName(plan.path).constData(), &info) != 0) {
         return plan;
     }
-    if (QFileInfo(plan.path).isDir()) {
+    if (platform::FileStatus(plan.path).IsDir()) {
         plan.refusal = plan.path + QStringLiteral(": the output is a folder");
     } else if (S_ISLNK(info.st_mode) && LeadsIntoProc(plan.path)) {
         plan.refusal = plan.path + QStringLiteral(
@@ -105,15 +108,20 @@ namespace {
 bool SameFile(const QString& a, const QString& b) {
     struct stat first = {};
     struct stat second = {};
-    const bool firstExists = stat(QFile::encodeName(a).constData(), &first) == 0;
-    const bool secondExists = stat(QFile::encodeName(b).constData(), &second) == 0;
+    const bool firstExists = stat(platform::EncodeName(a).constData(), &first) == 0;
+    const bool secondExists = stat(platform::EncodeName(b).constData(), &second) == 0;
     if (firstExists || secondExists) {
         return firstExists && secondExists && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
     }
-    const QFileInfo x(a);
-    const QFileInfo y(b);
-    return x.fileName() == y.fileName() &&
-           QFileInfo(x.absolutePath()).canonicalFilePath() == QFileInfo(y.absolutePath()).canonicalFilePath();
+    const auto folder = [](const QString& path) {
+        char* real =
+            realpath(platform::EncodeName(QFileInfo(platform::AbsolutePath(path)).absolutePath()).constData(),
+                     nullptr);
+        const QByteArray resolved = real != nullptr ? QByteArray(real) : QByteArray();
+        std::free(real);
+        return resolved;
+    };
+    return QFileInfo(a).fileName() == QFileInfo(b).fileName() && folder(a) == folder(b);
 }
 
 }  // namespace
@@ -122,7 +130,7 @@ QString CueRefusal(const JoinOptions& options, const QString& outputPath) {
     if (options.cue.isEmpty()) {
         return {};
     }
-    const QString cue = QDir::cleanPath(QFileInfo(options.cue).absoluteFilePath());
+    const QString cue = platform::AbsolutePath(options.cue);
     if (options.inputs.size() > join::kMaxCueTracks) {
         return cue + QStringLiteral(
                          ": a cue sheet holds at most %1 tracks, one per input, and there are %2 "
@@ -130,11 +138,11 @@ QString CueRefusal(const JoinOptions& options, const QString& outputPath) {
                          .arg(join::kMaxCueTracks)
                          .arg(options.inputs.size());
     }
-    const QByteArray folder = QFile::encodeName(QFileInfo(cue).absolutePath());
+    const QByteArray folder = platform::EncodeName(QFileInfo(cue).absolutePath());
     if (access(folder.constData(), W_OK | X_OK) != 0) {
         return cue + QStringLiteral(": ") + SystemError();
     }
-    if (QFileInfo(cue).isDir()) {
+    if (platform::FileStatus(cue).IsDir()) {
         return cue + QStringLiteral(": the cue sheet is a folder");
     }
     if (SameFile(cue, outputPath)) {
@@ -143,10 +151,10 @@ QString CueRefusal(const JoinOptions& options, const QString& outputPath) {
     for (const QString& input : options.inputs) {
         if (SameFile(cue, input)) {
             return cue + QStringLiteral(": the cue sheet would replace the input ") +
-                   QDir::cleanPath(QFileInfo(input).absoluteFilePath());
+                   platform::AbsolutePath(input);
         }
     }
-    if (!options.overwrite && QFileInfo::exists(cue)) {
+    if (!options.overwrite && platform::FileStatus(cue).Exists()) {
         return cue + QStringLiteral(": the cue sheet exists; give --overwrite to replace it");
     }
     const QString name = join::CueFileName(cue, outputPath);
@@ -158,7 +166,7 @@ QString CueRefusal(const JoinOptions& options, const QString& outputPath) {
 }
 
 int ConnectSocket(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = platform::EncodeName(path);
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     if (static_cast<std::size_t>(name.size()) >= sizeof address.sun_path) {

@@ -1,6 +1,7 @@
 #include "app/cli/TerminalHost.h"
 
 #include "app/cli/Interrupt.h"
+#include "platform/FilePath.h"
 
 #include <QFileInfo>
 
@@ -47,7 +48,7 @@ TerminalHost::~TerminalHost() {
 
 void TerminalHost::SetStatusText(const QString& text) {
     outputStage_ = text == outputStagePath_;
-    name_ = QFileInfo(outputStage_ ? shownOutput_ : text).fileName();
+    name_ = platform::ShownName(QFileInfo(outputStage_ ? shownOutput_ : text).fileName());
     Draw();
 }
 

@@ -2,6 +2,7 @@
 #include "app/cli/Interrupt.h"
 #include "app/cli/JoinCommand.h"
 #include "app/cli/Options.h"
+#include "platform/FilePath.h"
 #include "platform/MessageBox.h"
 
 #include <cstdio>
@@ -22,7 +23,7 @@ int PrintMessage(const QString& text, const QString& caption, unsigned flags) {
 int Run(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << platform::DecodeName(QByteArray(argv[i]));
     }
     const cli::ParsedCommandLine parsed = cli::ParseCommandLine(arguments);
     // Quiet leaves only the joiner's own messages: FFmpeg logs a damaged packet that it reads past as

@@ -8,7 +8,8 @@
 
 namespace {
 
-// UTF-16 to UTF-8, the encoding of file names here; an unpaired surrogate makes the name invalid.
+// UTF-16 to UTF-8, the encoding of file names here. A name that is not UTF-8 comes with each of its
+// other bytes as an unpaired U+DC80 + byte; any other unpaired surrogate makes the name invalid.
 bool ToUtf8(const char16_t* text, std::string* out) {
     for (const char16_t* p = text; *p != 0; ++p) {
         char32_t c = *p;
@@ -18,6 +19,9 @@ bool ToUtf8(const char16_t* text, std::string* out) {
             }
             c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
             ++p;
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+            out->push_back(static_cast<char>(c - 0xDC00));
+            continue;
         } else if (c >= 0xDC00 && c <= 0xDFFF) {
             return false;
         }
