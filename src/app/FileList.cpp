@@ -3,6 +3,7 @@
 #include "app/Formmain.h"
 #include "app/ToolIcons.h"
 #include "platform/FileFilter.h"
+#include "platform/FilePath.h"
 #include "platform/MessageBox.h"
 
 #include <QDragEnterEvent>
@@ -29,8 +30,12 @@ QStringList LocalPaths(const QMimeData* data) {
         return paths;
     }
     for (const QUrl& url : data->urls()) {
+        // A name that is not UTF-8 keeps its bytes only in the encoded address: toLocalFile makes
+        // U+FFFD of them.
         if (url.isLocalFile()) {
-            paths << url.toLocalFile();
+            paths << (url.host().isEmpty() ? platform::DecodeName(QByteArray::fromPercentEncoding(
+                                                 url.path(QUrl::FullyEncoded).toLatin1()))
+                                           : url.toLocalFile());
         }
     }
     return paths;

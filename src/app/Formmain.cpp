@@ -7,6 +7,7 @@
 #include "i18n/IniFile.h"
 #include "join/JoinJob.h"
 #include "platform/ExeFolder.h"
+#include "platform/FilePath.h"
 #include "platform/LangId.h"
 #include "platform/MessageBox.h"
 #include "platform/TempFolder.h"
@@ -25,6 +26,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -92,6 +94,16 @@ QFrame* MakePanel(QWidget* parent, const char* name) {
     panel->setObjectName(QLatin1String(name));
     return panel;
 }
+
+// The list keeps each row's name as the system gave it, bytes that are not UTF-8 included, since the
+// row's path is made of it; such bytes are shown escaped.
+class ShownNameDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant& value, const QLocale& locale) const override {
+        return platform::ShownName(QStyledItemDelegate::displayText(value, locale));
+    }
+};
 
 }  // namespace
 
@@ -203,6 +215,7 @@ void TMainForm::CreateFileList() {
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setSortingEnabled(false);
+    ListView1->setItemDelegate(new ShownNameDelegate(ListView1));
     ListView1->setIconSize(QSize(16, 16));
     ListView1->header()->setSectionsClickable(false);
     ListView1->header()->setStretchLastSection(false);

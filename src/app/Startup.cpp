@@ -5,8 +5,7 @@
 #include "encode/Formoutput.h"
 #include "i18n/Formlanguage.h"
 #include "join/Formprocess.h"
-
-#include <QFileInfo>
+#include "platform/FilePath.h"
 
 QStringList CreateForms() {
     QStringList created;
@@ -42,7 +41,7 @@ void OpenCommandLineFiles(const QStringList& arguments) {
     MainForm->ApplyLanguage();
     QStringList paths;
     for (const QString& argument : arguments) {
-        paths << QFileInfo(argument).absoluteFilePath();
+        paths << platform::AbsolutePath(argument);
     }
     MainForm->WMDropFiles(paths);
 }

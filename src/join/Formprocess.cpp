@@ -1,5 +1,7 @@
 #include "join/Formprocess.h"
 
+#include "platform/FilePath.h"
+
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
@@ -106,7 +108,7 @@ namespace join {
 
 void ProcessFormHost::SetStatusText(const QString& text) {
     if (form_) {
-        form_->Label1->setText(text);
+        form_->Label1->setText(platform::ShownName(text));
     }
 }
 

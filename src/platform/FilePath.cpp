@@ -87,8 +87,16 @@ QByteArray EncodeName(const QString& path) {
 }
 
 QString ShownName(const QString& text) {
-    QString shown;
-    for (qsizetype i = 0; i < text.size(); ++i) {
+    // Most text has nothing to escape and is shown as it is, without a copy.
+    qsizetype first = 0;
+    while (first < text.size() && !IsEscape(text, first)) {
+        ++first;
+    }
+    if (first == text.size()) {
+        return text;
+    }
+    QString shown = text.left(first);
+    for (qsizetype i = first; i < text.size(); ++i) {
         if (IsEscape(text, i)) {
             shown +=
                 QStringLiteral("\\x") + QString::number(text.at(i).unicode() - kEscapeBase, 16).toUpper();

@@ -1,5 +1,6 @@
 #include "platform/GuiHandlers.h"
 
+#include "platform/FilePath.h"
 #include "platform/MessageBox.h"
 #include "platform/ShellOpen.h"
 
@@ -28,7 +29,8 @@ QMessageBox::Icon IconFor(unsigned flags) {
 
 int ShowQMessageBox(const QString& text, const QString& caption, unsigned flags) {
     // Windows titles a box without a caption of its own "Error"; the program's texts rely on that.
-    QMessageBox box(IconFor(flags), caption.isEmpty() ? QStringLiteral("Error") : caption, text,
+    // A file name that is not UTF-8 shows its bytes escaped, as the list shows it.
+    QMessageBox box(IconFor(flags), caption.isEmpty() ? QStringLiteral("Error") : caption, ShownName(text),
                     QMessageBox::NoButton, QApplication::activeWindow());
     // Texts name files; a name such as <b>live</b>.wav must show as it is spelled.
     box.setTextFormat(Qt::PlainText);

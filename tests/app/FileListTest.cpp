@@ -7,6 +7,7 @@
 #include "app/MainWindowFixture.h"
 #include "audio/TestMedia.h"
 #include "platform/FileFilter.h"
+#include "platform/FilePath.h"
 #include "platform/GuiHandlers.h"
 #include "platform/ShellOpen.h"
 
@@ -14,10 +15,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -188,6 +194,19 @@ TEST_F(FileListTest, ADropAddsSortedShowsOneMessagePerRejectionAndRefreshesTheSt
     EXPECT_EQ(recorder.messages[0].caption, QStringLiteral("Message"));
     EXPECT_EQ(MainForm->StatusPanel(0)->text(), QStringLiteral("2 file(s)"));
     EXPECT_EQ(MainForm->StatusPanel(1)->text(), QStringLiteral("Total: 00:00:02"));
+
+    // A dropped name that is not UTF-8 (Latin-1 "caf\xE9.wav") reaches the row byte for byte.
+    const QByteArray latin1 = QFile::encodeName(media_) + "caf\xE9.wav";
+    ASSERT_EQ(::rename(QFile::encodeName(Wav("cafe.wav")).constData(), latin1.constData()), 0);
+    QMimeData mime;
+    mime.setUrls({QUrl(QString::fromLatin1("file://" + latin1.toPercentEncoding("/")))});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    static_cast<QObject*>(MainForm)->event(&drop);
+    ASSERT_EQ(MainForm->RowCount(), 3) << recorder.messages.back().text.toStdString();
+    EXPECT_EQ(platform::EncodeName(MainForm->Row(2)->FullPath()), latin1);
+    EXPECT_EQ(MainForm->Row(2)->SampleRate(), MainForm->Row(0)->SampleRate());
+    // Qt's own clean-up cannot name the file.
+    ::unlink(latin1.constData());
 }
 
 TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
