@@ -461,7 +461,7 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
             return false;
         }
         rowEnded();
-        // Cancel ends the join here: the rows after this one are not opened.
+        // Cancel ends the join here: the rows after this one are not joined.
         if (host_.Terminated()) {
             break;
         }
