@@ -188,24 +188,6 @@ bool RunJob(const Session& session, const JoinOptions& options, const InputRows&
 
 }  // namespace
 
-QStringList InputPaths(const JoinOptions& options) {
-    QStringList paths;
-    for (const QString& input : options.inputs) {
-        paths << platform::AbsolutePath(input);
-    }
-    if (options.order == InputOrder::Add) {
-        SortPaths(paths);
-    } else if (options.order == InputOrder::Natural) {
-        SortPathsNaturally(paths);
-    }
-    return paths;
-}
-
-void PrintError(const QString& text) {
-    std::fputs(("wavestitch-join: " + platform::ShownName(text) + QLatin1Char('\n')).toUtf8().constData(),
-               stderr);
-}
-
 int RunInfo(const JoinOptions& options) {
     const Session session;
     int rejected = 0;

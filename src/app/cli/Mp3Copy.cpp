@@ -1,9 +1,9 @@
 #include "app/cli/Mp3Copy.h"
 
 #include "app/cli/Interrupt.h"
-#include "app/cli/JoinCommand.h"
 #include "app/cli/OutputMetadata.h"
 #include "app/cli/OutputTarget.h"
+#include "app/cli/Report.h"
 #include "mpeg/AudioFrames.h"
 #include "mpeg/InfoTag.h"
 #include "platform/Descriptor.h"

@@ -1,6 +1,8 @@
 #include "app/cli/Options.h"
 
 #include "audio/FileProbe.h"
+#include "audio/NaturalOrder.h"
+#include "platform/FilePath.h"
 
 #include <QCommandLineParser>
 
@@ -268,6 +270,19 @@ join::JoinOutput OutputOf(const JoinOptions& options, const QString& path) {
     // The joiner names its own hidden file, a FIFO, a device or a descriptor: it renames it itself.
     output.writeInPlace = true;
     return output;
+}
+
+QStringList InputPaths(const JoinOptions& options) {
+    QStringList paths;
+    for (const QString& input : options.inputs) {
+        paths << platform::AbsolutePath(input);
+    }
+    if (options.order == InputOrder::Add) {
+        SortPaths(paths);
+    } else if (options.order == InputOrder::Natural) {
+        SortPathsNaturally(paths);
+    }
+    return paths;
 }
 
 }  // namespace cli

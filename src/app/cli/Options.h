@@ -45,6 +45,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments);
 
 QString UsageText();
 
+// The inputs as full paths, in the order given or sorted as asked.
+QStringList InputPaths(const JoinOptions& options);
+
 // The output settings the join job reads when its output stage begins.
 join::JoinOutput OutputOf(const JoinOptions& options, const QString& path);
 

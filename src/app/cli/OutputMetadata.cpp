@@ -1,6 +1,6 @@
 #include "app/cli/OutputMetadata.h"
 
-#include "app/cli/JoinCommand.h"
+#include "app/cli/Report.h"
 
 #include "join/CueSheet.h"
 #include "join/Id3v2Tag.h"

@@ -1,0 +1,14 @@
+#include "app/cli/Report.h"
+
+#include "platform/FilePath.h"
+
+#include <cstdio>
+
+namespace cli {
+
+void PrintError(const QString& text) {
+    std::fputs(("wavestitch-join: " + platform::ShownName(text) + QLatin1Char('\n')).toUtf8().constData(),
+               stderr);
+}
+
+}  // namespace cli
