@@ -5,6 +5,12 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
 namespace join {
 namespace {
 
@@ -25,6 +31,27 @@ QString IndexTime(std::uint64_t frame, int sampleRate) {
         .arg(cdFrames % 75, 2, 10, QLatin1Char('0'));
 }
 
+// Whether a and b name one file: the same file through any link, or, where neither exists yet, the
+// same place.
+bool SameFile(const QString& a, const QString& b) {
+    struct stat first = {};
+    struct stat second = {};
+    const bool firstExists = stat(platform::EncodeName(a).constData(), &first) == 0;
+    const bool secondExists = stat(platform::EncodeName(b).constData(), &second) == 0;
+    if (firstExists || secondExists) {
+        return firstExists && secondExists && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    }
+    const auto folder = [](const QString& path) {
+        char* real =
+            realpath(platform::EncodeName(QFileInfo(platform::AbsolutePath(path)).absolutePath()).constData(),
+                     nullptr);
+        const QByteArray resolved = real != nullptr ? QByteArray(real) : QByteArray();
+        std::free(real);
+        return resolved;
+    };
+    return QFileInfo(a).fileName() == QFileInfo(b).fileName() && folder(a) == folder(b);
+}
+
 }  // namespace
 
 QString CueFileName(const QString& cuePath, const QString& outputPath) {
@@ -36,6 +63,36 @@ QString CueFileName(const QString& cuePath, const QString& outputPath) {
 bool CueCanName(const QString& fileName) {
     return !fileName.contains(QLatin1Char('"')) && !fileName.contains(QLatin1Char('\n')) &&
            !fileName.contains(QLatin1Char('\r'));
+}
+
+CueCheck CheckCueSheet(const QString& cuePath, const QString& outputPath, const QStringList& inputs,
+                       bool overwrite) {
+    using Refusal = CueCheck::Refusal;
+    if (inputs.size() > kMaxCueTracks) {
+        return {Refusal::TooManyTracks, 0, {}};
+    }
+    const QString cue = platform::AbsolutePath(cuePath);
+    if (access(platform::EncodeName(QFileInfo(cue).absolutePath()).constData(), W_OK | X_OK) != 0) {
+        return {Refusal::FolderUnwritable, errno, {}};
+    }
+    if (platform::FileStatus(cue).IsDir()) {
+        return {Refusal::IsFolder, 0, {}};
+    }
+    if (SameFile(cue, outputPath)) {
+        return {Refusal::ReplacesOutput, 0, {}};
+    }
+    for (const QString& input : inputs) {
+        if (SameFile(cue, input)) {
+            return {Refusal::ReplacesInput, 0, platform::AbsolutePath(input)};
+        }
+    }
+    if (!overwrite && platform::FileStatus(cue).Exists()) {
+        return {Refusal::Exists, 0, {}};
+    }
+    if (const QString name = CueFileName(cue, outputPath); !CueCanName(name)) {
+        return {Refusal::CannotName, 0, name};
+    }
+    return {};
 }
 
 QByteArray CueSheet(const QString& fileName, const char* fileType, const AudioTags& album,

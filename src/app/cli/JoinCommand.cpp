@@ -3,7 +3,6 @@
 #include "app/RowTexts.h"
 #include "app/cli/Interrupt.h"
 #include "app/cli/Mp3Copy.h"
-#include "app/cli/OutputMetadata.h"
 #include "app/cli/OutputTarget.h"
 #include "app/cli/TerminalHost.h"
 #include "audio/Decoder.h"
@@ -149,7 +148,7 @@ QStringList PathsOf(const InputRows& rows) {
 // Runs the join job into outputStagePath, with the metadata asked for; false when it failed (its
 // message shown). rowEndFrames: where each row joined ends.
 bool RunJob(const Session& session, const JoinOptions& options, const InputRows& rows,
-            const OutputMetadata& metadata, const QString& tempPcmFile, const QString& outputStagePath,
+            const join::OutputMetadata& metadata, const QString& tempPcmFile, const QString& outputStagePath,
             const QString& output, std::vector<std::uint64_t>& rowEndFrames) {
     const bool showProgress = !options.quiet && isatty(STDERR_FILENO) == 1;
     TerminalHost host(showProgress,
@@ -260,7 +259,7 @@ int RunJoin(const JoinOptions& options) {
         return kExitFailed;
     }
     const QString tempPcmFile = tempDir.path() + QStringLiteral("/AudioTemp.pcm");
-    const OutputMetadata metadata(options, PathsOf(rows));
+    const join::OutputMetadata metadata(MetadataOf(options), PathsOf(rows));
     std::vector<std::uint64_t> rowEndFrames;
     const auto runJob = [&](const QString& stagePath) {
         return RunJob(session, options, rows, metadata, tempPcmFile, stagePath, plan.shown, rowEndFrames);
@@ -331,7 +330,7 @@ int RunJoin(const JoinOptions& options) {
         return kExitInterrupted;
     }
     if (!options.cue.isEmpty() &&
-        !metadata.WriteCueSheet(options, rowEndFrames, join::TargetOf(rows).sampleRate)) {
+        !WriteCueSheet(options, metadata, rowEndFrames, join::TargetOf(rows).sampleRate)) {
         return kExitFailed;
     }
     return kExitJoined;

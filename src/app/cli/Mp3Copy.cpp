@@ -1,7 +1,6 @@
 #include "app/cli/Mp3Copy.h"
 
 #include "app/cli/Interrupt.h"
-#include "app/cli/OutputMetadata.h"
 #include "app/cli/OutputTarget.h"
 #include "app/cli/Report.h"
 #include "mpeg/AudioFrames.h"
@@ -491,8 +490,8 @@ struct Head {
     std::vector<std::uint8_t> tag;
 };
 
-std::optional<Head> MakeHead(std::span<const Part> scanned, std::size_t parts, const OutputMetadata& metadata,
-                             std::size_t frames, bool constant) {
+std::optional<Head> MakeHead(std::span<const Part> scanned, std::size_t parts,
+                             const join::OutputMetadata& metadata, std::size_t frames, bool constant) {
     Head head;
     std::vector<std::uint64_t> ends = PartEnds(scanned);
     ends.resize(parts, ends.back());
@@ -532,7 +531,7 @@ bool PutHead(int fd, const Head& head, bool again) {
 // first part's, needing a larger or smaller tag frame, is written again from the start at once.
 // kExitJoined, kExitInterrupted, kExitUsage (a part refused), or kExitFailed with the message shown.
 int WriteOutput(const Sink& sink, const QString& shown, std::vector<Part>& parts, Scanner& scanner,
-                const OutputMetadata& metadata, bool early) {
+                const join::OutputMetadata& metadata, bool early) {
     const auto fail = [&] {
         PrintError(shown + QStringLiteral(": ") + SystemError());
         return kExitFailed;
@@ -617,7 +616,7 @@ int RunCopy(const JoinOptions& options) {
             return kExitFailed;
         }
     }
-    const OutputMetadata metadata(options, paths);
+    const join::OutputMetadata metadata(MetadataOf(options), paths);
     int status = kExitFailed;
     {
         const Sink sink = OpenSink(plan, partial ? partial->Path() : QString());
@@ -636,7 +635,7 @@ int RunCopy(const JoinOptions& options) {
         return kExitFailed;
     }
     if (!options.cue.isEmpty() &&
-        !metadata.WriteCueSheet(options, PartEnds(parts), parts.front().frames.first.sampleRate)) {
+        !WriteCueSheet(options, metadata, PartEnds(parts), parts.front().frames.first.sampleRate)) {
         return kExitFailed;
     }
     if (!options.quiet) {

@@ -285,4 +285,8 @@ QStringList InputPaths(const JoinOptions& options) {
     return paths;
 }
 
+join::MetadataChoice MetadataOf(const JoinOptions& options) {
+    return {options.tags, options.tagsInput, options.chapters, !options.cue.isEmpty()};
+}
+
 }  // namespace cli

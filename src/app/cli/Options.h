@@ -1,6 +1,7 @@
 #pragma once
 
 #include "join/JoinJob.h"
+#include "join/OutputMetadata.h"
 
 #include <QString>
 #include <QStringList>
@@ -8,8 +9,7 @@
 namespace cli {
 
 enum class InputOrder { Given, Add, Natural };
-// Where the output's tags come from: the first input that has each, input tagsInput, or nowhere.
-enum class TagSource { First, Input, None };
+using join::TagSource;
 
 // What the command line asks for, checked: a join's output settings are complete and valid.
 struct JoinOptions {
@@ -47,6 +47,9 @@ QString UsageText();
 
 // The inputs as full paths, in the order given or sorted as asked.
 QStringList InputPaths(const JoinOptions& options);
+
+// What the join writes besides the audio, as the options ask.
+join::MetadataChoice MetadataOf(const JoinOptions& options);
 
 // The output settings the join job reads when its output stage begins.
 join::JoinOutput OutputOf(const JoinOptions& options, const QString& path);

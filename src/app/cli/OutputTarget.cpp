@@ -1,5 +1,6 @@
 #include "app/cli/OutputTarget.h"
 
+#include "app/cli/Report.h"
 #include "join/CueSheet.h"
 #include "platform/FilePath.h"
 
@@ -101,68 +102,46 @@ OutputPlan PlanPath(const JoinOptions& options) {
     return plan;
 }
 
-namespace {
-
-// Whether a and b name one file: the same file through any link, or, where neither exists yet, the
-// same place.
-bool SameFile(const QString& a, const QString& b) {
-    struct stat first = {};
-    struct stat second = {};
-    const bool firstExists = stat(platform::EncodeName(a).constData(), &first) == 0;
-    const bool secondExists = stat(platform::EncodeName(b).constData(), &second) == 0;
-    if (firstExists || secondExists) {
-        return firstExists && secondExists && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-    }
-    const auto folder = [](const QString& path) {
-        char* real =
-            realpath(platform::EncodeName(QFileInfo(platform::AbsolutePath(path)).absolutePath()).constData(),
-                     nullptr);
-        const QByteArray resolved = real != nullptr ? QByteArray(real) : QByteArray();
-        std::free(real);
-        return resolved;
-    };
-    return QFileInfo(a).fileName() == QFileInfo(b).fileName() && folder(a) == folder(b);
-}
-
-}  // namespace
-
 QString CueRefusal(const JoinOptions& options, const QString& outputPath) {
     if (options.cue.isEmpty()) {
         return {};
     }
     const QString cue = platform::AbsolutePath(options.cue);
-    if (options.inputs.size() > join::kMaxCueTracks) {
-        return cue + QStringLiteral(
-                         ": a cue sheet holds at most %1 tracks, one per input, and there are %2 "
-                         "inputs; --chapters marks where each begins in the output itself")
-                         .arg(join::kMaxCueTracks)
-                         .arg(options.inputs.size());
-    }
-    const QByteArray folder = platform::EncodeName(QFileInfo(cue).absolutePath());
-    if (access(folder.constData(), W_OK | X_OK) != 0) {
-        return cue + QStringLiteral(": ") + SystemError();
-    }
-    if (platform::FileStatus(cue).IsDir()) {
-        return cue + QStringLiteral(": the cue sheet is a folder");
-    }
-    if (SameFile(cue, outputPath)) {
-        return cue + QStringLiteral(": the cue sheet would replace the output");
-    }
-    for (const QString& input : options.inputs) {
-        if (SameFile(cue, input)) {
-            return cue + QStringLiteral(": the cue sheet would replace the input ") +
-                   platform::AbsolutePath(input);
-        }
-    }
-    if (!options.overwrite && platform::FileStatus(cue).Exists()) {
-        return cue + QStringLiteral(": the cue sheet exists; give --overwrite to replace it");
-    }
-    const QString name = join::CueFileName(cue, outputPath);
-    if (!join::CueCanName(name)) {
-        return cue + QStringLiteral(": a cue sheet cannot name the output ") + name +
-               QStringLiteral(" (a double quote or a line break in its name)");
+    const join::CueCheck check = join::CheckCueSheet(cue, outputPath, options.inputs, options.overwrite);
+    switch (check.refusal) {
+        case join::CueCheck::Refusal::None:
+            return {};
+        case join::CueCheck::Refusal::TooManyTracks:
+            return cue + QStringLiteral(
+                             ": a cue sheet holds at most %1 tracks, one per input, and there are %2 "
+                             "inputs; --chapters marks where each begins in the output itself")
+                             .arg(join::kMaxCueTracks)
+                             .arg(options.inputs.size());
+        case join::CueCheck::Refusal::FolderUnwritable:
+            return cue + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(check.error));
+        case join::CueCheck::Refusal::IsFolder:
+            return cue + QStringLiteral(": the cue sheet is a folder");
+        case join::CueCheck::Refusal::ReplacesOutput:
+            return cue + QStringLiteral(": the cue sheet would replace the output");
+        case join::CueCheck::Refusal::ReplacesInput:
+            return cue + QStringLiteral(": the cue sheet would replace the input ") + check.path;
+        case join::CueCheck::Refusal::Exists:
+            return cue + QStringLiteral(": the cue sheet exists; give --overwrite to replace it");
+        case join::CueCheck::Refusal::CannotName:
+            return cue + QStringLiteral(": a cue sheet cannot name the output ") + check.path +
+                   QStringLiteral(" (a double quote or a line break in its name)");
     }
     return {};
+}
+
+bool WriteCueSheet(const JoinOptions& options, const join::OutputMetadata& metadata,
+                   const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) {
+    const QString error =
+        metadata.WriteCueSheet(options.cue, options.output, options.kind, rowEndFrames, sampleRate);
+    if (!error.isEmpty()) {
+        PrintError(options.cue + QStringLiteral(": ") + error);
+    }
+    return error.isEmpty();
 }
 
 int ConnectSocket(const QString& path) {

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "app/cli/Options.h"
+#include "join/OutputMetadata.h"
 #include "join/PartialOutput.h"
 
 #include <QString>
 
+#include <cstdint>
 #include <thread>
+#include <vector>
 
 namespace cli {
 
@@ -42,6 +45,10 @@ OutputPlan PlanPath(const JoinOptions& options);
 // given, it could not hold a track per input, or its FILE line could not name the output. Empty
 // when it may be written or none was asked for.
 QString CueRefusal(const JoinOptions& options, const QString& outputPath);
+
+// Writes the cue sheet asked for, once the join has succeeded; false with the message shown.
+bool WriteCueSheet(const JoinOptions& options, const join::OutputMetadata& metadata,
+                   const std::vector<std::uint64_t>& rowEndFrames, int sampleRate);
 
 // A socket named as the output is written as a client of whatever listens on it; -1 and errno
 // when nothing does.

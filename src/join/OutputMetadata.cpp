@@ -1,0 +1,67 @@
+#include "join/OutputMetadata.h"
+
+#include "join/CueSheet.h"
+#include "join/Id3v2Tag.h"
+#include "join/RiffMetadata.h"
+#include "join/WmaMetadata.h"
+#include "platform/FilePath.h"
+#include "platform/SaveFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace join {
+
+OutputMetadata::OutputMetadata(const MetadataChoice& choice, const QStringList& inputs)
+    : chapters_(choice.chapters) {
+    const bool perInput = choice.chapters || choice.cueSheet;
+    if (choice.tags == TagSource::None && !perInput) {
+        return;
+    }
+    for (qsizetype i = 0; i < inputs.size(); ++i) {
+        const AudioTags tags = ReadTags(inputs.at(i));
+        if (choice.tags == TagSource::First) {
+            tags_.FillFrom(tags);
+        } else if (choice.tags == TagSource::Input && i + 1 == choice.tagsInput) {
+            tags_ = tags;
+        }
+        titles_ << (tags.title.isEmpty() ? platform::ShownName(QFileInfo(inputs.at(i)).completeBaseName())
+                                         : tags.title);
+        performers_ << tags.artist;
+    }
+}
+
+std::vector<JoinChapter> OutputMetadata::Chapters(const std::vector<std::uint64_t>& rowEndFrames) const {
+    return MakeChapters(rowEndFrames, titles_, performers_);
+}
+
+void OutputMetadata::AddTo(JoinOutput& output, const std::vector<std::uint64_t>& rowEndFrames,
+                           int sampleRate) const {
+    const std::vector<JoinChapter> chapters = chapters_ ? Chapters(rowEndFrames) : std::vector<JoinChapter>();
+    if (output.kind == OutputKind::Mp3) {
+        output.mp3Tag = Id3v2Tag(tags_, chapters, sampleRate);
+    } else if (output.kind == OutputKind::Wav) {
+        output.wavChunks = RiffInfoChunk(tags_) + RiffCueChunks(chapters);
+    }
+}
+
+QString OutputMetadata::AddToWma(const QString& path, const QString& scratchPath,
+                                 const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) const {
+    const std::vector<JoinChapter> chapters = chapters_ ? Chapters(rowEndFrames) : std::vector<JoinChapter>();
+    return AddWmaMetadata(path, scratchPath, tags_, chapters, sampleRate);
+}
+
+QString OutputMetadata::WriteCueSheet(const QString& cuePath, const QString& outputPath, OutputKind kind,
+                                      const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) const {
+    return platform::SaveFile(cuePath, CueSheet(cuePath, outputPath, kind, rowEndFrames, sampleRate));
+}
+
+QByteArray OutputMetadata::CueSheet(const QString& cuePath, const QString& outputPath, OutputKind kind,
+                                    const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) const {
+    const QString name = CueFileName(cuePath, outputPath);
+    // Cue sheets know no WMA; players take WAVE for any file they can decode.
+    const char* type = kind == OutputKind::Mp3 ? "MP3" : "WAVE";
+    return join::CueSheet(name, type, tags_, Chapters(rowEndFrames), sampleRate);
+}
+
+}  // namespace join
