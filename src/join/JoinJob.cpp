@@ -7,6 +7,7 @@
 #include "encode/Wavtowma.h"
 #include "join/DecodeAhead.h"
 #include "join/JoinHost.h"
+#include "join/OutputMetadata.h"
 #include "join/PacedCopy.h"
 #include "join/SampleConvert.h"
 #include "join/WavOutput.h"
@@ -292,6 +293,27 @@ JoinOutput JoinJob::Written(const JoinOutput& output) const {
     return written;
 }
 
+JoinOutput JoinJob::WithMetadata(JoinOutput output) const {
+    if (output.metadata != nullptr) {
+        output.metadata->AddTo(output, rowEndFrames_, TargetSampleRate);
+    }
+    return output;
+}
+
+bool JoinJob::AddWmaMetadata(const JoinOutput& output) {
+    if (output.metadata == nullptr || !output.metadata->ForWma()) {
+        return true;
+    }
+    const QString error = output.metadata->AddToWma(output.path, TempPcmFile + QStringLiteral(".wma"),
+                                                    rowEndFrames_, TargetSampleRate);
+    if (!error.isEmpty()) {
+        host_.MessageBox(output.path + QStringLiteral(": tags and markers: ") + error, QString(),
+                         platform::MB_OK);
+        host_.SetJoinFailed();
+    }
+    return error.isEmpty();
+}
+
 void JoinJob::FinishOutput(const JoinOutput& output) {
     if (partial_ && !host_.Failed() && !host_.Terminated() && !partial_->Commit(true)) {
         ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
@@ -346,7 +368,7 @@ void JoinJob::DoJoin() {
     }
     // A cancelled join writes no output: what the output path held stays as it was.
     if (!joinFailed_ && !host_.Terminated()) {
-        const JoinOutput output = output_();
+        const JoinOutput output = WithMetadata(output_());
         host_.SetStatusText(output.path);
         if ((!OutputFixed && !PrepareOutput(output)) || !WriteOutput(Written(output))) {
             // The output stage ended at once: the dialog stays open for Cancel. The temporary file
@@ -403,7 +425,7 @@ bool JoinJob::JoinStraightIntoWav() {
     } else {
         host_.SetStatusText(chosen.path);
         // Asked again now that the rows have ended: chunks of metadata may depend on where.
-        if (FinishCanonicalWav(file, target, output_().wavChunks)) {
+        if (FinishCanonicalWav(file, target, WithMetadata(output_()).wavChunks)) {
             host_.SetOutputProgress(100);
             file.close();
             FailIfOutputVanished(output.path);
@@ -618,7 +640,13 @@ bool JoinJob::WriteOutput(const JoinOutput& output) {
         }
         return result != WavOutputResult::CannotCreate;
     }
-    return EncodeOutput(output);
+    if (!EncodeOutput(output)) {
+        return false;
+    }
+    if (output.kind == OutputKind::Wma && !host_.Failed() && !host_.Terminated()) {
+        AddWmaMetadata(output);
+    }
+    return true;
 }
 
 void JoinJob::FailIfOutputVanished(const QString& path) {

@@ -15,6 +15,7 @@
 
 namespace join {
 
+class OutputMetadata;
 class PcmSink;
 class SampleConvert;
 
@@ -47,7 +48,9 @@ struct JoinOutput {
     bool mp3Original = false;
     bool mp3Private = false;
     int wmaBitrate = 96000;  // bit/s
-    // Metadata the command line adds; empty writes none, as the program's own joins do.
+    // What the join writes besides the audio, its tags and chapters; none when null, as the design's
+    // joins. The job makes it into these, from where each row ends, and into a WMA file's header.
+    const OutputMetadata* metadata = nullptr;
     QByteArray mp3Tag;     // an ID3v2 tag before the first MP3 frame
     QByteArray wavChunks;  // complete chunks after the WAV data chunk
     // A regular file (or a new one) is written under a hidden name beside it and replaces it only
@@ -98,6 +101,10 @@ private:
     bool PrepareOutput(const JoinOutput& output);
     // The output as the output stage writes it.
     JoinOutput Written(const JoinOutput& output) const;
+    // output with the tag or chunks its metadata makes of the rows joined so far.
+    JoinOutput WithMetadata(JoinOutput output) const;
+    // Writes the tags and markers into a finished WMA file; false with the message shown.
+    bool AddWmaMetadata(const JoinOutput& output);
     // After the output stage: a clean join gives the hidden file the output's name; a failed or
     // cancelled one deletes it.
     void FinishOutput(const JoinOutput& output);

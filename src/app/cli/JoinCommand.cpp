@@ -156,13 +156,11 @@ bool RunJob(const Session& session, const JoinOptions& options, const InputRows&
                        session.Text("ProcessForm", "Encoding", "Encoding:")},
                       outputStagePath, output);
     const join::TargetFormat target = join::TargetOf(rows);
-    const join::JoinJob* running = nullptr;
     join::JoinJob job(host, rows, [&] {
         join::JoinOutput joinOutput = OutputOf(options, outputStagePath);
-        metadata.AddTo(joinOutput, running->RowEndFrames(), target.sampleRate);
+        joinOutput.metadata = &metadata;
         return joinOutput;
     });
-    running = &job;
     job.TempPcmFile = tempPcmFile;
     job.TargetSampleRate = target.sampleRate;
     job.TargetChannels = target.channels;
@@ -171,18 +169,7 @@ bool RunJob(const Session& session, const JoinOptions& options, const InputRows&
     job.DoJoin();
     rowEndFrames = job.RowEndFrames();
     // A job that did not close ended at its output stage's set-up, its message shown.
-    if (!host.Closed() || host.Failed()) {
-        return false;
-    }
-    if (options.kind == join::OutputKind::Wma && metadata.ForWma()) {
-        const QString error = metadata.AddToWma(outputStagePath, tempPcmFile + QStringLiteral(".wma"),
-                                                rowEndFrames, target.sampleRate);
-        if (!error.isEmpty()) {
-            PrintError(output + QStringLiteral(": tags and markers: ") + error);
-            return false;
-        }
-    }
-    return true;
+    return host.Closed() && !host.Failed();
 }
 
 }  // namespace
