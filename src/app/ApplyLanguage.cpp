@@ -76,6 +76,7 @@ void TMainForm::ApplyLanguage() {
     }
     ButtonUp->setToolTip(LanguageText(hint, QStringLiteral("Up"), QString()));
     ButtonDown->setToolTip(LanguageText(hint, QStringLiteral("Down"), QString()));
+    ApplyListMenuTexts();
 
     const char* const columnKeys[] = {"Name", "Frequency", "Channels", "Sample", "Size", "Time", "Path"};
     QTreeWidgetItem* header = ListView1->headerItem();

@@ -99,6 +99,8 @@ void TMainForm::AddFiles(QStringList& paths) {
     // One icon per file type for this call; a type looked up once serves every file of that type.
     QHash<QString, QIcon> icons;
     SortPaths(paths);
+    RememberList();
+    const int before = RowCount();
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString& path = paths[i];
         const ProbeResult probe = ProbeFile(path);
@@ -119,6 +121,9 @@ void TMainForm::AddFiles(QStringList& paths) {
         auto* row = new AudioFileRow(MakeRowTexts(path, probe.values, words));
         ListView1->addTopLevelItem(row);
         SetImageIndex(row, static_cast<int>(ImageList1.size()) - 1);
+    }
+    if (RowCount() == before) {
+        listHistory_.pop_back();
     }
 }
 
@@ -194,6 +199,9 @@ void TMainForm::ButtonRemoveClick() {
             selected.push_back(i);
         }
     }
+    if (!selected.empty()) {
+        RememberList();
+    }
     // Unselected first: the view would otherwise revisit the whole selection at every removed row,
     // which makes removing thousands of rows take seconds.
     ListView1->clearSelection();
@@ -219,7 +227,13 @@ void TMainForm::ConnectListKeys() {
 }
 
 bool TMainForm::ListView1KeyDown(const QKeyEvent* e) {
-    if (e->key() != Qt::Key_Delete || (e->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    // Ctrl+Up and Ctrl+Down move the row as Up and Down do, where the list would only move its focus.
+    const Qt::KeyboardModifiers modifiers = e->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::ControlModifier && (e->key() == Qt::Key_Up || e->key() == Qt::Key_Down)) {
+        MoveSelectedRow(e->key() == Qt::Key_Up ? -1 : 1);
+        return true;
+    }
+    if (e->key() != Qt::Key_Delete || modifiers != Qt::NoModifier) {
         return false;
     }
     // Remove itself does nothing while a join runs.
@@ -230,6 +244,9 @@ bool TMainForm::ListView1KeyDown(const QKeyEvent* e) {
 void TMainForm::ButtonClearClick() {
     if (joinRunning_) {
         return;
+    }
+    if (RowCount() > 0) {
+        RememberList();
     }
     ListView1->clear();
     ImageList1.clear();
@@ -246,6 +263,7 @@ void TMainForm::MoveSelectedRow(int step) {
     if (to < 0 || to >= RowCount()) {
         return;
     }
+    RememberList();
     QTreeWidgetItem* row = ListView1->takeTopLevelItem(from);
     ListView1->insertTopLevelItem(to, row);
     ListView1->clearSelection();

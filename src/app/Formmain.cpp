@@ -117,6 +117,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     layout->setSpacing(0);
     CreateToolBar();
     CreateFileList();
+    CreateListMenu();
     CreateStatusBar();
     layout->addWidget(Panel1);
     layout->addWidget(Panel2, 1);

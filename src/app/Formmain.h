@@ -11,8 +11,10 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class AudioFileRow;
+class QAction;
 class QFileDialog;
 class QFrame;
 class QKeyEvent;
@@ -106,6 +108,25 @@ public:
     void ButtonUpdateClick();
     // Every page the banner shows loses its border.
     void CppWebBrowser1DocumentComplete(QObject* sender);
+    // The list's context menu: Sort by name, Undo, then Remove, Up, Down and Clear as the buttons do.
+    // Sort by name and Undo, and Up and Down, have shortcuts that leave the focus in the list.
+    QAction* ActionSortByName = nullptr;
+    QAction* ActionUndo = nullptr;
+    QAction* ActionRemove = nullptr;
+    QAction* ActionUp = nullptr;
+    QAction* ActionDown = nullptr;
+    QAction* ActionClear = nullptr;
+    // Orders the rows as the joiner's --sort=natural does: by folder, then by file name, case and
+    // spaces ignored and numbers by value.
+    void SortByName();
+    // Takes back the last change of the list (an Add or drop, Remove, Clear, a move or a sort);
+    // false when there is none.
+    bool UndoListChange();
+    // The menu's texts in the current language.
+    void ApplyListMenuTexts();
+    // Enables the menu's commands that would do something now.
+    void UpdateListMenu();
+
     // Shows the open dialog; false when it was cancelled. Tests put their own chooser here.
     std::function<bool(QStringList& paths)> ExecuteOpenDialog;
 
@@ -146,6 +167,17 @@ private:
     void RenumberImages(int from = 0);
     // Moves the one selected row by step (-1 up, +1 down) with its icon.
     void MoveSelectedRow(int step);
+    void CreateListMenu();
+    // Keeps the list as it is, before a change that Undo takes back.
+    void RememberList();
+
+    struct SavedRow {
+        AudioFileRowTexts texts;
+        QIcon icon;
+        bool selected = false;
+    };
+    using ListSnapshot = std::vector<SavedRow>;
+    std::vector<ListSnapshot> listHistory_;
 
     QString openDialogFilter_;
     bool settingsWriteErrorShown_ = false;

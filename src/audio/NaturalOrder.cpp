@@ -1,6 +1,7 @@
 #include "audio/NaturalOrder.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
@@ -96,18 +97,28 @@ int NaturalCompare(const QString& a, const QString& b) {
     return (i < a.size()) - (j < b.size());
 }
 
-void SortPathsNaturally(QStringList& paths) {
-    std::vector<std::pair<SplitPath, QString>> keyed;
-    keyed.reserve(static_cast<std::size_t>(paths.size()));
+std::vector<int> NaturalPathOrder(const QStringList& paths) {
+    std::vector<SplitPath> keys;
+    keys.reserve(static_cast<std::size_t>(paths.size()));
     for (const QString& path : paths) {
-        keyed.emplace_back(Split(path), path);
+        keys.push_back(Split(path));
     }
-    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-        const int folders = CompareFolders(a.first.folders, b.first.folders);
-        return folders != 0 ? folders < 0 : NaturalCompare(a.first.name, b.first.name) < 0;
+    std::vector<int> order(keys.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const SplitPath& x = keys[static_cast<std::size_t>(a)];
+        const SplitPath& y = keys[static_cast<std::size_t>(b)];
+        const int folders = CompareFolders(x.folders, y.folders);
+        return folders != 0 ? folders < 0 : NaturalCompare(x.name, y.name) < 0;
     });
-    paths.clear();
-    for (const auto& entry : keyed) {
-        paths << entry.second;
+    return order;
+}
+
+void SortPathsNaturally(QStringList& paths) {
+    QStringList sorted;
+    sorted.reserve(paths.size());
+    for (const int i : NaturalPathOrder(paths)) {
+        sorted << paths.at(i);
     }
+    paths = sorted;
 }

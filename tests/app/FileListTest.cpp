@@ -286,6 +286,40 @@ TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
 }
 
 // A file named <b>live</b>.flac is named as spelled, not in bold: Qt guesses rich text.
+// Sort by name puts an audiobook's parts in the order of their numbers; Undo takes back the sort, a
+// move, a Clear and an Add, one at a time, every row with its icon. Ctrl+Up moves as Up does. A
+// language file without the menu's keys shows English.
+TEST_F(FileListTest, SortByNameAndUndoKeepEveryRowWithItsIcon) {
+    const QString mp3 = testmedia::Lame("one_second.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"});
+    Add({Wav("Part 1.wav"), Wav("part 10.wav"), Copy(mp3, "Part 2.mp3")});
+    const QStringList added{"Part 1.wav", "part 10.wav", "Part 2.mp3"};
+    const QStringList natural{"Part 1.wav", "Part 2.mp3", "part 10.wav"};
+    ASSERT_EQ(Captions(), added);
+    EXPECT_EQ(MainForm->ActionSortByName->text(), "&Sort by name");
+    QTreeWidget& list = *MainForm->ListView1;
+
+    MainForm->ActionSortByName->trigger();
+    EXPECT_EQ(Captions(), natural);
+    ExpectIconsPaired();
+    EXPECT_EQ(MainForm->Row(1)->icon(0).cacheKey(), MainForm->ImageList1[1].cacheKey());
+    list.clearSelection();
+    MainForm->Row(2)->setSelected(true);
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::ControlModifier);
+    QApplication::sendEvent(&list, &up);
+    // The move happens to restore Add's order.
+    EXPECT_EQ(Captions(), added);
+    EXPECT_EQ(list.currentItem(), MainForm->Row(1));
+    MainForm->ButtonClearClick();
+
+    for (const QStringList& before : {added, natural, added, QStringList()}) {
+        EXPECT_TRUE(MainForm->UndoListChange());
+        EXPECT_EQ(Captions(), before);
+        ExpectIconsPaired();
+    }
+    EXPECT_EQ(MainForm->StatusPanel(0)->text(), QStringLiteral("0 file(s)"));
+    EXPECT_FALSE(MainForm->UndoListChange());
+}
+
 TEST_F(FileListTest, MessageBoxesShowTheirTextAsPlainText) {
     const auto previousBox = platform::SetMessageBoxHandler({});
     const auto previousOpen = platform::SetShellOpenHandler({});

@@ -22,6 +22,7 @@ inline constexpr std::pair<const char*, const char*> kLanguageKeysBySection[] = 
      "Next Join Question"},
     {"Common", "Ok Cancel Message"},
     {"Join", "Complete"},
+    {"ListMenu", "SortByName Undo MoveUp MoveDown"},
 };
 
 // "Section/Key" for every key of the key set.

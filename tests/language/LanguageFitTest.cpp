@@ -11,6 +11,7 @@
 #include "app/MainWindowFixture.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QStackedWidget>
 #include <QStyleOptionGroupBox>
 #include <QToolButton>
@@ -176,6 +178,19 @@ TEST_F(LanguageFitTest, EveryLanguageFitsEveryWindowAtItsDesignedSize) {
         for (int page = 0; page < OutputForm->PageControl1->count(); ++page) {
             OutputForm->PageControl1->setCurrentIndex(page);
             ExpectTextsFit(OutputForm, language + " OutputForm page " + std::to_string(page));
+        }
+        // The list's menu: translated, and a mnemonic of its own for each command.
+        EXPECT_EQ(MainForm->ActionSortByName->text() == "&Sort by name", file == "English.ini") << language;
+        QSet<QChar> mnemonics;
+        for (const QAction* action :
+             {MainForm->ActionSortByName, MainForm->ActionUndo, MainForm->ActionRemove, MainForm->ActionUp,
+              MainForm->ActionDown, MainForm->ActionClear}) {
+            const QString text = action->text();
+            const qsizetype amp = text.indexOf(QLatin1Char('&'));
+            ASSERT_TRUE(amp >= 0 && amp + 1 < text.size()) << language << " " << text.toStdString();
+            const QChar mnemonic = text.at(amp + 1).toCaseFolded();
+            EXPECT_FALSE(mnemonics.contains(mnemonic)) << language << " " << text.toStdString();
+            mnemonics.insert(mnemonic);
         }
         DestroyForms();
     }
