@@ -2,6 +2,7 @@
 #include "app/AudioFileRow.h"
 #include "app/Formmain.h"
 #include "app/ToolIcons.h"
+#include "audio/NaturalOrder.h"
 #include "platform/FileFilter.h"
 #include "platform/FilePath.h"
 #include "platform/MessageBox.h"
@@ -17,6 +18,8 @@
 #include <QMimeDatabase>
 #include <QTreeWidget>
 #include <QUrl>
+
+#include <filesystem>
 
 #include <vector>
 
@@ -95,21 +98,27 @@ void TMainForm::RenumberImages(int from) {
 }
 
 void TMainForm::AddFiles(QStringList& paths) {
+    SortPaths(paths);
+    AddRows(paths, false);
+}
+
+void TMainForm::AddRows(const QStringList& paths, bool oneMessage) {
     const RowWords words = CurrentRowWords();
     // One icon per file type for this call; a type looked up once serves every file of that type.
     QHash<QString, QIcon> icons;
-    SortPaths(paths);
     RememberList();
     const int before = RowCount();
-    for (qsizetype i = 0; i < paths.size(); ++i) {
-        const QString& path = paths[i];
+    QStringList refused;
+    const QString caption = LanguageText(QStringLiteral("Common"), QStringLiteral("Message"), {});
+    for (const QString& path : paths) {
         const ProbeResult probe = ProbeFile(path);
         if (probe.status != ProbeStatus::Accepted) {
-            platform::MessageBox(
-                path + QLatin1Char('\n') +
-                    LanguageText(QStringLiteral("OpenDialog"), RejectionKey(probe.status), {}),
-                LanguageText(QStringLiteral("Common"), QStringLiteral("Message"), {}),
-                platform::MB_ICONINFORMATION | platform::MB_SYSTEMMODAL);
+            refused << path + QLatin1Char('\n') +
+                           LanguageText(QStringLiteral("OpenDialog"), RejectionKey(probe.status), {});
+            if (!oneMessage) {
+                platform::MessageBox(refused.takeLast(), caption,
+                                     platform::MB_ICONINFORMATION | platform::MB_SYSTEMMODAL);
+            }
             continue;
         }
         const QString extension = FileExtension(path).toLower();
@@ -125,6 +134,36 @@ void TMainForm::AddFiles(QStringList& paths) {
     if (RowCount() == before) {
         listHistory_.pop_back();
     }
+    // A folder of hundreds of files refuses its strays in one message, the first few of them named.
+    constexpr qsizetype kNamed = 10;
+    if (!refused.isEmpty()) {
+        QString text = refused.mid(0, kNamed).join(QStringLiteral("\n\n"));
+        if (refused.size() > kNamed) {
+            text += QStringLiteral("\n\n(+%1)").arg(refused.size() - kNamed);
+        }
+        platform::MessageBox(text, caption, platform::MB_ICONINFORMATION | platform::MB_SYSTEMMODAL);
+    }
+}
+
+void TMainForm::AddFolder(const QString& folder) {
+    QStringList paths;
+    std::error_code error;
+    const auto options = std::filesystem::directory_options::skip_permission_denied;
+    for (std::filesystem::recursive_directory_iterator
+             it(platform::EncodeName(folder).toStdString(), options, error),
+         end;
+         !error && it != end; it.increment(error)) {
+        const QString path = platform::DecodeName(QByteArray::fromStdString(it->path().native()));
+        const QString extension = FileExtension(path);
+        const bool audio = extension.compare(QLatin1String(".wav"), Qt::CaseInsensitive) == 0 ||
+                           extension.compare(QLatin1String(".mp3"), Qt::CaseInsensitive) == 0 ||
+                           extension.compare(QLatin1String(".wma"), Qt::CaseInsensitive) == 0;
+        if (audio && it->is_regular_file(error)) {
+            paths << path;
+        }
+    }
+    SortPathsNaturally(paths);
+    AddRows(paths, true);
 }
 
 void TMainForm::ButtonAddClick() {
@@ -158,8 +197,20 @@ void TMainForm::WMDropFiles(const QStringList& dropped) {
     // The window comes to the front while the dropped files are probed and their messages shown.
     raise();
     activateWindow();
-    QStringList paths = dropped;
+    // Files as the design adds them; a folder with the audio files in it and its subfolders, in the
+    // order of their names.
+    QStringList paths;
+    for (const QString& path : dropped) {
+        if (!platform::FileStatus(path).IsDir()) {
+            paths << path;
+        }
+    }
     AddFiles(paths);
+    for (const QString& path : dropped) {
+        if (platform::FileStatus(path).IsDir()) {
+            AddFolder(path);
+        }
+    }
     UpdateStatusBar();
 }
 

@@ -85,7 +85,8 @@ public:
     // Probes the paths (sorted in place first) and appends a row for every accepted file; shows a
     // message for every rejected one.
     void AddFiles(QStringList& paths);
-    // Files dropped on the window: added, then the status bar refreshed.
+    // Files dropped on the window: added, then the status bar refreshed. A dropped folder adds the
+    // audio files in it and its subfolders, by name, numbers by value.
     void WMDropFiles(const QStringList& paths);
     void UpdateStatusBar();
     // [ListView] Bits, Mono and Stereo of the current language.
@@ -165,6 +166,11 @@ private:
     void SetImageIndex(QTreeWidgetItem* row, int index);
     // Gives rows from the given one on the image index of their position.
     void RenumberImages(int from = 0);
+    // Appends a row for every accepted path, in the order given; a refused one gets a message, or
+    // all of them one message together.
+    void AddRows(const QStringList& paths, bool oneMessage);
+    // The WAV, MP3 and WMA files in folder and its subfolders, in the order of their names.
+    void AddFolder(const QString& folder);
     // Moves the one selected row by step (-1 up, +1 down) with its icon.
     void MoveSelectedRow(int step);
     void CreateListMenu();

@@ -207,6 +207,20 @@ TEST_F(FileListTest, ADropAddsSortedShowsOneMessagePerRejectionAndRefreshesTheSt
     EXPECT_EQ(MainForm->Row(2)->SampleRate(), MainForm->Row(0)->SampleRate());
     // Qt's own clean-up cannot name the file.
     ::unlink(latin1.constData());
+
+    // A dropped folder adds the audio files in it and its subfolders by name, numbers by value, and
+    // refuses what it cannot read in one message; other files it passes over.
+    QDir().mkpath(media_ + "book/cd 1");
+    Wav("book/cd 1/Part 10.wav");
+    Wav("book/cd 1/Part 2.wav");
+    Media("book/notes.txt", "hello");
+    const QString deep =
+        Media("book/deep.wav", WavBuilder().Format(2, 44100, 24).Data(QByteArray(600, '\0')).Bytes());
+    recorder.messages.clear();
+    MainForm->WMDropFiles({media_ + "book"});
+    EXPECT_EQ(Captions().mid(3), (QStringList{"Part 2.wav", "Part 10.wav"}));
+    ASSERT_EQ(recorder.messages.size(), 2u);  // the WAV reader's own word, then the one message
+    EXPECT_EQ(recorder.messages[1].text, deep + "\nNot a PCM WAV file.");
 }
 
 TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
