@@ -214,19 +214,29 @@ void TMainForm::WMDropFiles(const QStringList& dropped) {
     UpdateStatusBar();
 }
 
+bool TMainForm::CanDropFiles(const QMimeData* dragged) const {
+    return acceptDrops() && !joinRunning_ && !LocalPaths(dragged).isEmpty();
+}
+
+void TMainForm::DropFiles(const QMimeData* dropped) {
+    const QStringList paths = LocalPaths(dropped);
+    if (!paths.isEmpty()) {
+        WMDropFiles(paths);
+    }
+}
+
 void TMainForm::dragEnterEvent(QDragEnterEvent* e) {
-    if (acceptDrops() && !joinRunning_ && !LocalPaths(e->mimeData()).isEmpty()) {
+    if (CanDropFiles(e->mimeData())) {
         e->acceptProposedAction();
     }
 }
 
 void TMainForm::dropEvent(QDropEvent* e) {
-    const QStringList paths = LocalPaths(e->mimeData());
-    if (paths.isEmpty()) {
+    if (LocalPaths(e->mimeData()).isEmpty()) {
         return;
     }
     e->acceptProposedAction();
-    WMDropFiles(paths);
+    DropFiles(e->mimeData());
 }
 
 void TMainForm::UpdateStatusBar() {

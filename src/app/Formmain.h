@@ -19,6 +19,7 @@ class QFileDialog;
 class QFrame;
 class QKeyEvent;
 class QLabel;
+class QMimeData;
 class QStatusBar;
 class QToolButton;
 class QTreeWidget;
@@ -85,6 +86,10 @@ public:
     // Probes the paths (sorted in place first) and appends a row for every accepted file; shows a
     // message for every rejected one.
     void AddFiles(QStringList& paths);
+    // Whether a drag brings files the window may add; none while a join runs.
+    bool CanDropFiles(const QMimeData* dragged) const;
+    // Adds the files and folders a drop brings, as WMDropFiles does.
+    void DropFiles(const QMimeData* dropped);
     // Files dropped on the window: added, then the status bar refreshed. A dropped folder adds the
     // audio files in it and its subfolders, by name, numbers by value.
     void WMDropFiles(const QStringList& paths);
@@ -120,6 +125,9 @@ public:
     // Orders the rows as the joiner's --sort=natural does: by folder, then by file name, case and
     // spaces ignored and numbers by value.
     void SortByName();
+    // Moves the selected rows, in their order, to where row target stands (RowCount(): the end), as
+    // a drag inside the list does.
+    void MoveSelectedRowsTo(int target);
     // Takes back the last change of the list (an Add or drop, Remove, Clear, a move or a sort);
     // false when there is none.
     bool UndoListChange();
@@ -174,6 +182,8 @@ private:
     // Moves the one selected row by step (-1 up, +1 down) with its icon.
     void MoveSelectedRow(int step);
     void CreateListMenu();
+    // Puts the rows in order (the old indexes, in their new order) with their icons and selection.
+    void ReorderRows(const std::vector<int>& order);
     // Keeps the list as it is, before a change that Undo takes back.
     void RememberList();
 

@@ -6,7 +6,9 @@
 #include "audio/NaturalOrder.h"
 
 #include <QAction>
+#include <QDropEvent>
 #include <QMenu>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -15,6 +17,62 @@ namespace {
 
 // Undo goes back this many changes; each keeps the list's texts and icons, not its files.
 constexpr std::size_t kUndoSteps = 50;
+
+// Moves the dragged rows itself: the list's own move would make plain items of them, and rows are
+// no item may be dropped onto. Files dragged from elsewhere are the window's, which adds them: the
+// list, taking drops now, would otherwise turn them away.
+class RowDropFilter : public QObject {
+public:
+    explicit RowDropFilter(TMainForm* form) : QObject(form->ListView1), form_(form) {}
+    bool eventFilter(QObject* /*watched*/, QEvent* e) override {
+        if (e->type() != QEvent::DragEnter && e->type() != QEvent::DragMove && e->type() != QEvent::Drop) {
+            return false;
+        }
+        auto* drop = static_cast<QDropEvent*>(e);
+        if (drop->source() != form_->ListView1) {
+            if (form_->CanDropFiles(drop->mimeData())) {
+                drop->acceptProposedAction();
+                if (e->type() == QEvent::Drop) {
+                    form_->DropFiles(drop->mimeData());
+                }
+            } else {
+                drop->ignore();
+            }
+            return true;
+        }
+        if (e->type() != QEvent::Drop) {
+            return false;
+        }
+        const QPoint at = drop->position().toPoint();
+        const QModelIndex index = form_->ListView1->indexAt(at);
+        const QRect rect = form_->ListView1->visualRect(index);
+        const int target = !index.isValid()             ? form_->RowCount()
+                           : at.y() > rect.center().y() ? index.row() + 1
+                                                        : index.row();
+        form_->MoveSelectedRowsTo(target);
+        // The view removes the selected rows after a move it did not make itself: they are selected
+        // again once it has returned.
+        std::vector<int> selected;
+        for (int i = 0; i < form_->RowCount(); ++i) {
+            if (form_->Row(i)->isSelected()) {
+                selected.push_back(i);
+            }
+        }
+        form_->ListView1->clearSelection();
+        QTimer::singleShot(0, form_, [form = form_, selected] {
+            for (const int i : selected) {
+                if (i < form->RowCount()) {
+                    form->Row(i)->setSelected(true);
+                }
+            }
+        });
+        drop->acceptProposedAction();
+        return true;
+    }
+
+private:
+    TMainForm* form_;
+};
 
 }  // namespace
 
@@ -36,6 +94,11 @@ void TMainForm::CreateListMenu() {
     ActionDown = make("ActionDown", QKeySequence(Qt::CTRL | Qt::Key_Down), [this] { ButtonDownClick(); });
     ActionRemove = make("ActionRemove", QKeySequence(), [this] { ButtonRemoveClick(); });
     ActionClear = make("ActionClear", QKeySequence(), [this] { ButtonClearClick(); });
+    // Selected rows are dragged to a new place in the list; files dropped from elsewhere still go to
+    // the window, which adds them.
+    ListView1->setDragDropMode(QAbstractItemView::InternalMove);
+    ListView1->setDropIndicatorShown(true);
+    ListView1->viewport()->installEventFilter(new RowDropFilter(this));
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         QMenu menu(this);
@@ -118,23 +181,48 @@ void TMainForm::SortByName() {
     for (int i = 0; i < RowCount(); ++i) {
         paths << Row(i)->FullPath();
     }
-    const std::vector<int> order = NaturalPathOrder(paths);
+    ReorderRows(NaturalPathOrder(paths));
+}
+
+void TMainForm::MoveSelectedRowsTo(int target) {
+    std::vector<int> moved;
+    std::vector<int> order;
+    for (int i = 0; i < RowCount(); ++i) {
+        (Row(i)->isSelected() ? moved : order).push_back(i);
+    }
+    if (joinRunning_ || moved.empty()) {
+        return;
+    }
+    // The rows go where the target row stands among those that stay.
+    const auto before = std::count_if(order.begin(), order.end(), [&](int i) { return i < target; });
+    order.insert(order.begin() + before, moved.begin(), moved.end());
+    ReorderRows(order);
+    ListView1->setCurrentItem(Row(static_cast<int>(before)), 0, QItemSelectionModel::NoUpdate);
+    ListView1->setFocus();
+}
+
+void TMainForm::ReorderRows(const std::vector<int>& order) {
     if (std::is_sorted(order.begin(), order.end())) {
         return;
     }
     RememberList();
     QList<QIcon> icons;
+    std::vector<bool> selected;
     for (const int i : order) {
         icons.append(ImageList1.value(ImageIndex(i)));
+        selected.push_back(Row(i)->isSelected());
     }
     // All rows taken out and put back at once: row by row, a list of thousands takes seconds.
     const QList<QTreeWidgetItem*> rows = ListView1->invisibleRootItem()->takeChildren();
-    QList<QTreeWidgetItem*> sorted;
-    sorted.reserve(rows.size());
+    QList<QTreeWidgetItem*> reordered;
+    reordered.reserve(rows.size());
     for (const int i : order) {
-        sorted.append(rows.at(i));
+        reordered.append(rows.at(i));
     }
     ImageList1 = icons;
-    ListView1->addTopLevelItems(sorted);
+    ListView1->addTopLevelItems(reordered);
     RenumberImages();
+    for (std::size_t i = 0; i < selected.size(); ++i) {
+        reordered[static_cast<qsizetype>(i)]->setSelected(selected[i]);
+    }
 }

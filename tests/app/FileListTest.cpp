@@ -200,8 +200,13 @@ TEST_F(FileListTest, ADropAddsSortedShowsOneMessagePerRejectionAndRefreshesTheSt
     ASSERT_EQ(::rename(QFile::encodeName(Wav("cafe.wav")).constData(), latin1.constData()), 0);
     QMimeData mime;
     mime.setUrls({QUrl(QString::fromLatin1("file://" + latin1.toPercentEncoding("/")))});
+    // Dropped on the list, which takes drops of its own rows, the files still go to the window.
+    QWidget* viewport = MainForm->ListView1->viewport();
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &enter);
+    EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    static_cast<QObject*>(MainForm)->event(&drop);
+    QCoreApplication::sendEvent(viewport, &drop);
     ASSERT_EQ(MainForm->RowCount(), 3) << recorder.messages.back().text.toStdString();
     EXPECT_EQ(platform::EncodeName(MainForm->Row(2)->FullPath()), latin1);
     EXPECT_EQ(MainForm->Row(2)->SampleRate(), MainForm->Row(0)->SampleRate());
@@ -300,9 +305,9 @@ TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
 }
 
 // A file named <b>live</b>.flac is named as spelled, not in bold: Qt guesses rich text.
-// Sort by name puts an audiobook's parts in the order of their numbers; Undo takes back the sort, a
-// move, a Clear and an Add, one at a time, every row with its icon. Ctrl+Up moves as Up does. A
-// language file without the menu's keys shows English.
+// Sort by name puts an audiobook's parts in the order of their numbers; Undo takes back the sort,
+// moves, a Clear and an Add, one at a time, every row with its icon. Ctrl+Up moves as Up does, a drag
+// moves the selected rows together. A language file without the menu's keys shows English.
 TEST_F(FileListTest, SortByNameAndUndoKeepEveryRowWithItsIcon) {
     const QString mp3 = testmedia::Lame("one_second.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"});
     Add({Wav("Part 1.wav"), Wav("part 10.wav"), Copy(mp3, "Part 2.mp3")});
@@ -323,9 +328,15 @@ TEST_F(FileListTest, SortByNameAndUndoKeepEveryRowWithItsIcon) {
     // The move happens to restore Add's order.
     EXPECT_EQ(Captions(), added);
     EXPECT_EQ(list.currentItem(), MainForm->Row(1));
+    // Dragged, the selected rows go together to where the drop is, in their order.
+    MainForm->Row(0)->setSelected(true);
+    MainForm->MoveSelectedRowsTo(3);
+    EXPECT_EQ(Captions(), (QStringList{"Part 2.mp3", "Part 1.wav", "part 10.wav"}));
+    ExpectIconsPaired();
     MainForm->ButtonClearClick();
 
-    for (const QStringList& before : {added, natural, added, QStringList()}) {
+    for (const QStringList& before :
+         {(QStringList{"Part 2.mp3", "Part 1.wav", "part 10.wav"}), added, natural, added, QStringList()}) {
         EXPECT_TRUE(MainForm->UndoListChange());
         EXPECT_EQ(Captions(), before);
         ExpectIconsPaired();
