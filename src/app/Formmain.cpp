@@ -285,7 +285,9 @@ QString TMainForm::LanguageText(const QString& section, const QString& key, cons
 
 void TMainForm::FormCreate() {
     TempPath = platform::TempFolder();
-    TempPcmFile = TempPath + QStringLiteral("AudioTemp.pcm");
+    TempPcmFile = join::TempPcmPath(TempPath);
+    // What copies that ended without cleaning up left behind; files of running joins stay.
+    join::RemoveLeftoverTempPcms(TempPath);
 
     if (audio::InitOutputDevice(-1, 44100, 0, this, nullptr) == 0) {
         audio::FreeOutputDevice();

@@ -8,6 +8,7 @@
 #include "join/Formprocess.h"
 #include "platform/ExeFolder.h"
 #include "platform/LangId.h"
+#include "platform/TempFolder.h"
 
 #include "MessageRecorder.h"
 #include "app/MainWindowFixture.h"
@@ -32,6 +33,9 @@ using MainFormTest = MainWindowFixture;
 
 TEST_F(MainFormTest, StartUpCreatesTheFiveWindowsInOrder) {
     MessageRecorder recorder;
+    // Left behind by a copy of the program that ended during a join.
+    const QString leftover = platform::TempFolder() + QStringLiteral("AudioTemp-0.pcm");
+    WriteFile(leftover, "pcm");
     const QStringList created = CreateForms();
     EXPECT_EQ(created, (QStringList{"MainForm", "AboutForm", "LanguageForm", "OutputForm", "ProcessForm"}));
     ASSERT_NE(MainForm, nullptr);
@@ -42,7 +46,9 @@ TEST_F(MainFormTest, StartUpCreatesTheFiveWindowsInOrder) {
     EXPECT_TRUE(recorder.messages.empty());
 
     EXPECT_EQ(MainForm->TempPath, QDir::tempPath() + QStringLiteral("/wavestitch-%1/").arg(geteuid()));
-    EXPECT_EQ(MainForm->TempPcmFile, MainForm->TempPath + QStringLiteral("AudioTemp.pcm"));
+    EXPECT_EQ(MainForm->TempPcmFile,
+              MainForm->TempPath + QStringLiteral("AudioTemp-%1.pcm").arg(QCoreApplication::applicationPid()));
+    EXPECT_FALSE(QFile::exists(leftover));
     EXPECT_EQ(MainForm->AppDir, appDir_);
     EXPECT_TRUE(MainForm->acceptDrops());
     // The language is applied at the first activation, not while the window is created.
