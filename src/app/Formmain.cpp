@@ -218,7 +218,8 @@ void TMainForm::CreateFileList() {
     ListView1->setItemDelegate(new ShownNameDelegate(ListView1));
     ListView1->setIconSize(QSize(16, 16));
     ListView1->header()->setSectionsClickable(false);
-    ListView1->header()->setStretchLastSection(false);
+    // A wider window gives its extra width to the paths, the longest texts of a row.
+    ListView1->header()->setStretchLastSection(true);
     QStringList headers;
     for (const ColumnPlace& column : kColumns) {
         headers << QLatin1String(column.header);

@@ -266,6 +266,9 @@ TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
     EXPECT_EQ(Captions(), (QStringList{"1.wav", "3.wav", "5.wav"}));
     EXPECT_EQ(MainForm->StatusPanel(0)->text(), QStringLiteral("3 file(s)"));
     expectTypeIcons();
+    // The row now in the first removed place is selected and current, for the next Delete.
+    EXPECT_EQ(list.selectedItems(), QList<QTreeWidgetItem*>{MainForm->Row(0)});
+    EXPECT_EQ(list.currentItem(), MainForm->Row(0));
     select({2});
     MainForm->ButtonUpClick();
     EXPECT_EQ(Captions(), (QStringList{"1.wav", "5.wav", "3.wav"}));
@@ -277,6 +280,10 @@ TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
     MainForm->ButtonRemoveClick();
     EXPECT_EQ(MainForm->RowCount(), 3);
     EXPECT_EQ(MainForm->StatusPanel(1)->text(), QStringLiteral("Total: 00:00:03"));
+    // Without a row below, the one above takes the selection.
+    select({2});
+    MainForm->ButtonRemoveClick();
+    EXPECT_EQ(list.selectedItems(), QList<QTreeWidgetItem*>{MainForm->Row(1)});
 
     MainForm->ButtonClearClick();
     EXPECT_EQ(MainForm->RowCount(), 0);

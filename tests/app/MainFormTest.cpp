@@ -27,6 +27,8 @@
 
 #include <unistd.h>
 
+#include <vector>
+
 namespace {
 
 using MainFormTest = MainWindowFixture;
@@ -78,9 +80,20 @@ TEST_F(MainFormTest, WindowCannotBecomeNarrowerButHeightIsFree) {
     QApplication::processEvents();
     EXPECT_EQ(form.width(), 710);
     EXPECT_EQ(form.height(), 300);
+    const QTreeWidget& list = *form.ListView1;
+    EXPECT_GE(list.columnWidth(6), 160);
+    std::vector<int> widths;
+    for (int column = 0; column < list.columnCount(); ++column) {
+        widths.push_back(list.columnWidth(column));
+    }
     form.resize(900, 700);
     QApplication::processEvents();
     EXPECT_EQ(form.size(), QSize(900, 700));
+    // The extra width goes to the paths.
+    widths.back() += 190;
+    for (int column = 0; column < list.columnCount(); ++column) {
+        EXPECT_EQ(list.columnWidth(column), widths[static_cast<std::size_t>(column)]) << column;
+    }
     // The banner stays at the right edge.
     EXPECT_EQ(form.CppWebBrowser1->x(), 900 - 257);
 }
