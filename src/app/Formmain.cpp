@@ -130,6 +130,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     // The language file's descriptions already name their patterns.
     OpenDialog1->setOption(QFileDialog::HideNameFilterDetails, true);
     OpenDialog1->setSizeGripEnabled(true);
+    HideCompletionsWithDialog(OpenDialog1);
     SetOpenDialogFilter(
         QStringLiteral("All supported files(*.wav,*.mp3,*.wma)|*.wav,*.mp3,*.wma|All Files(*.*)|*.*"));
 

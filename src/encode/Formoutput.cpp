@@ -103,6 +103,7 @@ TOutputForm::TOutputForm(QWidget* parent) : QDialog(parent), chooser_(RunSaveDia
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
     // The language file's descriptions already name their patterns.
     SaveDialog1->setOption(QFileDialog::HideNameFilterDetails, true);
+    HideCompletionsWithDialog(SaveDialog1);
 
     connect(ButtonNext, &QPushButton::clicked, this, &TOutputForm::ButtonNextClick);
     connect(ButtonBack, &QPushButton::clicked, this, &TOutputForm::ButtonBackClick);

@@ -12,10 +12,14 @@
 #include "platform/ShellOpen.h"
 
 #include <QApplication>
+#include <QCompleter>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QPointer>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -307,6 +311,30 @@ TEST_F(FileListTest, MessageBoxesShowTheirTextAsPlainText) {
     platform::SetMessageBoxHandler(previousBox);
     platform::SetShellOpenHandler(previousOpen);
     EXPECT_EQ(format, Qt::PlainText);
+}
+
+// Enter on a typed name accepts the dialog while its completions show; they go with the dialog, also
+// when a folder listed late would show them again.
+TEST_F(FileListTest, TheAddDialogsCompletionsCloseWithIt) {
+    QFileDialog& dialog = *MainForm->OpenDialog1;
+    const QString wav = Wav("1.wav");
+    QPointer<QWidget> popup;
+    QTimer::singleShot(0, &dialog, [&] {
+        auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        name->setFocus();
+        name->setText(wav);
+        popup = name->completer()->popup();
+        popup->show();
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(popup, &enter);
+    });
+    QStringList paths;
+    ASSERT_TRUE(MainForm->ExecuteOpenDialog(paths));
+    ASSERT_FALSE(popup.isNull());
+    EXPECT_FALSE(popup->isVisible());
+    popup->show();
+    QApplication::processEvents();
+    EXPECT_FALSE(popup->isVisible());
 }
 
 // Once one typed name is in its list, the open dialog returns only the listed ones.
