@@ -102,8 +102,8 @@ private:
         struct stat held {};
         struct stat named {};
         return fstat(file.handle(), &held) == 0 &&
-               stat(QFile::encodeName(file.fileName()).constData(), &named) == 0 && held.st_dev == named.st_dev &&
-               held.st_ino == named.st_ino;
+               stat(QFile::encodeName(file.fileName()).constData(), &named) == 0 &&
+               held.st_dev == named.st_dev && held.st_ino == named.st_ino;
     }
 
     QFile file_;

@@ -34,7 +34,8 @@ private:
     // The dialog makes its widgets, and the field its completer, only when first needed.
     void Watch() {
         const auto* name = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        QAbstractItemView* popup = name != nullptr && name->completer() != nullptr ? name->completer()->popup() : nullptr;
+        QAbstractItemView* popup =
+            name != nullptr && name->completer() != nullptr ? name->completer()->popup() : nullptr;
         if (popup != nullptr && popup != popup_) {
             popup_ = popup;
             popup_->installEventFilter(this);

@@ -16,8 +16,8 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
 #include <QTimer>

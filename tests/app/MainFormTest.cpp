@@ -48,8 +48,9 @@ TEST_F(MainFormTest, StartUpCreatesTheFiveWindowsInOrder) {
     EXPECT_TRUE(recorder.messages.empty());
 
     EXPECT_EQ(MainForm->TempPath, QDir::tempPath() + QStringLiteral("/wavestitch-%1/").arg(geteuid()));
-    EXPECT_EQ(MainForm->TempPcmFile,
-              MainForm->TempPath + QStringLiteral("AudioTemp-%1.pcm").arg(QCoreApplication::applicationPid()));
+    EXPECT_EQ(
+        MainForm->TempPcmFile,
+        MainForm->TempPath + QStringLiteral("AudioTemp-%1.pcm").arg(QCoreApplication::applicationPid()));
     EXPECT_FALSE(QFile::exists(leftover));
     EXPECT_EQ(MainForm->AppDir, appDir_);
     EXPECT_TRUE(MainForm->acceptDrops());
