@@ -280,6 +280,13 @@ void TMainForm::ButtonRemoveClick() {
     }
     ImageList1 = kept;
     RenumberImages(selected.empty() ? RowCount() : selected.front());
+    // The row that moved up into the first removed place, or the last one, is selected, so Delete
+    // can be pressed again.
+    if (!selected.empty() && RowCount() > 0) {
+        QTreeWidgetItem* next = ListView1->topLevelItem(qMin(selected.front(), RowCount() - 1));
+        ListView1->setCurrentItem(next);
+        next->setSelected(true);
+    }
     UpdateStatusBar();
 }
 

@@ -131,6 +131,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     // The language file's descriptions already name their patterns.
     OpenDialog1->setOption(QFileDialog::HideNameFilterDetails, true);
     OpenDialog1->setSizeGripEnabled(true);
+    HideCompletionsWithDialog(OpenDialog1);
     SetOpenDialogFilter(
         QStringLiteral("All supported files(*.wav,*.mp3,*.wma)|*.wav,*.mp3,*.wma|All Files(*.*)|*.*"));
 
@@ -219,7 +220,8 @@ void TMainForm::CreateFileList() {
     ListView1->setItemDelegate(new ShownNameDelegate(ListView1));
     ListView1->setIconSize(QSize(16, 16));
     ListView1->header()->setSectionsClickable(false);
-    ListView1->header()->setStretchLastSection(false);
+    // A wider window gives its extra width to the paths, the longest texts of a row.
+    ListView1->header()->setStretchLastSection(true);
     QStringList headers;
     for (const ColumnPlace& column : kColumns) {
         headers << QLatin1String(column.header);
@@ -286,7 +288,9 @@ QString TMainForm::LanguageText(const QString& section, const QString& key, cons
 
 void TMainForm::FormCreate() {
     TempPath = platform::TempFolder();
-    TempPcmFile = TempPath + QStringLiteral("AudioTemp.pcm");
+    TempPcmFile = join::TempPcmPath(TempPath);
+    // What copies that ended without cleaning up left behind; files of running joins stay.
+    join::RemoveLeftoverTempPcms(TempPath);
 
     if (audio::InitOutputDevice(-1, 44100, 0, this, nullptr) == 0) {
         audio::FreeOutputDevice();

@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
@@ -102,6 +103,7 @@ TOutputForm::TOutputForm(QWidget* parent) : QDialog(parent), chooser_(RunSaveDia
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
     // The language file's descriptions already name their patterns.
     SaveDialog1->setOption(QFileDialog::HideNameFilterDetails, true);
+    HideCompletionsWithDialog(SaveDialog1);
 
     connect(ButtonNext, &QPushButton::clicked, this, &TOutputForm::ButtonNextClick);
     connect(ButtonBack, &QPushButton::clicked, this, &TOutputForm::ButtonBackClick);
@@ -162,6 +164,12 @@ void TOutputForm::CreatePages() {
     GroupBox5 = Named(new QGroupBox(QStringLiteral("Output File"), TabSheet4), "GroupBox5");
     EditOutputFile = Named(new QLineEdit(GroupBox5), "EditOutputFile");
     EditOutputFile->setReadOnly(true);
+    // Only the save dialog fills it: it looks like the read-only box it is and Tab passes it by,
+    // while a click still lets the user select and copy the path.
+    EditOutputFile->setFocusPolicy(Qt::ClickFocus);
+    QPalette readOnly = EditOutputFile->palette();
+    readOnly.setBrush(QPalette::Base, readOnly.window());
+    EditOutputFile->setPalette(readOnly);
     ButtonSave = Named(new QToolButton(GroupBox5), "ButtonSave");
     ButtonSave->setAutoRaise(true);
     ButtonSave->setText(QStringLiteral("..."));
@@ -303,6 +311,10 @@ void TOutputForm::EditOutputFileChange() {
 }
 
 void TOutputForm::PageControl1Change() {
+    // The file page's one thing to do is choosing the file.
+    if (PageControl1->currentIndex() == kFilePage) {
+        ButtonSave->setFocus();
+    }
     UpdateWizardButtons();
 }
 

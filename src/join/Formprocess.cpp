@@ -39,7 +39,8 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     setFixedSize(359, 164);
     setFont(QFont(QStringLiteral("Tahoma"), 8));
 
-    Label1 = MakeLabel(this, "Label1", QStringLiteral("Label1"));
+    // Empty until the job names its first file: a join refused at once never shows a placeholder.
+    Label1 = MakeLabel(this, "Label1", QString());
     // Long paths are cut at the label's fixed width rather than widening the dialog. A file name is
     // shown as it is named, never read as markup.
     Label1->setGeometry(16, 16, 321, 13);
@@ -100,6 +101,8 @@ void TProcessForm::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         terminateRequested_ = false;
         ButtonCancel->setEnabled(true);
+        // The last join's path would name the wrong file until the new job names its own.
+        Label1->clear();
     }
     QDialog::showEvent(event);
 }

@@ -14,6 +14,7 @@
 #include "platform/Descriptor.h"
 #include "platform/FilePath.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -36,8 +37,8 @@ constexpr std::size_t kBlock = 10240;
 constexpr std::size_t kWideBlock = 20480;
 
 // The temporary PCM file of a join, held with an exclusive lock from creation to deletion, so a
-// second join running at the same moment (another copy of the program) fails with a message
-// instead of deleting or overwriting this one's data.
+// join given the same name (another job of this program) fails with a message instead of deleting
+// or overwriting this one's data, and the clean-up of other copies of the program leaves it alone.
 class TempPcm {
 public:
     explicit TempPcm(QString path) : file_(std::move(path)) {}
@@ -45,16 +46,29 @@ public:
 
     enum class Created { Yes, Locked, Failed };
 
-    // Deletes a leftover file and creates the new one. Locked when another join holds it; Failed
-    // when it cannot be created at all (a missing or unwritable temporary folder).
+    // Deletes the leftovers of joins that ended without cleaning up and creates the new file.
+    // Locked when another join holds it; Failed when it cannot be created at all (a missing or
+    // unwritable temporary folder).
     Created Create() {
-        if (!RemoveLeftover(file_.fileName())) {
-            return Created::Locked;
+        RemoveLeftovers(QFileInfo(file_.fileName()).absolutePath());
+        // Another copy's clean-up may delete the new file before it is locked; it is made again.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (!RemoveLeftover(file_.fileName())) {
+                return Created::Locked;
+            }
+            if (!file_.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
+                return Created::Failed;
+            }
+            // Nobody holds a file just made but a clean-up about to delete it, so waiting is short.
+            if (flock(file_.handle(), LOCK_EX) != 0) {
+                return Created::Failed;
+            }
+            if (StillNamed(file_)) {
+                return Created::Yes;
+            }
+            file_.close();
         }
-        if (!file_.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
-            return Created::Failed;
-        }
-        return flock(file_.handle(), LOCK_EX | LOCK_NB) == 0 ? Created::Yes : Created::Locked;
+        return Created::Locked;
     }
     QFile& File() { return file_; }
     void Remove() { file_.remove(); }
@@ -66,12 +80,32 @@ public:
             if (old.open(QIODevice::ReadWrite) && flock(old.handle(), LOCK_EX | LOCK_NB) != 0) {
                 return false;
             }
-            old.remove();
+            if (!old.isOpen() || StillNamed(old)) {
+                old.remove();
+            }
         }
         return true;
     }
 
+    static void RemoveLeftovers(const QString& folder) {
+        const QDir dir(folder);
+        const QStringList names =
+            dir.entryList({QStringLiteral("AudioTemp*.pcm")}, QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString& name : names) {
+            RemoveLeftover(dir.filePath(name));
+        }
+    }
+
 private:
+    // True while the file's name still leads to the open file, not deleted or made anew meanwhile.
+    static bool StillNamed(const QFile& file) {
+        struct stat held {};
+        struct stat named {};
+        return fstat(file.handle(), &held) == 0 &&
+               stat(QFile::encodeName(file.fileName()).constData(), &named) == 0 &&
+               held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    }
+
     QFile file_;
 };
 
@@ -216,6 +250,14 @@ bool FitsCanonicalWav(const JoinRows& rows, const WavTarget& target, const QStri
 
 void RemoveLeftoverTempPcm(const QString& path) {
     TempPcm::RemoveLeftover(path);
+}
+
+void RemoveLeftoverTempPcms(const QString& folder) {
+    TempPcm::RemoveLeftovers(folder);
+}
+
+QString TempPcmPath(const QString& folder) {
+    return folder + QStringLiteral("AudioTemp-%1.pcm").arg(getpid());
 }
 
 int Percent(std::uint64_t done, std::uint64_t total) {

@@ -152,6 +152,11 @@ TargetFormat TargetOf(const JoinRows& rows);
 // Deletes a temporary PCM file left behind, unless a join (of this or another copy of the
 // program) still holds it.
 void RemoveLeftoverTempPcm(const QString& path);
+// The same for every temporary PCM file in folder, whichever copy of the program made it.
+void RemoveLeftoverTempPcms(const QString& folder);
+// The temporary PCM file of this process in folder (which ends in '/'): each running copy of the
+// program has its own, so their joins never wait for each other.
+QString TempPcmPath(const QString& folder);
 
 // Percentage of done in total, truncated toward zero; 0 when total is 0.
 int Percent(std::uint64_t done, std::uint64_t total);

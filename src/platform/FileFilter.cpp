@@ -1,8 +1,52 @@
 #include "platform/FileFilter.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDir>
+#include <QEvent>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QPointer>
 #include <QRegularExpression>
+
+namespace {
+
+// The name field's completions are a window of their own, which Qt hides only when the field loses
+// the focus. Enter accepts the dialog with the focus still there, and a folder listed late can show
+// them again after the dialog has gone: they stay over the main window unless hidden here.
+class CompletionsWithDialog : public QObject {
+public:
+    explicit CompletionsWithDialog(QFileDialog* dialog) : QObject(dialog), dialog_(dialog) {}
+
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched == dialog_ && e->type() == QEvent::Show) {
+            Watch();
+        } else if (watched == dialog_ && e->type() == QEvent::Hide && popup_) {
+            popup_->hide();
+        } else if (watched == popup_ && e->type() == QEvent::Show && !dialog_->isVisible()) {
+            QMetaObject::invokeMethod(popup_, &QWidget::hide, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    // The dialog makes its widgets, and the field its completer, only when first needed.
+    void Watch() {
+        const auto* name = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QAbstractItemView* popup =
+            name != nullptr && name->completer() != nullptr ? name->completer()->popup() : nullptr;
+        if (popup != nullptr && popup != popup_) {
+            popup_ = popup;
+            popup_->installEventFilter(this);
+        }
+    }
+
+    QFileDialog* dialog_;
+    QPointer<QAbstractItemView> popup_;
+};
+
+}  // namespace
 
 QStringList FilterFromWindowsSyntax(const QString& windowsFilter) {
     const QStringList parts = windowsFilter.split(QLatin1Char('|'));
@@ -44,4 +88,8 @@ QStringList WithTypedFiles(QStringList chosen, const QString& typed, const QStri
         }
     }
     return chosen;
+}
+
+void HideCompletionsWithDialog(QFileDialog* dialog) {
+    dialog->installEventFilter(new CompletionsWithDialog(dialog));
 }

@@ -12,10 +12,14 @@
 #include "platform/ShellOpen.h"
 
 #include <QApplication>
+#include <QCompleter>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -285,6 +289,9 @@ TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
     EXPECT_EQ(Captions(), (QStringList{"1.wav", "3.wav", "5.wav"}));
     EXPECT_EQ(MainForm->StatusPanel(0)->text(), QStringLiteral("3 file(s)"));
     expectTypeIcons();
+    // The row now in the first removed place is selected and current, for the next Delete.
+    EXPECT_EQ(list.selectedItems(), QList<QTreeWidgetItem*>{MainForm->Row(0)});
+    EXPECT_EQ(list.currentItem(), MainForm->Row(0));
     select({2});
     MainForm->ButtonUpClick();
     EXPECT_EQ(Captions(), (QStringList{"1.wav", "5.wav", "3.wav"}));
@@ -296,6 +303,10 @@ TEST_F(FileListTest, RemoveClearUpAndDownKeepEveryRowWithItsIcon) {
     MainForm->ButtonRemoveClick();
     EXPECT_EQ(MainForm->RowCount(), 3);
     EXPECT_EQ(MainForm->StatusPanel(1)->text(), QStringLiteral("Total: 00:00:03"));
+    // Without a row below, the one above takes the selection.
+    select({2});
+    MainForm->ButtonRemoveClick();
+    EXPECT_EQ(list.selectedItems(), QList<QTreeWidgetItem*>{MainForm->Row(1)});
 
     MainForm->ButtonClearClick();
     EXPECT_EQ(MainForm->RowCount(), 0);
@@ -359,6 +370,30 @@ TEST_F(FileListTest, MessageBoxesShowTheirTextAsPlainText) {
     platform::SetMessageBoxHandler(previousBox);
     platform::SetShellOpenHandler(previousOpen);
     EXPECT_EQ(format, Qt::PlainText);
+}
+
+// Enter on a typed name accepts the dialog while its completions show; they go with the dialog, also
+// when a folder listed late would show them again.
+TEST_F(FileListTest, TheAddDialogsCompletionsCloseWithIt) {
+    QFileDialog& dialog = *MainForm->OpenDialog1;
+    const QString wav = Wav("1.wav");
+    QPointer<QWidget> popup;
+    QTimer::singleShot(0, &dialog, [&] {
+        auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        name->setFocus();
+        name->setText(wav);
+        popup = name->completer()->popup();
+        popup->show();
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(popup, &enter);
+    });
+    QStringList paths;
+    ASSERT_TRUE(MainForm->ExecuteOpenDialog(paths));
+    ASSERT_FALSE(popup.isNull());
+    EXPECT_FALSE(popup->isVisible());
+    popup->show();
+    QApplication::processEvents();
+    EXPECT_FALSE(popup->isVisible());
 }
 
 // Once one typed name is in its list, the open dialog returns only the listed ones.

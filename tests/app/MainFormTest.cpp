@@ -8,6 +8,7 @@
 #include "join/Formprocess.h"
 #include "platform/ExeFolder.h"
 #include "platform/LangId.h"
+#include "platform/TempFolder.h"
 
 #include "MessageRecorder.h"
 #include "app/MainWindowFixture.h"
@@ -26,12 +27,17 @@
 
 #include <unistd.h>
 
+#include <vector>
+
 namespace {
 
 using MainFormTest = MainWindowFixture;
 
 TEST_F(MainFormTest, StartUpCreatesTheFiveWindowsInOrder) {
     MessageRecorder recorder;
+    // Left behind by a copy of the program that ended during a join.
+    const QString leftover = platform::TempFolder() + QStringLiteral("AudioTemp-0.pcm");
+    WriteFile(leftover, "pcm");
     const QStringList created = CreateForms();
     EXPECT_EQ(created, (QStringList{"MainForm", "AboutForm", "LanguageForm", "OutputForm", "ProcessForm"}));
     ASSERT_NE(MainForm, nullptr);
@@ -42,7 +48,10 @@ TEST_F(MainFormTest, StartUpCreatesTheFiveWindowsInOrder) {
     EXPECT_TRUE(recorder.messages.empty());
 
     EXPECT_EQ(MainForm->TempPath, QDir::tempPath() + QStringLiteral("/wavestitch-%1/").arg(geteuid()));
-    EXPECT_EQ(MainForm->TempPcmFile, MainForm->TempPath + QStringLiteral("AudioTemp.pcm"));
+    EXPECT_EQ(
+        MainForm->TempPcmFile,
+        MainForm->TempPath + QStringLiteral("AudioTemp-%1.pcm").arg(QCoreApplication::applicationPid()));
+    EXPECT_FALSE(QFile::exists(leftover));
     EXPECT_EQ(MainForm->AppDir, appDir_);
     EXPECT_TRUE(MainForm->acceptDrops());
     // The language is applied at the first activation, not while the window is created.
@@ -72,9 +81,20 @@ TEST_F(MainFormTest, WindowCannotBecomeNarrowerButHeightIsFree) {
     QApplication::processEvents();
     EXPECT_EQ(form.width(), 710);
     EXPECT_EQ(form.height(), 300);
+    const QTreeWidget& list = *form.ListView1;
+    EXPECT_GE(list.columnWidth(6), 160);
+    std::vector<int> widths;
+    for (int column = 0; column < list.columnCount(); ++column) {
+        widths.push_back(list.columnWidth(column));
+    }
     form.resize(900, 700);
     QApplication::processEvents();
     EXPECT_EQ(form.size(), QSize(900, 700));
+    // The extra width goes to the paths.
+    widths.back() += 190;
+    for (int column = 0; column < list.columnCount(); ++column) {
+        EXPECT_EQ(list.columnWidth(column), widths[static_cast<std::size_t>(column)]) << column;
+    }
     // The banner stays at the right edge.
     EXPECT_EQ(form.CppWebBrowser1->x(), 900 - 257);
 }

@@ -157,6 +157,11 @@ TEST_F(OutputFormTest, NavigationFollowsTheCheckedFormat) {
 
 TEST_F(OutputFormTest, JoinButtonIsDisabledUntilAFileIsChosenAndThenClosesWithOk) {
     GoToFilePage(form->RadioWAV);
+    // Only the save dialog fills the path: its button has the focus, Tab passes the box by, and the
+    // box does not look like one to type in.
+    EXPECT_EQ(form->focusWidget(), form->ButtonSave);
+    EXPECT_FALSE(form->EditOutputFile->focusPolicy() & Qt::TabFocus);
+    EXPECT_EQ(form->EditOutputFile->palette().color(QPalette::Base), form->palette().color(QPalette::Window));
     EXPECT_EQ(form->ButtonNext->text(), QStringLiteral("&Join"));
     EXPECT_FALSE(form->ButtonNext->isEnabled());
 

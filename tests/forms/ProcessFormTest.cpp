@@ -44,13 +44,16 @@ protected:
 
 TEST_F(ProcessFormTest, JobThatFinishesClosesWithResultTwoAndReportsThroughTheHost) {
     ProcessFormHost host(form.get());
-    const int result = RunModal([&] {
+    QStringList shownAtStart;
+    const auto job = [&] {
+        shownAtStart << form->Label1->text();
         host.SetStatusText(QStringLiteral("/music/<b>live</b>.wav"));
         host.SetJoinProgress(40);
         host.SetOutputProgress(70);
         host.SetJoinFailed();
         host.Close();
-    });
+    };
+    const int result = RunModal(job);
     EXPECT_EQ(result, TProcessForm::kCloseResult);
     // A file name is shown as it is named, never read as markup.
     EXPECT_EQ(form->Label1->text(), QStringLiteral("/music/<b>live</b>.wav"));
@@ -59,6 +62,9 @@ TEST_F(ProcessFormTest, JobThatFinishesClosesWithResultTwoAndReportsThroughTheHo
     EXPECT_EQ(form->ProgressBar2->value(), 70);
     EXPECT_TRUE(form->JoinFailed);
     EXPECT_FALSE(form->isVisible());
+    // Neither a placeholder nor the last join's path shows before the job names its first file.
+    RunModal(job);
+    EXPECT_EQ(shownAtStart, (QStringList{QString(), QString()}));
 }
 
 TEST_F(ProcessFormTest, CancelStopsTheJobAtTheNextCheckAndKeepsTheDialogUpUntilItHasReturned) {

@@ -419,22 +419,33 @@ TEST_F(JoinJobTest, ATerminateRequestReachesIntoABlockOfExtremeRepeats) {
     EXPECT_TRUE(host_.closed);
 }
 
-TEST_F(JoinJobTest, ASecondJoinWhileTheFirstHoldsTheTemporaryFileFails) {
-    QFile held(Path("AudioTemp.pcm"));
+// Another copy of the program joining now holds its own temporary file, which a join leaves alone
+// while it clears what ended joins left behind; a join given the held file's name is refused.
+TEST_F(JoinJobTest, ATemporaryFileHeldByAnotherJoinIsNeitherDeletedNorShared) {
+    QFile held(Path("AudioTemp-2.pcm"));
     ASSERT_TRUE(held.open(QIODevice::ReadWrite));
     ASSERT_EQ(flock(held.handle(), LOCK_EX | LOCK_NB), 0);
+    Write(QStringLiteral("AudioTemp-1.pcm"), "left");
+    Write(QStringLiteral("AudioTemp.pcm"), "left");
     AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
     AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
+    tempPcm_ = Path(QStringLiteral("AudioTemp-3.pcm"));
+    Join(join::OutputKind::Wav, Path("first.wav"));
+    EXPECT_TRUE(host_.messages.empty());
+    EXPECT_TRUE(QFile::exists(Path("first.wav")));
+    EXPECT_EQ(QDir(dir_.path()).entryList({QStringLiteral("AudioTemp*")}), QStringList{"AudioTemp-2.pcm"});
+
     // A lock taken through another open of the file counts as another join, in this process too.
+    tempPcm_ = held.fileName();
     Join(join::OutputKind::Wav, Path("second.wav"));
     held.close();
     ASSERT_EQ(host_.messages.size(), 1u);
-    EXPECT_EQ(host_.messages[0].text, QStringLiteral("Could not create '") + Path("AudioTemp.pcm") +
-                                          "': another join may be using it");
+    EXPECT_EQ(host_.messages[0].text,
+              QStringLiteral("Could not create '") + held.fileName() + "': another join may be using it");
     EXPECT_TRUE(host_.joinFailed);
     EXPECT_TRUE(host_.closed);
     EXPECT_FALSE(QFile::exists(Path("second.wav")));
-    EXPECT_TRUE(QFile::exists(Path("AudioTemp.pcm")));
+    EXPECT_TRUE(held.exists());
 }
 
 // A fault during a join: the user sees a message, the job shows no completion (it fails, or it
