@@ -17,14 +17,17 @@ namespace {
 // them again after the dialog has gone: they stay over the main window unless hidden here.
 class CompletionsWithDialog : public QObject {
 public:
-    explicit CompletionsWithDialog(QFileDialog* dialog) : QObject(dialog), dialog_(dialog) {}
+    explicit CompletionsWithDialog(QFileDialog* dialog)
+        : QObject(dialog), dialog_(dialog), dialogObject_(dialog) {}
 
+    // The events compare plain object addresses: they also come while the dialog and the popup are
+    // being destroyed, when they are no longer of their own classes.
     bool eventFilter(QObject* watched, QEvent* e) override {
-        if (watched == dialog_ && e->type() == QEvent::Show) {
+        if (watched == dialogObject_ && e->type() == QEvent::Show) {
             Watch();
-        } else if (watched == dialog_ && e->type() == QEvent::Hide && popup_) {
+        } else if (watched == dialogObject_ && e->type() == QEvent::Hide && popup_) {
             popup_->hide();
-        } else if (watched == popup_ && e->type() == QEvent::Show && !dialog_->isVisible()) {
+        } else if (watched == popupObject_ && popup_ && e->type() == QEvent::Show && !dialog_->isVisible()) {
             QMetaObject::invokeMethod(popup_, &QWidget::hide, Qt::QueuedConnection);
         }
         return false;
@@ -36,14 +39,17 @@ private:
         const auto* name = dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         QAbstractItemView* popup =
             name != nullptr && name->completer() != nullptr ? name->completer()->popup() : nullptr;
-        if (popup != nullptr && popup != popup_) {
+        if (popup != nullptr && popup != popupObject_) {
             popup_ = popup;
-            popup_->installEventFilter(this);
+            popupObject_ = popup;
+            popup->installEventFilter(this);
         }
     }
 
     QFileDialog* dialog_;
-    QPointer<QAbstractItemView> popup_;
+    const QObject* dialogObject_;
+    QPointer<QWidget> popup_;
+    const QObject* popupObject_ = nullptr;
 };
 
 }  // namespace
