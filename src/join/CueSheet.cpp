@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 namespace join {
 namespace {
@@ -42,12 +41,7 @@ bool SameFile(const QString& a, const QString& b) {
         return firstExists && secondExists && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
     }
     const auto folder = [](const QString& path) {
-        char* real =
-            realpath(platform::EncodeName(QFileInfo(platform::AbsolutePath(path)).absolutePath()).constData(),
-                     nullptr);
-        const QByteArray resolved = real != nullptr ? QByteArray(real) : QByteArray();
-        std::free(real);
-        return resolved;
+        return platform::CanonicalPath(QFileInfo(platform::AbsolutePath(path)).absolutePath());
     };
     return QFileInfo(a).fileName() == QFileInfo(b).fileName() && folder(a) == folder(b);
 }

@@ -304,9 +304,10 @@ bool JoinJob::PrepareOutput(const JoinOutput& output) {
     // A link keeps leading to the joined file. A FIFO or a device holds nothing that could be put
     // back: it is written as it is.
     QString target = output.path;
-    const QFileInfo info(output.path);
-    if (info.isSymLink()) {
-        target = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
+    const platform::FileStatus status(output.path);
+    if (status.IsSymLink()) {
+        target =
+            status.Exists() ? platform::CanonicalPath(output.path) : QFileInfo(output.path).symLinkTarget();
     }
     struct stat existing {};
     if (lstat(platform::EncodeName(target).constData(), &existing) == 0 && !S_ISREG(existing.st_mode)) {

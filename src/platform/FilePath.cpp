@@ -117,6 +117,13 @@ QString AbsolutePath(const QString& path) {
     return QDir::cleanPath(current + QLatin1Char('/') + path);
 }
 
+QString CanonicalPath(const QString& path) {
+    char* resolved = realpath(EncodeName(path).constData(), nullptr);
+    const QString canonical = resolved != nullptr ? DecodeName(QByteArray(resolved)) : QString();
+    std::free(resolved);
+    return canonical;
+}
+
 FileStatus::FileStatus(const QString& path) {
     const QByteArray name = EncodeName(path);
     struct stat link {};

@@ -26,6 +26,10 @@ QString ShownName(const QString& text);
 // it; those would encode the working folder, and a relative path, with QFile::encodeName.
 QString AbsolutePath(const QString& path);
 
+// path with every link and "." or ".." resolved, by its bytes, as QFileInfo::canonicalFilePath
+// would give it; empty when it does not exist.
+QString CanonicalPath(const QString& path);
+
 // What QFileInfo tells of a path, asked by its bytes. Links are followed, but for IsSymLink.
 class FileStatus {
 public:

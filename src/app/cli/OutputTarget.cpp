@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -42,10 +41,8 @@ bool CanReopen(const char* path) {
 bool LeadsIntoProc(const QString& path) {
     char target[PATH_MAX];
     const ssize_t length = readlink(platform::EncodeName(path).constData(), target, sizeof target);
-    char* folder = realpath(platform::EncodeName(QFileInfo(path).absolutePath()).constData(), nullptr);
-    const bool inProc = folder != nullptr && QByteArray(folder).startsWith("/proc/");
-    std::free(folder);
-    return (length > 0 && QByteArray(target, length).startsWith("/proc/")) || inProc;
+    return (length > 0 && QByteArray(target, length).startsWith("/proc/")) ||
+           platform::CanonicalPath(QFileInfo(path).absolutePath()).startsWith(QLatin1String("/proc/"));
 }
 
 }  // namespace
