@@ -1,9 +1,11 @@
 #include "about/Formabout.h"
 #include "app/AudioFileRow.h"
 #include "app/Formmain.h"
+#include "encode/Formmetadata.h"
 #include "encode/Formoutput.h"
 #include "i18n/Formlanguage.h"
 #include "join/Formprocess.h"
+#include "join/Mp3Copy.h"
 
 #include <QCheckBox>
 #include <QFont>
@@ -11,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -145,7 +148,56 @@ void TMainForm::ApplyLanguage() {
         wizard.JoinCaption = text("OutputForm", "Join");
         wizard.MessageCaption = text("Common", "Message");
         wizard.OverwriteQuestion = text("OutputForm", "Question");
+        ApplyWizardExtraTexts();
         // A wizard left on its file page shows Join there, not Next.
         wizard.UpdateWizardButtons();
     }
+}
+
+void TMainForm::ApplyWizardExtraTexts() {
+    TOutputForm& wizard = *OutputForm;
+    const auto text = [this](const char* section, const char* key, const char* english) {
+        return LanguageTextOr(section, key, english);
+    };
+    wizard.CheckBoxMP3Copy->setText(text("OutputForm", "CopyMp3", "Join &without re-encoding"));
+    wizard.ButtonMetadata->setText(text("OutputForm", "Metadata", "&Tags and chapters..."));
+    wizard.CueExistsQuestion =
+        text("OutputForm", "CueExists", "The cue sheet %1 already exists. Do you want to replace it?");
+    wizard.CueTracksText = text("OutputForm", "CueTracks",
+                                "A cue sheet holds at most %1 tracks, one per file; the list has %2 files.");
+    wizard.CueReplacesText =
+        text("OutputForm", "CueReplaces",
+             "The cue sheet %1 would replace the output file or one of the files joined.");
+    wizard.CueNameText =
+        text("OutputForm", "CueName",
+             "A cue sheet cannot name the output file %1: its name holds a double quote or a "
+             "line break.");
+    wizard.CueWriteText = text("OutputForm", "CueWrite", "The cue sheet %1 cannot be written: %2");
+
+    TMetadataForm& metadata = *wizard.MetadataForm;
+    metadata.setWindowTitle(text("MetadataForm", "Caption", "Tags and chapters"));
+    metadata.GroupBoxTags->setTitle(text("MetadataForm", "Tags", "Tags"));
+    metadata.RadioTagsNone->setText(text("MetadataForm", "TagsNone", "&None"));
+    metadata.RadioTagsFirst->setText(text("MetadataForm", "TagsFirst", "From the &first file that has them"));
+    metadata.RadioTagsFile->setText(text("MetadataForm", "TagsFile", "From &one file:"));
+    metadata.CheckBoxChapters->setText(text("MetadataForm", "Chapters", "&Chapter marks, one per file"));
+    metadata.CheckBoxCueSheet->setText(text("MetadataForm", "CueSheet", "C&ue sheet beside the output file"));
+    metadata.ButtonOk->setText(text("Common", "Ok", "OK"));
+    metadata.ButtonCancel->setText(text("Common", "Cancel", "Cancel"));
+}
+
+QString TMainForm::CopyRefusal(const join::JoinRows& rows) const {
+    switch (join::CopyFitOf(rows)) {
+        case join::CopyFit::Fits:
+            break;
+        case join::CopyFit::NotMp3:
+            return LanguageTextOr("OutputForm", "CopyNotMp3",
+                                  "Only MP3 files can be joined without re-encoding.");
+        case join::CopyFit::KindsDiffer:
+            return LanguageTextOr(
+                "OutputForm", "CopyKinds",
+                "Joining without re-encoding needs MP3 files of one sample rate and channel "
+                "count.");
+    }
+    return QString();
 }

@@ -286,6 +286,11 @@ QString TMainForm::LanguageText(const QString& section, const QString& key, cons
     return i18n::LanguageText(LanguageIni.get(), section, key, def);
 }
 
+QString TMainForm::LanguageTextOr(const char* section, const char* key, const char* english) const {
+    const QString found = LanguageText(QLatin1String(section), QLatin1String(key), QString());
+    return found.isEmpty() ? QString::fromUtf8(english) : found;
+}
+
 void TMainForm::FormCreate() {
     TempPath = platform::TempFolder();
     TempPcmFile = join::TempPcmPath(TempPath);

@@ -14,6 +14,9 @@
 #include <vector>
 
 class AudioFileRow;
+namespace join {
+class JoinRows;
+}
 class QAction;
 class QFileDialog;
 class QFrame;
@@ -78,6 +81,9 @@ public:
 
     // Looks up a translated text in the open language file.
     QString LanguageText(const QString& section, const QString& key, const QString& def) const;
+    // The same for a text the design's language files do not have: where the file lacks it, or
+    // leaves it empty, the English text stands in.
+    QString LanguageTextOr(const char* section, const char* key, const char* english) const;
 
     // The file list: row i of ListView1 has image i of ImageList1.
     AudioFileRow* Row(int index) const;
@@ -133,6 +139,10 @@ public:
     bool UndoListChange();
     // The menu's texts in the current language.
     void ApplyListMenuTexts();
+    // The wizard's texts for tags, chapters, the cue sheet and joining without re-encoding.
+    void ApplyWizardExtraTexts();
+    // Why rows cannot be joined without re-encoding, in the current language; empty when they can.
+    QString CopyRefusal(const join::JoinRows& rows) const;
     // Enables the menu's commands that would do something now.
     void UpdateListMenu();
 

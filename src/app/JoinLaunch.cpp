@@ -5,6 +5,7 @@
 #include "encode/Formoutput.h"
 #include "join/Formprocess.h"
 #include "join/Jointhread.h"
+#include "join/OutputMetadata.h"
 #include "platform/MessageBox.h"
 
 #include <QPointer>
@@ -47,7 +48,19 @@ join::JoinOutput OutputChoice(const TOutputForm& wizard) {
     output.mp3Original = wizard.Mp3Original();
     output.mp3Private = wizard.Mp3Private();
     output.wmaBitrate = wizard.WmaBitrate();
+    output.copyMp3 = wizard.Mp3CopyChosen();
+    if (wizard.Metadata().cueSheet) {
+        output.cuePath = wizard.CueSheetPath();
+    }
     return output;
+}
+
+QStringList PathsOf(const join::JoinRows& rows) {
+    QStringList paths;
+    for (int i = 0; i < rows.Count(); ++i) {
+        paths << rows.Row(i).path;
+    }
+    return paths;
 }
 
 }  // namespace
@@ -59,17 +72,22 @@ void TMainForm::ButtonJoinClick() {
     // From the wizard to the completion message nothing may start a second join or change the list.
     joinRunning_ = true;
     const auto done = qScopeGuard([this] { joinRunning_ = false; });
+    auto rows = std::make_unique<ListViewRows>(*this);
+    const QStringList paths = PathsOf(*rows);
+    OutputForm->SetJoinRows(paths, CopyRefusal(*rows));
     if (OutputForm->exec() != QDialog::Accepted) {
         return;
     }
-    auto rows = std::make_unique<ListViewRows>(*this);
     const join::TargetFormat target = join::TargetOf(*rows);
-    // The output is the one chosen now, whatever the wizard shows later.
-    const join::JoinOutput output = OutputChoice(*OutputForm);
+    // The output is the one chosen now, whatever the wizard shows later. The inputs' tags are read
+    // once, now; the job holds them as long as it lives.
+    join::JoinOutput output = OutputChoice(*OutputForm);
+    const auto metadata = std::make_shared<const join::OutputMetadata>(OutputForm->Metadata(), paths);
+    output.metadata = metadata.get();
     // The job frees itself when its thread ends; the pointer then reads null, so a late request
     // touches nothing.
     QPointer<TJoinThread> job = new TJoinThread(std::make_unique<join::ProcessFormHost>(ProcessForm),
-                                                std::move(rows), [output] { return output; });
+                                                std::move(rows), [output, metadata] { return output; });
     job->TempPcmFile = TempPcmFile;
     job->TargetSampleRate = target.sampleRate;
     job->TargetChannels = target.channels;

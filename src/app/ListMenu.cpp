@@ -112,10 +112,8 @@ void TMainForm::CreateListMenu() {
 }
 
 void TMainForm::ApplyListMenuTexts() {
-    // A language file made for the design's keys has none of these: English stands in.
     const auto text = [this](const char* section, const char* key, const char* english) {
-        const QString found = LanguageText(QLatin1String(section), QLatin1String(key), QString());
-        return found.isEmpty() ? QLatin1String(english) : found;
+        return LanguageTextOr(section, key, english);
     };
     ActionSortByName->setText(text("ListMenu", "SortByName", "&Sort by name"));
     ActionUndo->setText(text("ListMenu", "Undo", "U&ndo"));

@@ -1,6 +1,9 @@
 #include "encode/Formoutput.h"
 
+#include "encode/Formmetadata.h"
+#include "join/CueSheet.h"
 #include "platform/FileFilter.h"
+#include "platform/FilePath.h"
 #include "platform/MessageBox.h"
 
 #include <QAbstractItemView>
@@ -23,6 +26,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cstring>
 #include <iterator>
 
 TOutputForm* OutputForm = nullptr;
@@ -104,11 +108,14 @@ TOutputForm::TOutputForm(QWidget* parent) : QDialog(parent), chooser_(RunSaveDia
     // The language file's descriptions already name their patterns.
     SaveDialog1->setOption(QFileDialog::HideNameFilterDetails, true);
     HideCompletionsWithDialog(SaveDialog1);
+    MetadataForm = new TMetadataForm(this);
 
     connect(ButtonNext, &QPushButton::clicked, this, &TOutputForm::ButtonNextClick);
     connect(ButtonBack, &QPushButton::clicked, this, &TOutputForm::ButtonBackClick);
     connect(ButtonCancel, &QPushButton::clicked, this, &TOutputForm::reject);
     connect(ButtonSave, &QToolButton::clicked, this, &TOutputForm::ButtonSaveClick);
+    connect(ButtonMetadata, &QPushButton::clicked, this, &TOutputForm::ButtonMetadataClick);
+    connect(CheckBoxMP3Copy, &QCheckBox::toggled, this, &TOutputForm::CheckBoxMP3CopyClick);
     connect(EditOutputFile, &QLineEdit::textChanged, this, &TOutputForm::EditOutputFileChange);
     connect(PageControl1, &QStackedWidget::currentChanged, this, &TOutputForm::PageControl1Change);
 }
@@ -146,9 +153,12 @@ void TOutputForm::CreatePages() {
     flags->addWidget(CheckBoxMP3Copyright, 0, 1);
     flags->addWidget(CheckBoxMP3Original, 1, 0);
     flags->addWidget(CheckBoxMP3Private, 1, 1);
+    CheckBoxMP3Copy =
+        Named(new QCheckBox(QStringLiteral("Join &without re-encoding"), TabSheet2), "CheckBoxMP3Copy");
     auto* mp3 = new QVBoxLayout(TabSheet2);
     mp3->addWidget(GroupBox2);
     mp3->addWidget(GroupBox3);
+    mp3->addWidget(CheckBoxMP3Copy);
     mp3->addStretch();
 
     TabSheet3 = MakePage("TabSheet3");
@@ -176,8 +186,12 @@ void TOutputForm::CreatePages() {
     auto* file = new QHBoxLayout(GroupBox5);
     file->addWidget(EditOutputFile, 1);
     file->addWidget(ButtonSave);
+    ButtonMetadata =
+        Named(new QPushButton(QStringLiteral("&Tags and chapters..."), TabSheet4), "ButtonMetadata");
+    ButtonMetadata->setAutoDefault(false);
     auto* filePage = new QVBoxLayout(TabSheet4);
     filePage->addWidget(GroupBox5);
+    filePage->addWidget(ButtonMetadata, 0, Qt::AlignLeft);
     filePage->addStretch();
 
     for (QWidget* page : {TabSheet1, TabSheet2, TabSheet3, TabSheet4}) {
@@ -234,6 +248,23 @@ int TOutputForm::WmaBitrate() const {
 QString TOutputForm::OutputPath() const {
     return EditOutputFile->text();
 }
+bool TOutputForm::Mp3CopyChosen() const {
+    return Format() == OutputFormat::Mp3 && CheckBoxMP3Copy->isEnabled() && CheckBoxMP3Copy->isChecked();
+}
+join::MetadataChoice TOutputForm::Metadata() const {
+    return MetadataForm->Choice();
+}
+QString TOutputForm::CueSheetPath() const {
+    const QFileInfo output(OutputPath());
+    return output.path() + QLatin1Char('/') + output.completeBaseName() + QStringLiteral(".cue");
+}
+
+void TOutputForm::SetJoinRows(const QStringList& paths, const QString& copyRefusal) {
+    rows_ = paths;
+    MetadataForm->SetRows(paths);
+    CheckBoxMP3Copy->setEnabled(copyRefusal.isEmpty());
+    CheckBoxMP3Copy->setToolTip(copyRefusal);
+}
 
 void TOutputForm::SetSaveFileChooser(SaveFileChooser chooser) {
     chooser_ = chooser ? std::move(chooser) : SaveFileChooser(RunSaveDialog);
@@ -253,7 +284,9 @@ void TOutputForm::FormShow() {
     for (QCheckBox* box : {CheckBoxMP3CRC, CheckBoxMP3Copyright, CheckBoxMP3Original, CheckBoxMP3Private}) {
         box->setChecked(false);
     }
+    CheckBoxMP3Copy->setChecked(false);
     ComboBoxWMABitrate->setCurrentIndex(kDefaultWmaBitrate);
+    MetadataForm->Reset();
     EditOutputFile->clear();
     PageControl1->setCurrentIndex(kFormatPage);
     UpdateWizardButtons();
@@ -274,7 +307,7 @@ int TOutputForm::SettingsPage() const {
 void TOutputForm::ButtonNextClick() {
     const int page = PageControl1->currentIndex();
     if (page == kFilePage) {
-        if (!EditOutputFile->text().isEmpty()) {
+        if (!EditOutputFile->text().isEmpty() && CueSheetAllowed()) {
             accept();
         }
         return;
@@ -373,4 +406,49 @@ void TOutputForm::ButtonSaveClick() {
 void TOutputForm::SetOutputFile(const QString& name) {
     EditOutputFile->setText(name);
     outputFolder_ = QFileInfo(name).absolutePath();
+}
+
+void TOutputForm::ButtonMetadataClick() {
+    MetadataForm->exec();
+}
+
+void TOutputForm::CheckBoxMP3CopyClick() {
+    // The rows' own frames are kept: no bitrate or flag of the encoder applies.
+    GroupBox2->setEnabled(!CheckBoxMP3Copy->isChecked());
+    GroupBox3->setEnabled(!CheckBoxMP3Copy->isChecked());
+}
+
+bool TOutputForm::CueSheetAllowed() {
+    if (!Metadata().cueSheet) {
+        return true;
+    }
+    const QString cue = CueSheetPath();
+    const QString shown = platform::ShownName(cue);
+    const join::CueCheck check = join::CheckCueSheet(cue, OutputPath(), rows_, false);
+    QString refusal;
+    switch (check.refusal) {
+        case join::CueCheck::Refusal::None:
+            return true;
+        case join::CueCheck::Refusal::Exists:
+            return platform::MessageBox(CueExistsQuestion.arg(shown), MessageCaption,
+                                        platform::MB_YESNO | platform::MB_ICONQUESTION) == platform::IDYES;
+        case join::CueCheck::Refusal::TooManyTracks:
+            refusal = CueTracksText.arg(join::kMaxCueTracks).arg(rows_.size());
+            break;
+        case join::CueCheck::Refusal::ReplacesOutput:
+        case join::CueCheck::Refusal::ReplacesInput:
+            refusal = CueReplacesText.arg(shown);
+            break;
+        case join::CueCheck::Refusal::CannotName:
+            refusal = CueNameText.arg(platform::ShownName(OutputPath()));
+            break;
+        case join::CueCheck::Refusal::IsFolder:
+            refusal = CueWriteText.arg(shown, QString::fromLocal8Bit(std::strerror(EISDIR)));
+            break;
+        case join::CueCheck::Refusal::FolderUnwritable:
+            refusal = CueWriteText.arg(shown, QString::fromLocal8Bit(std::strerror(check.error)));
+            break;
+    }
+    platform::MessageBox(refusal, MessageCaption, platform::MB_OK | platform::MB_ICONWARNING);
+    return false;
 }

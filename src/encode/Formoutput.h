@@ -1,7 +1,10 @@
 #pragma once
 
+#include "join/OutputMetadata.h"
+
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -16,6 +19,7 @@ class QRadioButton;
 class QStackedWidget;
 class QToolButton;
 class QWidget;
+class TMetadataForm;
 
 // The output wizard: format, encoder settings and output file of a join. It starts from fixed
 // defaults at every showing; after it has closed with OK the join reads the choice through the
@@ -46,6 +50,17 @@ public:
     bool Mp3Private() const;
     int WmaBitrate() const;  // bit/s
     QString OutputPath() const;
+    // The MP3 rows are joined as they are, without re-encoding; never for another format.
+    bool Mp3CopyChosen() const;
+    // The tags, chapters and cue sheet chosen for the output.
+    join::MetadataChoice Metadata() const;
+    // Beside the output: its folder and name, with the extension .cue.
+    QString CueSheetPath() const;
+
+    // The rows about to be joined, by path, before the wizard is shown: they are offered as the
+    // source of the tags, and the cue sheet may replace none of them. copyRefusal: why they cannot
+    // be joined without re-encoding, or empty when they can.
+    void SetJoinRows(const QStringList& paths, const QString& copyRefusal);
 
     void SetSaveFileChooser(SaveFileChooser chooser);
 
@@ -56,6 +71,8 @@ public:
     void EditOutputFileChange();
     void PageControl1Change();
     void UpdateWizardButtons();
+    void ButtonMetadataClick();
+    void CheckBoxMP3CopyClick();
 
     QStackedWidget* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr;
@@ -73,11 +90,14 @@ public:
     QCheckBox* CheckBoxMP3Copyright = nullptr;
     QCheckBox* CheckBoxMP3Original = nullptr;
     QCheckBox* CheckBoxMP3Private = nullptr;
+    QCheckBox* CheckBoxMP3Copy = nullptr;
     QGroupBox* GroupBox4 = nullptr;
     QComboBox* ComboBoxWMABitrate = nullptr;
     QGroupBox* GroupBox5 = nullptr;
     QLineEdit* EditOutputFile = nullptr;
     QToolButton* ButtonSave = nullptr;
+    QPushButton* ButtonMetadata = nullptr;
+    TMetadataForm* MetadataForm = nullptr;
     QFrame* Bevel1 = nullptr;
     QPushButton* ButtonBack = nullptr;
     QPushButton* ButtonNext = nullptr;
@@ -92,6 +112,13 @@ public:
     QString JoinCaption = QStringLiteral("&Join");
     QString MessageCaption;
     QString OverwriteQuestion;
+    // About the cue sheet, with %1 its path (CueTracks: the most tracks and the rows; CueWrite: the
+    // reason as %2).
+    QString CueExistsQuestion;
+    QString CueTracksText;
+    QString CueReplacesText;
+    QString CueNameText;
+    QString CueWriteText;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -103,6 +130,11 @@ private:
     int SettingsPage() const;
     QString FormatExtension() const;
     void SetOutputFile(const QString& name);
+    // Whether the cue sheet chosen may be written beside the output: a refusal is told, an existing
+    // sheet is replaced only when the user says so.
+    bool CueSheetAllowed();
+
+    QStringList rows_;
 
     SaveFileChooser chooser_;
     // The save dialog opens where the last output of this run went; the home folder before that.

@@ -7,6 +7,7 @@
 #include "encode/Wavtowma.h"
 #include "join/DecodeAhead.h"
 #include "join/JoinHost.h"
+#include "join/Mp3Copy.h"
 #include "join/OutputMetadata.h"
 #include "join/PacedCopy.h"
 #include "join/SampleConvert.h"
@@ -357,13 +358,59 @@ bool JoinJob::AddWmaMetadata(const JoinOutput& output) {
     return error.isEmpty();
 }
 
-void JoinJob::FinishOutput(const JoinOutput& output) {
+void JoinJob::FinishOutput(const JoinOutput& output, int sampleRate) {
     if (partial_ && !host_.Failed() && !host_.Terminated() && !partial_->Commit(true)) {
         ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
         host_.SetJoinFailed();
     }
     // A hidden file that did not take the output's name goes with it.
     partial_.reset();
+    if (output.cuePath.isEmpty() || output.metadata == nullptr || host_.Failed() || host_.Terminated()) {
+        return;
+    }
+    const QString error =
+        output.metadata->WriteCueSheet(output.cuePath, output.path, output.kind, rowEndFrames_, sampleRate);
+    if (!error.isEmpty()) {
+        ShowError(output.cuePath + QStringLiteral(": ") + error);
+        host_.SetJoinFailed();
+    }
+}
+
+void JoinJob::JoinByCopy(const JoinOutput& output) {
+    QStringList paths;
+    for (int i = 0; i < rows_.Count(); ++i) {
+        paths << rows_.Row(i).path;
+    }
+    Mp3Copy copy(host_, paths);
+    // A hidden file can be written while the later rows are scanned: a row refused then leaves
+    // nothing behind. A pipe or a device is written once every row is known to fit.
+    const bool early = partial_ != nullptr;
+    Mp3Copy::Result result = copy.WaitForScan(early);
+    if (result == Mp3Copy::Result::Joined) {
+        const QString written = Written(output).path;
+        const int flags = O_WRONLY | O_CLOEXEC | (early ? 0 : O_CREAT | O_TRUNC);
+        const platform::Descriptor file(open(platform::EncodeName(written).constData(), flags, 0666));
+        struct stat status {};
+        CopySink sink;
+        sink.fd = file.Get();
+        sink.seekable = file.Get() >= 0 && fstat(file.Get(), &status) == 0 && S_ISREG(status.st_mode);
+        sink.early = early;
+        sink.replaces = early && platform::FileStatus(output.path).Exists();
+        if (sink.fd < 0) {
+            host_.MessageBox(QStringLiteral("Cannot creat the output file."), QStringLiteral("Error"), 0);
+            host_.SetJoinFailed();
+        } else {
+            const OutputMetadata none(MetadataChoice{}, {});
+            result = copy.Write(sink, output.path, output.metadata != nullptr ? *output.metadata : none);
+        }
+    }
+    if (result == Mp3Copy::Result::Joined) {
+        rowEndFrames_ = copy.PartEnds();
+        host_.SetOutputProgress(100);
+        FinishOutput(output, copy.SampleRate());
+    }
+    partial_.reset();
+    host_.Close();
 }
 
 void JoinJob::ShowError(const QString& text) {
@@ -376,6 +423,10 @@ void JoinJob::DoJoin() {
     // A fixed output gets its hidden file before the join: a folder where it cannot be made is
     // told now, not after the join.
     if (OutputFixed && !PrepareOutput(output_())) {
+        return;
+    }
+    if (OutputFixed && output_().copyMp3) {
+        JoinByCopy(output_());
         return;
     }
     if (JoinStraightIntoWav()) {
@@ -420,7 +471,7 @@ void JoinJob::DoJoin() {
             partial_.reset();
             return;
         }
-        FinishOutput(output);
+        FinishOutput(output, TargetSampleRate);
     }
     partial_.reset();
     temp.Remove();
@@ -472,7 +523,7 @@ bool JoinJob::JoinStraightIntoWav() {
             host_.SetOutputProgress(100);
             file.close();
             FailIfOutputVanished(output.path);
-            FinishOutput(chosen);
+            FinishOutput(chosen, TargetSampleRate);
         } else {
             ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
             host_.SetJoinFailed();

@@ -53,6 +53,12 @@ struct JoinOutput {
     const OutputMetadata* metadata = nullptr;
     QByteArray mp3Tag;     // an ID3v2 tag before the first MP3 frame
     QByteArray wavChunks;  // complete chunks after the WAV data chunk
+    // A cue sheet for the output, written there once the join has succeeded; none when empty. It
+    // needs metadata.
+    QString cuePath;
+    // MP3 rows of one kind are joined frame for frame, without decoding, into an MP3 output; the
+    // bitrate and the flags are the rows' own. Needs a fixed output.
+    bool copyMp3 = false;
     // A regular file (or a new one) is written under a hidden name beside it and replaces it only
     // when the join has succeeded. True where the front has made path its own file already.
     bool writeInPlace = false;
@@ -105,9 +111,11 @@ private:
     JoinOutput WithMetadata(JoinOutput output) const;
     // Writes the tags and markers into a finished WMA file; false with the message shown.
     bool AddWmaMetadata(const JoinOutput& output);
-    // After the output stage: a clean join gives the hidden file the output's name; a failed or
-    // cancelled one deletes it.
-    void FinishOutput(const JoinOutput& output);
+    // After the output stage: a clean join gives the hidden file the output's name and writes the
+    // cue sheet, with the rows' ends at sampleRate; a failed or cancelled one deletes the hidden file.
+    void FinishOutput(const JoinOutput& output, int sampleRate);
+    // The rows copied frame for frame into the output, as Mp3Copy does.
+    void JoinByCopy(const JoinOutput& output);
     // A WAV output of WAV rows is written as the rows are joined, without the temporary file, when
     // the output is a regular file that opens and the data surely fits the canonical header. False
     // when the join goes the usual way instead; true when it has run.

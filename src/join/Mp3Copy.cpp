@@ -599,7 +599,6 @@ Mp3Copy::Result Mp3Copy::Write(const CopySink& sink, const QString& shownOutput,
     if (result == Result::Failed || result == Result::Refused) {
         host_.SetJoinFailed();
     }
-    host_.Close();
     return result;
 }
 
@@ -613,6 +612,22 @@ int Mp3Copy::SampleRate() const {
 
 QStringList Mp3Copy::Notes() const {
     return NotesOf(state_->parts);
+}
+
+CopyFit CopyFitOf(const JoinRows& rows) {
+    for (int i = 0; i < rows.Count(); ++i) {
+        if (!rows.Row(i).path.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)) {
+            return CopyFit::NotMp3;
+        }
+    }
+    for (int i = 1; i < rows.Count(); ++i) {
+        const JoinRow first = rows.Row(0);
+        const JoinRow row = rows.Row(i);
+        if (row.sampleRate != first.sampleRate || row.channels != first.channels) {
+            return CopyFit::KindsDiffer;
+        }
+    }
+    return CopyFit::Fits;
 }
 
 }  // namespace join

@@ -42,7 +42,7 @@ public:
 
     // Waits until the first part (early) or every part is scanned, before the output is opened.
     Result WaitForScan(bool early);
-    // Writes the head and the frames to sink; shownOutput names it in messages. Closes the host.
+    // Writes the head and the frames to sink; shownOutput names it in messages.
     Result Write(const CopySink& sink, const QString& shownOutput, const OutputMetadata& metadata);
 
     // Where each part ends in what a gapless player plays, at SampleRate().
@@ -57,5 +57,10 @@ private:
     JoinHost& host_;
     std::unique_ptr<State> state_;
 };
+
+// Whether the rows, as the list recorded them, can be joined frame for frame: all MP3, of one sample
+// rate (and so one MPEG version) and one channel count. The copying join still checks every frame.
+enum class CopyFit { Fits, NotMp3, KindsDiffer };
+CopyFit CopyFitOf(const JoinRows& rows);
 
 }  // namespace join

@@ -1,5 +1,6 @@
 #include "app/AudioFileRow.h"
 #include "app/Formmain.h"
+#include "encode/Formmetadata.h"
 #include "encode/Formoutput.h"
 #include "join/Formprocess.h"
 #include "join/Jointhread.h"
@@ -10,9 +11,13 @@
 #include "audio/TestMedia.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -55,15 +60,19 @@ protected:
         EXPECT_EQ(TJoinThread::LiveJobs(), 0);
     }
 
-    // Once the wizard shows: choose the format, walk to the file page and press Join.
-    // then runs at the next chance to handle events after the wizard has closed.
-    static void AnswerWizard(QRadioButton* format, const QString& output, std::function<void()> then = {}) {
-        QTimer::singleShot(0, OutputForm, [format, output, then] {
+    // Once the wizard shows: choose the format, walk to the file page, make the choices of choose
+    // there and press Join. then runs at the next chance to handle events after the wizard has closed.
+    static void AnswerWizard(QRadioButton* format, const QString& output, std::function<void()> then = {},
+                             std::function<void()> choose = {}) {
+        QTimer::singleShot(0, OutputForm, [format, output, then, choose] {
             format->click();
             while (OutputForm->PageControl1->currentIndex() != TOutputForm::kFilePage) {
                 OutputForm->ButtonNext->click();
             }
             OutputForm->EditOutputFile->setText(output);
+            if (choose) {
+                choose();
+            }
             OutputForm->ButtonNext->click();
             if (then) {
                 QTimer::singleShot(0, ProcessForm, then);
@@ -124,6 +133,115 @@ TEST_F(JoinTest, ThreeFormatsJoinToEachOutputWithOneCompletionMessageEach) {
             EXPECT_NEAR(static_cast<double>(decoded.Frames()) / decoded.info.freq, 3.0, 0.1) << o.name;
         }
     }
+}
+
+// The window and the command-line joiner share one engine: the same rows and choices give the same
+// bytes, with nothing chosen (the window's joins as they always were) and with tags, chapters, a cue
+// sheet and a join without re-encoding.
+TEST_F(JoinTest, TheWindowWritesWhatTheJoinerWritesForTheSameChoices) {
+    const QString wav = testmedia::Tone(44100, 2, 1.0);
+    const QString tagged =
+        testmedia::Lame("join_tagged.mp3", testmedia::Tone(22050, 1, 1.0),
+                        {"-b", "64", "--tt", "Chapter One", "--ta", "Reader", "--tl", "Book"});
+    const QString wma = testmedia::Asf("join_in.wma", 48000, 2, 1.0);
+    const QString mp3a = testmedia::Lame("copy_a.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"});
+    const QString mp3b = testmedia::Lame("copy_b.mp3", testmedia::Tone(44100, 2, 1.0),
+                                         {"-b", "160", "--tt", "Second", "--ta", "Reader"});
+    const auto first = [] { OutputForm->MetadataForm->RadioTagsFirst->setChecked(true); };
+    const auto all = [] {
+        TMetadataForm& form = *OutputForm->MetadataForm;
+        form.RadioTagsFile->setChecked(true);
+        form.ComboTagsFile->setCurrentIndex(1);
+        form.CheckBoxChapters->setChecked(true);
+        form.CheckBoxCueSheet->setChecked(true);
+    };
+    const auto copy = [all] {
+        all();
+        OutputForm->CheckBoxMP3Copy->setChecked(true);
+    };
+    const struct {
+        const char* name;
+        QRadioButton* TOutputForm::*radio;
+        QStringList inputs;
+        std::function<void()> choose;
+        QStringList options;
+    } joins[] = {
+        {"plain.wav", &TOutputForm::RadioWAV, {wav, tagged, wma}, nullptr, {"--tags=none"}},
+        {"plain.mp3", &TOutputForm::RadioMP3, {wav, tagged, wma}, nullptr, {"--tags=none"}},
+        {"plain.wma", &TOutputForm::RadioWMA, {wav, tagged, wma}, nullptr, {"--tags=none"}},
+        {"tags.wma", &TOutputForm::RadioWMA, {wav, tagged, wma}, first, {"--tags=first"}},
+        {"all.wav", &TOutputForm::RadioWAV, {wav, tagged, wma}, all, {"--tags=2", "--chapters", "--cue"}},
+        {"every.mp3", &TOutputForm::RadioMP3, {wma, tagged, wav}, all, {"--tags=2", "--chapters", "--cue"}},
+        {"copy.mp3",
+         &TOutputForm::RadioMP3,
+         {mp3a, mp3b},
+         copy,
+         {"--tags=2", "--chapters", "--copy", "--cue"}},
+    };
+    QDir(appDir_).mkdir(QStringLiteral("window"));
+    QDir(appDir_).mkdir(QStringLiteral("joiner"));
+    for (const auto& j : joins) {
+        SCOPED_TRACE(j.name);
+        MainForm->ButtonClear->click();
+        for (const QString& input : j.inputs) {
+            QStringList one{input};
+            MainForm->AddFiles(one);
+        }
+        ASSERT_EQ(MainForm->RowCount(), j.inputs.size());
+        MessageRecorder recorder;
+        const QString name = QLatin1String(j.name);
+        const QString cue = QFileInfo(name).completeBaseName() + QStringLiteral(".cue");
+        AnswerWizard(OutputForm->*j.radio, appDir_ + "window/" + name, {}, j.choose);
+        MainForm->ButtonJoinClick();
+        WaitForJobs();
+        EXPECT_EQ(Completions(recorder).size(), 1u);
+
+        QStringList args = j.options;
+        if (args.contains(QStringLiteral("--cue"))) {
+            args.insert(args.indexOf(QStringLiteral("--cue")) + 1, appDir_ + "joiner/" + cue);
+        }
+        args << "-q"
+             << "-o" << appDir_ + "joiner/" + name << j.inputs;
+        QProcess joiner;
+        joiner.setProcessChannelMode(QProcess::ForwardedChannels);
+        joiner.start(QStringLiteral(WAVESTITCH_BUILD_DIR "/wavestitch-join"), args);
+        ASSERT_TRUE(joiner.waitForFinished(-1));
+        ASSERT_EQ(joiner.exitCode(), 0);
+        const QByteArray written = ReadFile(appDir_ + "window/" + name);
+        EXPECT_GT(written.size(), 1000);
+        EXPECT_TRUE(written == ReadFile(appDir_ + "joiner/" + name));
+        EXPECT_EQ(QFile::exists(appDir_ + "window/" + cue), j.options.contains(QStringLiteral("--cue")));
+        EXPECT_EQ(ReadFile(appDir_ + "window/" + cue).toStdString(),
+                  ReadFile(appDir_ + "joiner/" + cue).toStdString());
+    }
+}
+
+// Cancel while the frames are being copied: the output the user named is not made, and no hidden
+// file is left beside it.
+TEST_F(JoinTest, CancelInACopyingJoinLeavesNoOutput) {
+    const QString mp3 = testmedia::Lame("copy_long.mp3", testmedia::Tone(44100, 2, 20.0), {"-b", "320"});
+    QStringList inputs{mp3, mp3, mp3};
+    MainForm->AddFiles(inputs);
+    MessageRecorder recorder;
+    const QString output = appDir_ + QStringLiteral("cancelled.mp3");
+    bool cancelled = false;
+    QTimer cancelWhileCopying;
+    QObject::connect(&cancelWhileCopying, &QTimer::timeout, [&] {
+        if (!cancelled && ProcessForm->isVisible() && ProcessForm->Label1->text() == mp3) {
+            cancelled = true;
+            ProcessForm->ButtonCancel->click();
+        }
+    });
+    cancelWhileCopying.start(0);
+    AnswerWizard(OutputForm->RadioMP3, output, {}, [] { OutputForm->CheckBoxMP3Copy->setChecked(true); });
+    MainForm->ButtonJoinClick();
+    cancelWhileCopying.stop();
+    WaitForJobs();
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_EQ(QDir(appDir_).entryList({QStringLiteral("*.mp3"), QStringLiteral("*.part")},
+                                      QDir::Files | QDir::Hidden),
+              QStringList());
 }
 
 TEST_F(JoinTest, NothingHappensWithOneRowOrACancelledWizard) {
