@@ -227,12 +227,21 @@ TEST(ModuleTest, LoadsLooksUpAndReportsFailures) {
     EXPECT_EQ(empty.Symbol("main"), nullptr);
 }
 
-TEST(ShellOpenTest, EmptyAddressOpensNothing) {
+// The caller tells the user only when an address was given and nothing took it.
+TEST(ShellOpenTest, EmptyAddressOpensNothingAndOnlyARefusedAddressFails) {
     QStringList opened;
-    auto previous = platform::SetShellOpenHandler([&](const QString& address) { opened << address; });
-    platform::ShellOpen(QString());
-    platform::ShellOpen(QStringLiteral("https://wavestitch.example/"));
-    EXPECT_EQ(opened, QStringList{QStringLiteral("https://wavestitch.example/")});
+    bool takes = false;
+    auto previous = platform::SetShellOpenHandler([&](const QString& address) {
+        opened << address;
+        return takes;
+    });
+    EXPECT_TRUE(platform::ShellOpen(QString()));
+    EXPECT_FALSE(platform::ShellOpen(QStringLiteral("https://wavestitch.example/")));
+    takes = true;
+    EXPECT_TRUE(platform::ShellOpen(QStringLiteral("https://wavestitch.example/")));
+    EXPECT_EQ(opened, QStringList(2, QStringLiteral("https://wavestitch.example/")));
+    platform::SetShellOpenHandler({});
+    EXPECT_FALSE(platform::ShellOpen(QStringLiteral("https://wavestitch.example/")));
     platform::SetShellOpenHandler(previous);
 }
 
