@@ -10,6 +10,7 @@
 #include "audio/TestMedia.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QLineEdit>
@@ -55,13 +56,17 @@ protected:
         EXPECT_EQ(TJoinThread::LiveJobs(), 0);
     }
 
-    // Once the wizard shows: choose the format, walk to the file page and press Join.
-    // then runs at the next chance to handle events after the wizard has closed.
-    static void AnswerWizard(QRadioButton* format, const QString& output, std::function<void()> then = {}) {
-        QTimer::singleShot(0, OutputForm, [format, output, then] {
+    // Once the wizard shows: choose the format (and an MP3 bitrate such as "320kbps"), walk to the
+    // file page and press Join. then runs at the next chance to handle events after the wizard has closed.
+    static void AnswerWizard(QRadioButton* format, const QString& output, std::function<void()> then = {},
+                             const QString& mp3Bitrate = {}) {
+        QTimer::singleShot(0, OutputForm, [format, output, then, mp3Bitrate] {
             format->click();
             while (OutputForm->PageControl1->currentIndex() != TOutputForm::kFilePage) {
                 OutputForm->ButtonNext->click();
+                if (!mp3Bitrate.isEmpty() && OutputForm->PageControl1->currentIndex() == TOutputForm::kMp3Page) {
+                    OutputForm->ComboBoxMP3Bitrate->setCurrentText(mp3Bitrate);
+                }
             }
             OutputForm->EditOutputFile->setText(output);
             OutputForm->ButtonNext->click();
@@ -123,6 +128,41 @@ TEST_F(JoinTest, ThreeFormatsJoinToEachOutputWithOneCompletionMessageEach) {
             EXPECT_EQ(decoded.info.chans, 2u);
             EXPECT_NEAR(static_cast<double>(decoded.Frames()) / decoded.info.freq, 3.0, 0.1) << o.name;
         }
+    }
+}
+
+// A bitrate the encoder lowers at the target rate is told once, before the join, which goes on.
+TEST_F(JoinTest, AnMp3BitrateTheTargetRateCannotHoldIsToldBeforeTheJoin) {
+    const struct {
+        int rate;
+        QRadioButton* TOutputForm::*radio;
+        const char* bitrate;
+        const char* notice;
+    } cases[] = {
+        {22050, &TOutputForm::RadioMP3, "320kbps",
+         "At 22050 Hz an MP3 file holds at most 160 kbps: the file will be encoded at 160 kbps instead of 320 "
+         "kbps."},
+        {22050, &TOutputForm::RadioMP3, "128kbps", nullptr},
+        {44100, &TOutputForm::RadioMP3, "320kbps", nullptr},
+        {22050, &TOutputForm::RadioWAV, "320kbps", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " " + c.bitrate);
+        MainForm->ButtonClearClick();
+        QStringList paths{testmedia::Tone(c.rate, 1, 0.2), testmedia::Tone(c.rate, 2, 0.2)};
+        MainForm->AddFiles(paths);
+        MessageRecorder recorder;
+        AnswerWizard(OutputForm->*c.radio, appDir_ + QStringLiteral("notice.out"), {}, QLatin1String(c.bitrate));
+        MainForm->ButtonJoinClick();
+        WaitForJobs();
+        ASSERT_EQ(recorder.messages.size(), c.notice != nullptr ? 2u : 1u);
+        if (c.notice != nullptr) {
+            EXPECT_EQ(recorder.messages[0].text, QLatin1String(c.notice));
+            EXPECT_EQ(recorder.messages[0].caption, QStringLiteral("Message"));
+            EXPECT_EQ(recorder.messages[0].flags, platform::MB_ICONINFORMATION);
+        }
+        EXPECT_EQ(Completions(recorder).size(), 1u);
+        EXPECT_EQ(recorder.messages.back().text, QStringLiteral("Joined."));
     }
 }
 
