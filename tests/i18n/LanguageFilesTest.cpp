@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <gtest/gtest.h>
@@ -89,7 +90,7 @@ TEST(LanguageFiles, TheShippedSetIsThere) {
 
 TEST(LanguageFiles, EachHoldsExactlyTheKeySet) {
     const QList<QString> keySet = LanguageKeySet();
-    ASSERT_EQ(keySet.size(), 71);
+    ASSERT_EQ(keySet.size(), 73);
     const QSet<QString> expected(keySet.begin(), keySet.end());
     for (const QString& fileName : FilesInLangFolder()) {
         SCOPED_TRACE(fileName.toStdString());
@@ -151,6 +152,28 @@ TEST(LanguageFiles, FiltersKeepTheEnglishPatterns) {
                 EXPECT_EQ(parts[i], englishParts[i]) << key;
                 EXPECT_FALSE(parts[i - 1].isEmpty()) << key;
             }
+        }
+    }
+}
+
+// A translation that drops a number's %N, or names one English does not fill, shows a wrong number.
+TEST(LanguageFiles, PlaceholdersAreThoseOfEnglish) {
+    const QRegularExpression placeholder(QStringLiteral("%\\d"));
+    const auto placeholders = [&placeholder](const QString& text) {
+        QStringList found;
+        for (const QRegularExpressionMatch& m : placeholder.globalMatch(text)) {
+            found << m.captured();
+        }
+        found.sort();
+        found.removeDuplicates();
+        return found;
+    };
+    const i18n::LanguageFile english(kLangFolder + QStringLiteral("English.ini"));
+    for (const QString& fileName : FilesInLangFolder()) {
+        const i18n::LanguageFile file(kLangFolder + fileName);
+        for (const QString& entry : LanguageKeySet()) {
+            EXPECT_EQ(placeholders(Text(file, entry)), placeholders(Text(english, entry)))
+                << fileName.toStdString() << " " << entry.toStdString();
         }
     }
 }
