@@ -168,7 +168,6 @@ bool TAboutForm::eventFilter(QObject* watched, QEvent* e) {
 
 void OpenHomePage(const QString& address, const QString& noBrowserText, const QString& caption) {
     if (!platform::ShellOpen(address)) {
-        platform::MessageBox(noBrowserText + QLatin1Char('\n') + address, caption,
-                             platform::MB_ICONWARNING);
+        platform::MessageBox(noBrowserText + QLatin1Char('\n') + address, caption, platform::MB_ICONWARNING);
     }
 }

@@ -31,7 +31,8 @@ std::span<const int> Mp3Bitrates(int sampleRate) {
     if (sampleRate >= 32000) {
         return kMpeg1Kbps;
     }
-    return sampleRate >= 16000 ? std::span<const int>(kMpeg2Kbps) : std::span<const int>(kMpeg2Kbps).first(kMpeg25Count);
+    const std::span<const int> mpeg2(kMpeg2Kbps);
+    return sampleRate >= 16000 ? mpeg2 : mpeg2.first(kMpeg25Count);
 }
 
 int Mp3Bitrate(int sampleRate, long kbps) {

@@ -64,7 +64,8 @@ protected:
             format->click();
             while (OutputForm->PageControl1->currentIndex() != TOutputForm::kFilePage) {
                 OutputForm->ButtonNext->click();
-                if (!mp3Bitrate.isEmpty() && OutputForm->PageControl1->currentIndex() == TOutputForm::kMp3Page) {
+                if (!mp3Bitrate.isEmpty() &&
+                    OutputForm->PageControl1->currentIndex() == TOutputForm::kMp3Page) {
                     OutputForm->ComboBoxMP3Bitrate->setCurrentText(mp3Bitrate);
                 }
             }
@@ -140,8 +141,8 @@ TEST_F(JoinTest, AnMp3BitrateTheTargetRateCannotHoldIsToldBeforeTheJoin) {
         const char* notice;
     } cases[] = {
         {22050, &TOutputForm::RadioMP3, "320kbps",
-         "At 22050 Hz an MP3 file holds at most 160 kbps: the file will be encoded at 160 kbps instead of 320 "
-         "kbps."},
+         "At 22050 Hz an MP3 file holds at most 160 kbps: the file will be encoded at 160 kbps "
+         "instead of 320 kbps."},
         {22050, &TOutputForm::RadioMP3, "128kbps", nullptr},
         {44100, &TOutputForm::RadioMP3, "320kbps", nullptr},
         {22050, &TOutputForm::RadioWAV, "320kbps", nullptr},
@@ -152,7 +153,8 @@ TEST_F(JoinTest, AnMp3BitrateTheTargetRateCannotHoldIsToldBeforeTheJoin) {
         QStringList paths{testmedia::Tone(c.rate, 1, 0.2), testmedia::Tone(c.rate, 2, 0.2)};
         MainForm->AddFiles(paths);
         MessageRecorder recorder;
-        AnswerWizard(OutputForm->*c.radio, appDir_ + QStringLiteral("notice.out"), {}, QLatin1String(c.bitrate));
+        AnswerWizard(OutputForm->*c.radio, appDir_ + QStringLiteral("notice.out"), {},
+                     QLatin1String(c.bitrate));
         MainForm->ButtonJoinClick();
         WaitForJobs();
         ASSERT_EQ(recorder.messages.size(), c.notice != nullptr ? 2u : 1u);

@@ -165,7 +165,8 @@ TEST(Mp3Lengths, EveryOfferedFormatDecodesToTheInputLength) {
                     << paths.back().toStdString();
                 const std::vector<Mp3Frame> frames = ParseMp3Frames(ReadFile(paths.back()));
                 ASSERT_FALSE(frames.empty());
-                EXPECT_EQ(frames.back().kbps, WavToMp3::EncodedKbps(rate, kbps)) << paths.back().toStdString();
+                EXPECT_EQ(frames.back().kbps, WavToMp3::EncodedKbps(rate, kbps))
+                    << paths.back().toStdString();
                 sizes.push_back(pcm.size());
             }
         }
