@@ -1,5 +1,6 @@
 #include "about/Formabout.h"
 
+#include "platform/MessageBox.h"
 #include "platform/ShellOpen.h"
 
 #include <QFrame>
@@ -137,7 +138,7 @@ void TAboutForm::FormActivate() {
 }
 
 void TAboutForm::Label5Click() {
-    platform::ShellOpen(HomePage);
+    OpenHomePage(HomePage, NoBrowserText, MessageCaption);
 }
 
 bool TAboutForm::event(QEvent* e) {
@@ -163,4 +164,10 @@ bool TAboutForm::eventFilter(QObject* watched, QEvent* e) {
         }
     }
     return QDialog::eventFilter(watched, e);
+}
+
+void OpenHomePage(const QString& address, const QString& noBrowserText, const QString& caption) {
+    if (!platform::ShellOpen(address)) {
+        platform::MessageBox(noBrowserText + QLatin1Char('\n') + address, caption, platform::MB_ICONWARNING);
+    }
 }

@@ -35,6 +35,9 @@ public:
     // Filled by the main window's ApplyLanguage; Label6 and Label7 are built from them.
     QString CopyrightText;
     QString ReservedText;
+    // The box that names the home page when no browser could be opened.
+    QString NoBrowserText;
+    QString MessageCaption;
 
     // Today's date; tests put a clock of their own here.
     std::function<QDate()> Today = [] { return QDate::currentDate(); };
@@ -51,5 +54,9 @@ protected:
     void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 };
+
+// Opens the home page with the desktop's browser. When no program took the address, a warning box
+// shows noBrowserText with the address on a line of its own, for the user to copy.
+void OpenHomePage(const QString& address, const QString& noBrowserText, const QString& caption);
 
 extern TAboutForm* AboutForm;

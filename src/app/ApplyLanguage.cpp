@@ -112,6 +112,8 @@ void TMainForm::ApplyLanguage() {
         // Label6 and Label7 are rebuilt from these at the dialog's next activation.
         AboutForm->CopyrightText = text("AboutForm", "Copyright");
         AboutForm->ReservedText = text("AboutForm", "Reserved");
+        AboutForm->NoBrowserText = NoBrowserText();
+        AboutForm->MessageCaption = text("Common", "Message");
         AboutForm->ButtonOk->setText(text("Common", "Ok"));
         AboutForm->SizeLabelsToText();
     }

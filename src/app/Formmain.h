@@ -118,6 +118,8 @@ public:
     // About shows the about dialog with the decoded home page; Update opens that page.
     void ButtonAboutClick();
     void ButtonUpdateClick();
+    // What the home page's warning box says before the address when no browser could be opened.
+    QString NoBrowserText() const;
     // Every page the banner shows loses its border.
     void CppWebBrowser1DocumentComplete(QObject* sender);
     // The list's context menu: Sort by name, Undo, then Remove, Up, Down and Clear as the buttons do.

@@ -4,6 +4,7 @@
 #include "app/Formmain.h"
 #include "encode/Formoutput.h"
 #include "join/Formprocess.h"
+#include "join/JoinJob.h"
 #include "join/Jointhread.h"
 #include "join/OutputMetadata.h"
 #include "platform/MessageBox.h"
@@ -63,6 +64,27 @@ QStringList PathsOf(const join::JoinRows& rows) {
     return paths;
 }
 
+// An MP3 bitrate the encoder cannot keep at the target rate is told before the join starts rather
+// than found later in the file.
+void TellLoweredMp3Bitrate(const TMainForm& form, int sampleRate, const join::JoinOutput& output) {
+    // A join without re-encoding keeps the rows' own bitrates.
+    if (output.kind != join::OutputKind::Mp3 || output.copyMp3) {
+        return;
+    }
+    const int encoded = join::EncodedMp3Kbps(sampleRate, output.mp3Kbps);
+    if (encoded >= output.mp3Kbps) {
+        return;
+    }
+    const QString text = form.LanguageText(
+        QStringLiteral("Messages"), QStringLiteral("Mp3Bitrate"),
+        QStringLiteral("At %1 Hz an MP3 file holds at most %2 kbps: the file will be encoded at %2 kbps "
+                       "instead of %3 kbps."));
+    platform::MessageBox(
+        text.arg(QString::number(sampleRate), QString::number(encoded), QString::number(output.mp3Kbps)),
+        form.LanguageText(QStringLiteral("Common"), QStringLiteral("Message"), QString()),
+        platform::MB_ICONINFORMATION);
+}
+
 }  // namespace
 
 void TMainForm::ButtonJoinClick() {
@@ -82,6 +104,7 @@ void TMainForm::ButtonJoinClick() {
     // The output is the one chosen now, whatever the wizard shows later. The inputs' tags are read
     // once, now; the job holds them as long as it lives.
     join::JoinOutput output = OutputChoice(*OutputForm);
+    TellLoweredMp3Bitrate(*this, target.sampleRate, output);
     const auto metadata = std::make_shared<const join::OutputMetadata>(OutputForm->Metadata(), paths);
     output.metadata = metadata.get();
     // The job frees itself when its thread ends; the pointer then reads null, so a late request

@@ -5,7 +5,6 @@
 #include "about/Formabout.h"
 #include "app/Formmain.h"
 #include "platform/MessageBox.h"
-#include "platform/ShellOpen.h"
 
 void TMainForm::ButtonAboutClick() {
     AboutForm->HomePage = DecodeString(EncodedHomePage);
@@ -13,7 +12,13 @@ void TMainForm::ButtonAboutClick() {
 }
 
 void TMainForm::ButtonUpdateClick() {
-    platform::ShellOpen(DecodeString(EncodedHomePage));
+    OpenHomePage(DecodeString(EncodedHomePage), NoBrowserText(),
+                 LanguageText(QStringLiteral("Common"), QStringLiteral("Message"), QString()));
+}
+
+QString TMainForm::NoBrowserText() const {
+    return LanguageText(QStringLiteral("Messages"), QStringLiteral("NoBrowser"),
+                        QStringLiteral("No web browser could be opened. The home page is:"));
 }
 
 void TMainForm::SetUpBanner() {

@@ -1,5 +1,6 @@
 #include "encode/Wavtomp3.h"
 
+#include "mpeg/EncodeRates.h"
 #include "platform/ExeFolder.h"
 #include "platform/FilePath.h"
 #include "platform/InstallLayout.h"
@@ -39,6 +40,10 @@ int WavToMp3::SnapBitrate(int kbps) {
         }
     }
     return 320;
+}
+
+int WavToMp3::EncodedKbps(int sampleRate, int kbps) {
+    return mpeg::Mp3Bitrate(mpeg::Mp3SampleRate(sampleRate), SnapBitrate(kbps));
 }
 
 WavToMp3::WavToMp3() {

@@ -37,6 +37,8 @@ public:
 
     // The bitrate in kbps sent to the encoder for a requested one.
     static int SnapBitrate(int kbps);
+    // The bitrate in kbps our module encodes for a requested one, with PCM at sampleRate.
+    static int EncodedKbps(int sampleRate, int kbps);
     // The file name of the module.
     static QString ModuleFileName();
 

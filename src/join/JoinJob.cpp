@@ -247,6 +247,11 @@ bool FitsCanonicalWav(const JoinRows& rows, const WavTarget& target, const QStri
     return true;
 }
 
+// The bitrate the join asks the MP3 encoder for: low rates get no more than 64 kbps.
+int Mp3RequestKbps(int targetSampleRate, int kbps) {
+    return targetSampleRate <= 11025 && kbps > 64 ? 64 : kbps;
+}
+
 }  // namespace
 
 void RemoveLeftoverTempPcm(const QString& path) {
@@ -274,6 +279,10 @@ TargetFormat TargetOf(const JoinRows& rows) {
         target.bits = std::max(target.bits, row.bits);
     }
     return target;
+}
+
+int EncodedMp3Kbps(int targetSampleRate, int kbps) {
+    return WavToMp3::EncodedKbps(targetSampleRate, Mp3RequestKbps(targetSampleRate, kbps));
 }
 
 JoinJob::JoinJob(JoinHost& host, const JoinRows& rows, std::function<JoinOutput()> output)
@@ -762,10 +771,7 @@ bool JoinJob::EncodeOutput(const JoinOutput& output) {
     std::unique_ptr<WavToWma> wmaOwner;
     int chunk = -1;
     if (mp3) {
-        int kbps = output.mp3Kbps;
-        if (TargetSampleRate <= 11025 && kbps > 64) {
-            kbps = 64;
-        }
+        const int kbps = Mp3RequestKbps(TargetSampleRate, output.mp3Kbps);
         mp3Owner = std::make_unique<WavToMp3>();
         mp3Encoder = mp3Owner.get();
         chunk =

@@ -157,6 +157,10 @@ struct TargetFormat {
 };
 TargetFormat TargetOf(const JoinRows& rows);
 
+// The bitrate in kbps of a join's MP3 output at targetSampleRate when kbps was chosen: the join's
+// own limit for low rates, then what the encoder makes of it.
+int EncodedMp3Kbps(int targetSampleRate, int kbps);
+
 // Deletes a temporary PCM file left behind, unless a join (of this or another copy of the
 // program) still holds it.
 void RemoveLeftoverTempPcm(const QString& path);

@@ -34,6 +34,8 @@ int ShowQMessageBox(const QString& text, const QString& caption, unsigned flags)
                     QMessageBox::NoButton, QApplication::activeWindow());
     // Texts name files; a name such as <b>live</b>.wav must show as it is spelled.
     box.setTextFormat(Qt::PlainText);
+    // An address or a file name in a message can be selected and copied.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     if ((flags & MB_SYSTEMMODAL) != 0) {
         box.setWindowModality(Qt::ApplicationModal);
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
@@ -72,9 +74,9 @@ void InstallGuiHandlers() {
     SetMessageBoxHandler(ShowQMessageBox);
     SetShellOpenHandler([](const QString& address) {
         const QUrl url = QUrl::fromUserInput(address);
-        if (url.isValid()) {
-            QDesktopServices::openUrl(url);
-        }
+        // On X11 openUrl is true as soon as xdg-open has started, whether or not a browser comes up
+        // after it; only a desktop without any opener is seen here.
+        return url.isValid() && QDesktopServices::openUrl(url);
     });
 }
 

@@ -12,11 +12,11 @@ ShellOpenHandler& Handler() {
 
 }  // namespace
 
-void ShellOpen(const QString& address) {
-    if (address.isEmpty() || !Handler()) {
-        return;
+bool ShellOpen(const QString& address) {
+    if (address.isEmpty()) {
+        return true;
     }
-    Handler()(address);
+    return Handler() && Handler()(address);
 }
 
 ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler) {

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 
 // A main-window fixture whose temporary folder is a folder of its own, with every address the
-// program asks to open recorded.
+// program asks to open recorded and, unless browserOpens_ is cleared, taken by a browser.
 class AboutFixture : public MainWindowFixture {
 protected:
     void SetUp() override {
@@ -17,8 +17,10 @@ protected:
         previousTmp_ = qgetenv("TMPDIR");
         qputenv("TMPDIR", temp_.path().toLocal8Bit());
         tempPath_ = platform::TempFolder();
-        previousShellOpen_ =
-            platform::SetShellOpenHandler([this](const QString& address) { opened_ << address; });
+        previousShellOpen_ = platform::SetShellOpenHandler([this](const QString& address) {
+            opened_ << address;
+            return browserOpens_;
+        });
     }
     void TearDown() override {
         MainWindowFixture::TearDown();
@@ -35,6 +37,7 @@ protected:
     QTemporaryDir temp_;
     QString tempPath_;
     QStringList opened_;
+    bool browserOpens_ = true;
 
 private:
     QByteArray previousTmp_;

@@ -124,4 +124,23 @@ TEST_F(AboutFormTest, UpdateOpensTheHomePageAndWithoutAnAddressNothing) {
     EXPECT_TRUE(recorder.messages.empty());
 }
 
+// Without a browser the user still learns the address, in English where the language lacks the text.
+TEST_F(AboutFormTest, WithoutABrowserUpdateAndTheLinkNameTheHomePage) {
+    WriteLanguage("English.ini", "[Common]\nMessage=Note\n");
+    CreateForms();
+    MainForm->FormActivate();
+    browserOpens_ = false;
+    MessageRecorder recorder;
+    MainForm->ButtonUpdate->click();
+    AboutForm->HomePage = QStringLiteral("http://www.verdane.example/");
+    AboutForm->Label5Click();
+    ASSERT_EQ(recorder.messages.size(), 2u);
+    for (const MessageRecorder::Message& m : recorder.messages) {
+        EXPECT_EQ(m.text, QStringLiteral("No web browser could be opened. The home page is:\n"
+                                         "http://www.verdane.example/"));
+        EXPECT_EQ(m.caption, QStringLiteral("Note"));
+        EXPECT_EQ(m.flags, platform::MB_ICONWARNING);
+    }
+}
+
 }  // namespace

@@ -244,6 +244,43 @@ TEST_F(JoinTest, CancelInACopyingJoinLeavesNoOutput) {
               QStringList());
 }
 
+// A bitrate the encoder lowers at the target rate is told once, before the join, which goes on.
+TEST_F(JoinTest, AnMp3BitrateTheTargetRateCannotHoldIsToldBeforeTheJoin) {
+    const struct {
+        int rate;
+        QRadioButton* TOutputForm::*radio;
+        const char* bitrate;
+        const char* notice;
+    } cases[] = {
+        {22050, &TOutputForm::RadioMP3, "320kbps",
+         "At 22050 Hz an MP3 file holds at most 160 kbps: the file will be encoded at 160 kbps "
+         "instead of 320 kbps."},
+        {22050, &TOutputForm::RadioMP3, "128kbps", nullptr},
+        {44100, &TOutputForm::RadioMP3, "320kbps", nullptr},
+        {22050, &TOutputForm::RadioWAV, "320kbps", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " " + c.bitrate);
+        MainForm->ButtonClearClick();
+        QStringList paths{testmedia::Tone(c.rate, 1, 0.2), testmedia::Tone(c.rate, 2, 0.2)};
+        MainForm->AddFiles(paths);
+        MessageRecorder recorder;
+        AnswerWizard(OutputForm->*c.radio, appDir_ + QStringLiteral("notice.out"), {},
+                     [bitrate = QLatin1String(c.bitrate)] {
+                         OutputForm->ComboBoxMP3Bitrate->setCurrentText(bitrate);
+                     });
+        MainForm->ButtonJoinClick();
+        WaitForJobs();
+        ASSERT_EQ(recorder.messages.size(), c.notice != nullptr ? 2u : 1u);
+        if (c.notice != nullptr) {
+            EXPECT_EQ(recorder.messages[0].text, QLatin1String(c.notice));
+            EXPECT_EQ(recorder.messages[0].caption, QStringLiteral("Message"));
+            EXPECT_EQ(recorder.messages[0].flags, platform::MB_ICONINFORMATION);
+        }
+        EXPECT_EQ(recorder.messages.back().text, QStringLiteral("Joined."));
+    }
+}
+
 TEST_F(JoinTest, NothingHappensWithOneRowOrACancelledWizard) {
     QStringList one{testmedia::Tone(44100, 2, 1.0)};
     MainForm->AddFiles(one);

@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, Mp3RoundTrip,
 // Every rate a join can target, at every bitrate the wizard offers (capped as the join caps it),
 // mono and stereo, with and without CRC. Where a frame of the stream's bitrate is too small for the
 // Info tag, the tag still comes first in a larger frame; without it both decoders would play the
-// encoder's delay and padding as sound.
+// encoder's delay and padding as sound. The music frames carry the bitrate the join tells the user.
 TEST(Mp3Lengths, EveryOfferedFormatDecodesToTheInputLength) {
     MessageRecorder recorder;
     QStringList paths;
@@ -162,6 +162,10 @@ TEST(Mp3Lengths, EveryOfferedFormatDecodesToTheInputLength) {
                 paths << EncodeMp3(QString("len_%1_%2_%3.mp3").arg(rate).arg(kbps).arg(variant), pcm, rate,
                                    channels == 2 ? 1 : 4, kbps, crc);
                 EXPECT_EQ(DecodeWithLayer(paths.back(), false).samples.size(), pcm.size())
+                    << paths.back().toStdString();
+                const std::vector<Mp3Frame> frames = ParseMp3Frames(ReadFile(paths.back()));
+                ASSERT_FALSE(frames.empty());
+                EXPECT_EQ(frames.back().kbps, WavToMp3::EncodedKbps(rate, kbps))
                     << paths.back().toStdString();
                 sizes.push_back(pcm.size());
             }

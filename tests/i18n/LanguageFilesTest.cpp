@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <gtest/gtest.h>
@@ -78,6 +79,17 @@ std::optional<QByteArray> Encode(const QString& text, const char* encoding) {
     return out;
 }
 
+// The %N a text holds, each once, in order: a translation that drops one shows a wrong number.
+QStringList Placeholders(const QString& text) {
+    QStringList found;
+    for (const QRegularExpressionMatch& m : QRegularExpression(QStringLiteral("%\\d")).globalMatch(text)) {
+        found << m.captured();
+    }
+    found.sort();
+    found.removeDuplicates();
+    return found;
+}
+
 TEST(LanguageFiles, TheShippedSetIsThere) {
     QStringList expected;
     for (const ShippedLanguage& language : kShipped) {
@@ -89,7 +101,7 @@ TEST(LanguageFiles, TheShippedSetIsThere) {
 
 TEST(LanguageFiles, EachHoldsExactlyTheKeySet) {
     const QList<QString> keySet = LanguageKeySet();
-    ASSERT_EQ(keySet.size(), 71);
+    ASSERT_EQ(keySet.size(), 73);
     const QSet<QString> expected(keySet.begin(), keySet.end());
     for (const QString& fileName : FilesInLangFolder()) {
         SCOPED_TRACE(fileName.toStdString());
@@ -119,9 +131,11 @@ TEST(LanguageFiles, EveryTextDecodesByItsCharSetAndEncodesBackToTheSameBytes) {
         EXPECT_EQ(Text(file, "LanguageProperty/CharSet"), QString::number(language.charSet));
         EXPECT_EQ(Text(file, "LanguageProperty/Name"), QString::fromUtf8(language.name));
         const char* encoding = i18n::EncodingForCharSet(language.charSet);
+        const i18n::LanguageFile english(kLangFolder + QStringLiteral("English.ini"));
         for (const QString& entry : LanguageKeySet()) {
             const QString text = Text(file, entry);
             EXPECT_FALSE(text.isEmpty()) << entry.toStdString();
+            EXPECT_EQ(Placeholders(text), Placeholders(Text(english, entry))) << entry.toStdString();
             EXPECT_FALSE(text.contains(QChar(0xFFFD))) << entry.toStdString();
             // A value that decodes but does not encode back was read in the wrong code page.
             const QByteArray raw = i18n::IniFile::Find(content, entry.section('/', 0, 0).toLatin1(),

@@ -23,6 +23,7 @@ inline constexpr std::pair<const char*, const char*> kLanguageKeysBySection[] = 
     {"Common", "Ok Cancel Message"},
     {"Join", "Complete"},
     {"ListMenu", "SortByName Undo MoveUp MoveDown"},
+    {"Messages", "NoBrowser Mp3Bitrate"},
 };
 
 // "Section/Key" for every key of the key set.

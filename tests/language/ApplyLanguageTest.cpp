@@ -112,6 +112,8 @@ TEST_F(ApplyLanguageTest, EveryTextReachesItsTarget) {
         {OutputForm->JoinCaption, "OutputForm.Join"},
         {OutputForm->MessageCaption, "Common.Message"},
         {OutputForm->OverwriteQuestion, "OutputForm.Question"},
+        {AboutForm->NoBrowserText, "Messages.NoBrowser"},
+        {AboutForm->MessageCaption, "Common.Message"},
     };
     for (const auto& t : texts) {
         EXPECT_EQ(t.actual, Tagged("A:", t.key)) << t.key;

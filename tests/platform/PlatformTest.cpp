@@ -227,11 +227,15 @@ TEST(ModuleTest, LoadsLooksUpAndReportsFailures) {
     EXPECT_EQ(empty.Symbol("main"), nullptr);
 }
 
-TEST(ShellOpenTest, EmptyAddressOpensNothing) {
+// The caller tells the user only when an address was given and nothing took it.
+TEST(ShellOpenTest, EmptyAddressOpensNothingAndARefusedOneFails) {
     QStringList opened;
-    auto previous = platform::SetShellOpenHandler([&](const QString& address) { opened << address; });
-    platform::ShellOpen(QString());
-    platform::ShellOpen(QStringLiteral("https://wavestitch.example/"));
+    auto previous = platform::SetShellOpenHandler([&](const QString& address) {
+        opened << address;
+        return false;
+    });
+    EXPECT_TRUE(platform::ShellOpen(QString()));
+    EXPECT_FALSE(platform::ShellOpen(QStringLiteral("https://wavestitch.example/")));
     EXPECT_EQ(opened, QStringList{QStringLiteral("https://wavestitch.example/")});
     platform::SetShellOpenHandler(previous);
 }

@@ -1,30 +1,14 @@
 #include "LameSetup.h"
 
+#include "mpeg/EncodeRates.h"
 #include "mpeg/InfoTag.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdlib>
 #include <mutex>
+#include <span>
 
 namespace lameenc {
 namespace {
-
-constexpr std::array<int, 9> kMp3Rates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
-constexpr std::array<int, 14> kMpeg1Bitrates{32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-constexpr std::array<int, 14> kMpeg2Bitrates{8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-
-// Nearest by distance; on a tie the higher one, so nothing is thrown away needlessly.
-template <std::size_t N>
-int Nearest(const std::array<int, N>& values, long wanted) {
-    int best = values[0];
-    for (const int value : values) {
-        if (std::labs(value - wanted) <= std::labs(best - wanted)) {
-            best = value;
-        }
-    }
-    return best;
-}
 
 MPEG_mode LameMode(std::uint8_t mode) {
     switch (mode) {
@@ -67,14 +51,14 @@ bool MakeSettings(const Mp3EncoderConfig& config, EncoderSettings* settings) {
     s.config = config;
     s.channels = config.mode == MP3_MODE_MONO ? 1 : 2;
     s.inRate = static_cast<int>(config.sampleRate);
-    s.outRate = Nearest(kMp3Rates, s.inRate);
+    s.outRate = mpeg::Mp3SampleRate(s.inRate);
     const bool mpeg1 = s.outRate >= 32000;
-    s.bitrate = mpeg1 ? Nearest(kMpeg1Bitrates, config.bitrate) : Nearest(kMpeg2Bitrates, config.bitrate);
+    s.bitrate = mpeg::Mp3Bitrate(s.outRate, config.bitrate);
     s.frameSize = mpeg1 ? 1152 : 576;
     s.maxFrameBytes = FrameBytes(mpeg1, s.bitrate, s.outRate) + 1;
     const int tagBytes = TagFrameBytes(mpeg1, s.channels, config.crc != 0);
     if (FrameBytes(mpeg1, s.bitrate, s.outRate) < tagBytes) {
-        const auto& bitrates = mpeg1 ? kMpeg1Bitrates : kMpeg2Bitrates;
+        const std::span<const int> bitrates = mpeg::Mp3Bitrates(s.outRate);
         const auto holds = std::find_if(bitrates.begin(), bitrates.end(), [&](int kbps) {
             return FrameBytes(mpeg1, kbps, s.outRate) >= tagBytes;
         });
