@@ -19,7 +19,9 @@ inline constexpr std::pair<const char*, const char*> kLanguageKeysBySection[] = 
     {"LanguageForm", "Caption Language"},
     {"OutputForm",
      "Caption OutputFormat Bitrate Sign CheckCRC CheckCopyright CheckOriginal CheckPrivate OutputFile Back "
-     "Next Join Question"},
+     "Next Join Question Metadata CopyMp3 CopyNotMp3 CopyKinds CueExists CueTracks CueReplaces CueName "
+     "CueWrite"},
+    {"MetadataForm", "Caption Tags TagsNone TagsFirst TagsFile Chapters CueSheet"},
     {"Common", "Ok Cancel Message"},
     {"Join", "Complete"},
     {"ListMenu", "SortByName Undo MoveUp MoveDown"},

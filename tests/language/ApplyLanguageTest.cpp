@@ -2,9 +2,11 @@
 #include "app/AudioFileRow.h"
 #include "app/Formmain.h"
 #include "app/Startup.h"
+#include "encode/Formmetadata.h"
 #include "encode/Formoutput.h"
 #include "i18n/Formlanguage.h"
 #include "join/Formprocess.h"
+#include "join/JoinJob.h"
 
 #include "LanguageTestFiles.h"
 #include "MessageRecorder.h"
@@ -15,6 +17,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -23,6 +26,17 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+// Two rows of which one is no MP3 file.
+const join::JoinRows& NotMp3Rows() {
+    static const struct : join::JoinRows {
+        int Count() const override { return 2; }
+        join::JoinRow Row(int index) const override {
+            return {index == 0 ? QStringLiteral("a.mp3") : QStringLiteral("b.wav"), 44100, 2, 16};
+        }
+    } rows;
+    return rows;
+}
 
 class ApplyLanguageTest : public MainWindowFixture {
 protected:
@@ -112,6 +126,22 @@ TEST_F(ApplyLanguageTest, EveryTextReachesItsTarget) {
         {OutputForm->JoinCaption, "OutputForm.Join"},
         {OutputForm->MessageCaption, "Common.Message"},
         {OutputForm->OverwriteQuestion, "OutputForm.Question"},
+        {OutputForm->ButtonMetadata->text(), "OutputForm.Metadata"},
+        {OutputForm->CheckBoxMP3Copy->text(), "OutputForm.CopyMp3"},
+        {OutputForm->CueExistsQuestion, "OutputForm.CueExists"},
+        {OutputForm->CueTracksText, "OutputForm.CueTracks"},
+        {OutputForm->CueReplacesText, "OutputForm.CueReplaces"},
+        {OutputForm->CueNameText, "OutputForm.CueName"},
+        {OutputForm->CueWriteText, "OutputForm.CueWrite"},
+        {OutputForm->MetadataForm->windowTitle(), "MetadataForm.Caption"},
+        {OutputForm->MetadataForm->GroupBoxTags->title(), "MetadataForm.Tags"},
+        {OutputForm->MetadataForm->RadioTagsNone->text(), "MetadataForm.TagsNone"},
+        {OutputForm->MetadataForm->RadioTagsFirst->text(), "MetadataForm.TagsFirst"},
+        {OutputForm->MetadataForm->RadioTagsFile->text(), "MetadataForm.TagsFile"},
+        {OutputForm->MetadataForm->CheckBoxChapters->text(), "MetadataForm.Chapters"},
+        {OutputForm->MetadataForm->CheckBoxCueSheet->text(), "MetadataForm.CueSheet"},
+        {OutputForm->MetadataForm->ButtonOk->text(), "Common.Ok"},
+        {main.CopyRefusal(NotMp3Rows()), "OutputForm.CopyNotMp3"},
         {AboutForm->NoBrowserText, "Messages.NoBrowser"},
         {AboutForm->MessageCaption, "Common.Message"},
     };
@@ -143,6 +173,12 @@ TEST_F(ApplyLanguageTest, AFileNotInTheFolderEmptiesEveryTextAndRestoresTheDefau
           ProcessForm->Label3->text(), LanguageForm->Label1->text(), LanguageForm->windowTitle()}) {
         EXPECT_EQ(text, QString());
     }
+    // Texts the design's language files lack fall back to English.
+    EXPECT_EQ(OutputForm->ButtonMetadata->text(), QStringLiteral("&Tags and chapters..."));
+    EXPECT_EQ(OutputForm->MetadataForm->RadioTagsFirst->text(),
+              QStringLiteral("From the &first file that has them"));
+    EXPECT_EQ(MainForm->CopyRefusal(NotMp3Rows()),
+              QStringLiteral("Only MP3 files can be joined without re-encoding."));
 }
 
 TEST_F(ApplyLanguageTest, FontKeysFallBackWhenTheyAreNoWholeNumbers) {

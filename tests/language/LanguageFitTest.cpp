@@ -4,6 +4,7 @@
 #include "app/AudioFileRow.h"
 #include "app/Formmain.h"
 #include "app/Startup.h"
+#include "encode/Formmetadata.h"
 #include "encode/Formoutput.h"
 #include "i18n/Formlanguage.h"
 #include "join/Formprocess.h"
@@ -179,8 +180,18 @@ TEST_F(LanguageFitTest, EveryLanguageFitsEveryWindowAtItsDesignedSize) {
             OutputForm->PageControl1->setCurrentIndex(page);
             ExpectTextsFit(OutputForm, language + " OutputForm page " + std::to_string(page));
         }
-        // The list's menu: translated, and a mnemonic of its own for each command.
-        EXPECT_EQ(MainForm->ActionSortByName->text() == "&Sort by name", file == "English.ini") << language;
+        OutputForm->MetadataForm->SetRows({QStringLiteral("/music/take.wav")});
+        OutputForm->MetadataForm->show();
+        ExpectTextsFit(OutputForm->MetadataForm, language + " MetadataForm");
+        OutputForm->MetadataForm->hide();
+        // The new commands are translated: a language without them would show English.
+        const bool english = file == "English.ini";
+        EXPECT_EQ(MainForm->ActionSortByName->text() == "&Sort by name", english) << language;
+        EXPECT_EQ(OutputForm->CheckBoxMP3Copy->text() == "Join &without re-encoding", english) << language;
+        EXPECT_EQ(OutputForm->MetadataForm->CheckBoxCueSheet->text() == "C&ue sheet beside the output file",
+                  english)
+            << language;
+        // The list's menu: a mnemonic of its own for each command.
         QSet<QChar> mnemonics;
         for (const QAction* action :
              {MainForm->ActionSortByName, MainForm->ActionUndo, MainForm->ActionRemove, MainForm->ActionUp,
