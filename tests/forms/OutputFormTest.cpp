@@ -1,5 +1,7 @@
 #include "encode/Formoutput.h"
 
+#include "encode/Formmetadata.h"
+
 #include "MessageRecorder.h"
 #include "platform/FileFilter.h"
 
@@ -8,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -255,6 +258,68 @@ TEST_F(OutputFormTest, ExistingFileIsReplacedOnlyWhenTheUserSaysYes) {
         EXPECT_EQ(runs[3].folder, dir.path());
         EXPECT_EQ(runs[3].selected, QStringList{dir.path()});
     }
+}
+
+// The cue sheet is checked when Join is pressed: a refusal keeps the wizard open on its file page,
+// an existing sheet is replaced only on Yes.
+TEST_F(OutputFormTest, ACueSheetThatWouldReplaceAFileKeepsTheWizardOpen) {
+    form->CueExistsQuestion = QStringLiteral("Replace %1?");
+    form->CueReplacesText = QStringLiteral("%1 would replace a file.");
+    const QString input = Path("book.cue");
+    Touch(input);
+    const struct {
+        QStringList rows;
+        int answer;
+        const char* message;  // null: none
+        bool accepted;
+    } cases[] = {
+        {{Path("a.mp3")}, platform::IDNO, nullptr, true},
+        {{input, Path("a.mp3")}, platform::IDYES, "%1 would replace a file.", false},
+        {{Path("a.mp3")}, platform::IDNO, "Replace %1?", false},
+        {{Path("a.mp3")}, platform::IDYES, "Replace %1?", true},
+    };
+    for (const auto& c : cases) {
+        form->SetJoinRows(c.rows, QString());
+        form->show();
+        GoToFilePage(form->RadioMP3);
+        form->EditOutputFile->setText(Path("book.mp3"));
+        // The first case asks for no cue sheet: nothing is checked.
+        form->MetadataForm->CheckBoxCueSheet->setChecked(c.message != nullptr);
+        MessageRecorder recorder(c.answer);
+        form->ButtonNext->click();
+        EXPECT_EQ(form->result() == QDialog::Accepted && !form->isVisible(), c.accepted);
+        ASSERT_EQ(recorder.messages.size(), c.message != nullptr ? 1u : 0u);
+        if (c.message != nullptr) {
+            EXPECT_EQ(recorder.messages[0].text, QString::fromLatin1(c.message).arg(input));
+        }
+        EXPECT_EQ(form->Metadata().cueSheet ? form->CueSheetPath() : input, input);
+    }
+}
+
+// Joining without re-encoding: offered only where the rows allow it, with the reason otherwise; it
+// greys the encoder's choices and is chosen only for MP3 output.
+TEST_F(OutputFormTest, JoiningWithoutReencodingGreysTheEncoderChoices) {
+    form->SetJoinRows({Path("a.mp3"), Path("b.wav")}, QStringLiteral("MP3 only."));
+    EXPECT_FALSE(form->CheckBoxMP3Copy->isEnabled());
+    EXPECT_EQ(form->CheckBoxMP3Copy->toolTip(), QStringLiteral("MP3 only."));
+    form->CheckBoxMP3Copy->setChecked(true);
+    EXPECT_FALSE(form->Mp3CopyChosen());
+
+    form->SetJoinRows({Path("a.mp3"), Path("b.mp3")}, QString());
+    form->RadioMP3->setChecked(true);
+    form->CheckBoxMP3Copy->setChecked(true);
+    EXPECT_TRUE(form->Mp3CopyChosen());
+    EXPECT_FALSE(form->GroupBox2->isEnabled());
+    EXPECT_FALSE(form->GroupBox3->isEnabled());
+    form->RadioWAV->setChecked(true);
+    EXPECT_FALSE(form->Mp3CopyChosen());
+    // A new showing starts from the defaults: re-encoding, no tags, chapters or cue sheet.
+    form->MetadataForm->CheckBoxChapters->setChecked(true);
+    form->hide();
+    form->show();
+    EXPECT_FALSE(form->CheckBoxMP3Copy->isChecked());
+    EXPECT_TRUE(form->GroupBox2->isEnabled());
+    EXPECT_FALSE(form->Metadata().chapters);
 }
 
 }  // namespace
