@@ -10,7 +10,7 @@
 namespace {
 
 // The copying join speaks to its host as the join job does: progress per part, a stop request seen
-// between blocks, a refused part named once and marked as a failure, the host closed at the end.
+// between blocks, a refused part named once and marked as a failure.
 TEST(Mp3CopyTest, TellsItsHostWhatTheJoinJobTellsIt) {
     const QString part = testmedia::Lame("copy_host.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"});
     const QString other = testmedia::Lame("copy_host_22k.mp3", testmedia::Tone(22050, 2, 1.0), {"-b", "64"});
