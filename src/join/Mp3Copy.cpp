@@ -102,10 +102,13 @@ QString ReadPart(Part& part, const Part* first) {
     part.frames = mpeg::FindAudioFrames(part.bytes.Data(), part.bytes.Size());
     switch (part.frames.fault) {
         case mpeg::AudioFrames::Fault::NoFrames:
-            return QStringLiteral("holds no MP3 (MPEG audio Layer III) frames; --copy joins MP3 files only");
+            return QStringLiteral(
+                "holds no MP3 (MPEG audio Layer III) frames; a join without re-encoding takes MP3 files "
+                "only");
         case mpeg::AudioFrames::Fault::KindChanges:
             return QStringLiteral(
-                       "changes to frames of another rate or channel count at byte %1; --copy needs "
+                       "changes to frames of another rate or channel count at byte %1; a join without "
+                       "re-encoding needs "
                        "one kind of frame throughout")
                 .arg(part.frames.faultOffset);
         case mpeg::AudioFrames::Fault::None:
@@ -113,7 +116,8 @@ QString ReadPart(Part& part, const Part* first) {
     }
     if (first != nullptr && !mpeg::SameKind(part.frames.first, first->frames.first)) {
         return QStringLiteral(
-                   "%1, unlike %2 (%3); --copy joins files of one MPEG version, rate and channel count")
+                   "%1, unlike %2 (%3); a join without re-encoding takes files of one MPEG version, rate and "
+                   "channel count")
             .arg(KindText(part.frames.first), first->path, KindText(first->frames.first));
     }
     for (const mpeg::ByteRun& run : part.frames.runs) {
