@@ -6,7 +6,6 @@
 #include "encode/Formoutput.h"
 #include "i18n/Formlanguage.h"
 #include "join/Formprocess.h"
-#include "join/JoinJob.h"
 
 #include "LanguageTestFiles.h"
 #include "MessageRecorder.h"
@@ -26,17 +25,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// Two rows of which one is no MP3 file.
-const join::JoinRows& NotMp3Rows() {
-    static const struct : join::JoinRows {
-        int Count() const override { return 2; }
-        join::JoinRow Row(int index) const override {
-            return {index == 0 ? QStringLiteral("a.mp3") : QStringLiteral("b.wav"), 44100, 2, 16};
-        }
-    } rows;
-    return rows;
-}
 
 class ApplyLanguageTest : public MainWindowFixture {
 protected:
@@ -141,7 +129,6 @@ TEST_F(ApplyLanguageTest, EveryTextReachesItsTarget) {
         {OutputForm->MetadataForm->CheckBoxChapters->text(), "MetadataForm.Chapters"},
         {OutputForm->MetadataForm->CheckBoxCueSheet->text(), "MetadataForm.CueSheet"},
         {OutputForm->MetadataForm->ButtonOk->text(), "Common.Ok"},
-        {main.CopyRefusal(NotMp3Rows()), "OutputForm.CopyNotMp3"},
         {AboutForm->NoBrowserText, "Messages.NoBrowser"},
         {AboutForm->MessageCaption, "Common.Message"},
     };
@@ -177,8 +164,6 @@ TEST_F(ApplyLanguageTest, AFileNotInTheFolderEmptiesEveryTextAndRestoresTheDefau
     EXPECT_EQ(OutputForm->ButtonMetadata->text(), QStringLiteral("&Tags and chapters..."));
     EXPECT_EQ(OutputForm->MetadataForm->RadioTagsFirst->text(),
               QStringLiteral("From the &first file that has them"));
-    EXPECT_EQ(MainForm->CopyRefusal(NotMp3Rows()),
-              QStringLiteral("Only MP3 files can be joined without re-encoding."));
 }
 
 TEST_F(ApplyLanguageTest, FontKeysFallBackWhenTheyAreNoWholeNumbers) {
