@@ -156,6 +156,12 @@ void TOutputForm::CreatePages() {
     CheckBoxMP3Copy =
         Named(new QCheckBox(QStringLiteral("Join &without re-encoding"), TabSheet2), "CheckBoxMP3Copy");
     auto* mp3 = new QVBoxLayout(TabSheet2);
+    // The page's height is fixed: with the check box below the groups, tall fonts leave no room to spare.
+    mp3->setContentsMargins(mp3->contentsMargins().left(), 0, mp3->contentsMargins().right(), 0);
+    mp3->setSpacing(4);
+    flags->setVerticalSpacing(2);
+    const QMargins inside = flags->contentsMargins();
+    flags->setContentsMargins(inside.left(), inside.top() / 2, inside.right(), inside.bottom() / 2);
     mp3->addWidget(GroupBox2);
     mp3->addWidget(GroupBox3);
     mp3->addWidget(CheckBoxMP3Copy);
