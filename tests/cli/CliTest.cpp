@@ -165,6 +165,21 @@ TEST_F(CliTest, UsageErrorsWriteNothing) {
     }
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
     EXPECT_EQ(Run({QStringLiteral("--help")}).exitCode, 0);
+    // The program answers these without a display.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        env.remove(QLatin1String(name));
+    }
+    for (const char* option : {"--help", "--version"}) {
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(WAVESTITCH_BUILD_DIR "/wavestitch"), {QLatin1String(option)});
+        ASSERT_TRUE(program.waitForFinished(-1));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << option;
+        EXPECT_EQ(program.exitCode(), 0) << option;
+        EXPECT_TRUE(program.readAllStandardOutput().startsWith(option[2] == 'h' ? "Usage: wavestitch"
+                                                                                : "wavestitch "));
+    }
 }
 
 TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
