@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Adding files: 1,000 WAV, MP3 and WMA files, and 1,000 five-minute MP3 files with an Info frame,
 // through the main window's AddFiles, reported per file; and probing an hour-long MP3 without and
 // with an Info frame beside decoding it, ours and ffmpeg's, with the ratios.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A list of 10,000 rows through the main window: adding them, the status bar totals, moving one
 // row, removing every other row and clearing. Each figure is one user action on the full list.
 #include "BenchFiles.h"

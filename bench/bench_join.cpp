@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole joins through the join engine: ten one-minute WAV files to WAV, and five one-minute MP3
 // files to MP3 at 128 kbps, reported as seconds of audio joined per second.
 #include "BenchFiles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MP3 module on one thread against its block-parallel encoding of the same five minutes of
 // music-like stereo at 128 kbps, then how the parallel file sounds at its seams: the SNR of a
 // +-4096-sample window around every seam against the same window of the one-thread file.

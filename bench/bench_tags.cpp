@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the tags of 1,000 tagged MP3 files (ID3v2.3 with a cover, ID3v1 behind), with our own
 // reader and with FFmpeg's demuxer, reported per file.
 #include "BenchFiles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DecodeString on arbitrary text: one alphabet character out for every character in.
 #include "FuzzSupport.h"
 #include "about/Encodestring.h"

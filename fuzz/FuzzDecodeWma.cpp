@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoding layer opening and reading arbitrary bytes as a ".wma" file.
 #include "FuzzDecodeStream.h"
 

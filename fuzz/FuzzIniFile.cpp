@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // IniFile lookups and writes on an arbitrary file, and the decoding of its text by any character
 // set number a language file may state.
 #include "FuzzSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A join of one WAV row made of arbitrary bytes, written out as WAV: the chunk walk of the join,
 // the sample conversion and the WAV output. The row carries the format its probe reported, or a
 // CD format when the probe refused it (a file changed after it was added).

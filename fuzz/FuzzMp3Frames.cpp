@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the audio frames of arbitrary bytes, as the copying join does with every input, and the
 // tag frame it would put in front of them.
 #include "FuzzSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the tags of arbitrary bytes as those of an MP3 file and as those of a WAV file, as the
 // joiner reads every input's.
 #include "FuzzSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ReadWaveHeader on arbitrary bytes, as the file list probes every ".wav" it is given.
 #include "FuzzSupport.h"
 #include "audio/Waveinf.h"

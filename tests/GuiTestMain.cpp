@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main of the widget tests: one application object for the whole run, on the offscreen
 // platform unless the environment asks for another.
 #include "app/ErrorReport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file list of the main window: adding files, the status bar totals and list editing.
 #include "app/AudioFileRow.h"
 #include "app/Formmain.h"

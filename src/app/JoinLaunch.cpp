@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Join button: the output wizard, the target format of the list, the join job and the
 // progress dialog, then the completion message.
 #include "app/AudioFileRow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list's context menu and the commands it adds to the design's buttons: Sort by name, which
 // orders an audiobook's parts as the joiner's --sort=natural does, and Undo, which takes back the
 // last change of the list, so that hundreds of hand-placed rows are never lost to one click.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's About and Update buttons and its banner, beside the dialog and the pane they
 // drive.
 #include "about/Banner.h"

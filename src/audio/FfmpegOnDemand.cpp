@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FFmpeg loaded on first use. Debian's libavcodec alone brings in some 140 libraries, whose loading
 // and symbol binding took most of a short join's time; a join of WAV and MP3 files, a copy of MP3
 // frames or the program's start need none of them. The programs link these stand-ins instead of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "encode/Wavtomp3.h"
 
 #include "mpeg/EncodeRates.h"

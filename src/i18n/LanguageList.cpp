@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "i18n/LanguageList.h"
 
 #include "i18n/Language.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/AudioFileRow.h"
 #include "app/Formmain.h"
 #include "encode/Formmetadata.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/RowTexts.h"
 #include "audio/TestMedia.h"
 #include "encode/Mp3Frames.h"

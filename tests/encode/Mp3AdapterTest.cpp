@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "EncodeTestUtil.h"
 #include "FakeModules.h"
 #include "MessageRecorder.h"

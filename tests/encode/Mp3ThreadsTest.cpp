@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "EncodeTestUtil.h"
 #include "MessageRecorder.h"
 #include "Mp3Frames.h"

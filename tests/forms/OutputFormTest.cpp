@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "encode/Formoutput.h"
 
 #include "encode/Formmetadata.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The language files shipped in lang/: complete, decodable by their CharSet, and consistent with
 // the English file in everything that is not wording.
 #include "i18n/IniFile.h"

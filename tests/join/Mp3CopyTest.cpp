@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "join/Mp3Copy.h"
 
 #include "RecordingHost.h"

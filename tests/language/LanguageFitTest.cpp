@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every shipped language file applied to the real windows at their designed sizes: no text is cut,
 // and no text runs into another control.
 #include "about/Formabout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Formmain.h"
 #include "app/Startup.h"
 #include "i18n/Formlanguage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // wavestitch-join: the join of the program from the command line, on the same engine.
 #include "app/cli/Interrupt.h"
 #include "app/cli/JoinCommand.h"
