@@ -57,14 +57,6 @@ join::JoinOutput OutputChoice(const TOutputForm& wizard) {
     return output;
 }
 
-QStringList PathsOf(const join::JoinRows& rows) {
-    QStringList paths;
-    for (int i = 0; i < rows.Count(); ++i) {
-        paths << rows.Row(i).path;
-    }
-    return paths;
-}
-
 // An MP3 bitrate the encoder cannot keep at the target rate is told before the join starts rather
 // than found later in the file.
 void TellLoweredMp3Bitrate(const TMainForm& form, int sampleRate, const join::JoinOutput& output) {
@@ -96,7 +88,7 @@ void TMainForm::ButtonJoinClick() {
     joinRunning_ = true;
     const auto done = qScopeGuard([this] { joinRunning_ = false; });
     auto rows = std::make_unique<ListViewRows>(*this);
-    const QStringList paths = PathsOf(*rows);
+    const QStringList paths = join::PathsOf(*rows);
     OutputForm->SetJoinRows(paths, CopyRefusal(*rows));
     if (OutputForm->exec() != QDialog::Accepted) {
         return;

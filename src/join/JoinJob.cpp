@@ -271,6 +271,14 @@ int Percent(std::uint64_t done, std::uint64_t total) {
     return total == 0 ? 0 : static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total));
 }
 
+QStringList PathsOf(const JoinRows& rows) {
+    QStringList paths;
+    for (int i = 0; i < rows.Count(); ++i) {
+        paths << rows.Row(i).path;
+    }
+    return paths;
+}
+
 TargetFormat TargetOf(const JoinRows& rows) {
     TargetFormat target;
     for (int i = 0; i < rows.Count(); ++i) {
@@ -387,11 +395,7 @@ void JoinJob::FinishOutput(const JoinOutput& output, int sampleRate) {
 }
 
 void JoinJob::JoinByCopy(const JoinOutput& output) {
-    QStringList paths;
-    for (int i = 0; i < rows_.Count(); ++i) {
-        paths << rows_.Row(i).path;
-    }
-    Mp3Copy copy(host_, paths);
+    Mp3Copy copy(host_, PathsOf(rows_));
     // A hidden file can be written while the later rows are scanned: a row refused then leaves
     // nothing behind. A pipe or a device is written once every row is known to fit.
     const bool early = partial_ != nullptr;

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -157,6 +158,8 @@ struct TargetFormat {
     int bits = 8;
 };
 TargetFormat TargetOf(const JoinRows& rows);
+// The rows' paths, in list order.
+QStringList PathsOf(const JoinRows& rows);
 
 // The bitrate in kbps of a join's MP3 output at targetSampleRate when kbps was chosen: the join's
 // own limit for low rates, then what the encoder makes of it.

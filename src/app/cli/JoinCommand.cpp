@@ -138,14 +138,6 @@ bool WriteOut(const QString& line) {
            static_cast<std::size_t>(bytes.size());
 }
 
-QStringList PathsOf(const InputRows& rows) {
-    QStringList paths;
-    for (const join::JoinRow& row : rows.rows) {
-        paths << row.path;
-    }
-    return paths;
-}
-
 // Runs the join job into outputStagePath, with the metadata asked for; false when it failed (its
 // message shown). rowEndFrames: where each row joined ends.
 bool RunJob(const Session& session, const JoinOptions& options, const InputRows& rows,
@@ -247,7 +239,7 @@ int RunJoin(const JoinOptions& options) {
         return kExitFailed;
     }
     const QString tempPcmFile = tempDir.path() + QStringLiteral("/AudioTemp.pcm");
-    const join::OutputMetadata metadata(MetadataOf(options), PathsOf(rows));
+    const join::OutputMetadata metadata(MetadataOf(options), join::PathsOf(rows));
     std::vector<std::uint64_t> rowEndFrames;
     const auto runJob = [&](const QString& stagePath) {
         return RunJob(session, options, rows, metadata, tempPcmFile, stagePath, plan.shown, rowEndFrames);
