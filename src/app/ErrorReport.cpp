@@ -12,7 +12,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     // exactly the ones it sets. A window without a title is still named after the program.
     setApplicationName(QStringLiteral("Wavestitch"));
     // The desktop entry and the icon an installation puts in the icon theme carry this name.
-    const QString appId = QStringLiteral("io.github.wavestitch.Wavestitch");
+    const QString appId = QStringLiteral("example.verdane.wavestitch");
     setDesktopFileName(appId);
     setWindowIcon(QIcon::fromTheme(appId));
 }
