@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds the Debian package with cpack, unpacks it into a temporary root and checks it as a user
-# would meet it: its control fields, the validators on its desktop entry, metadata and manual pages,
-# a join by the installed wavestitch-join, and the installed wavestitch started offscreen from a
-# folder the user cannot write, twice, keeping the language chosen in between.
-# Usage: test-package.sh BUILD_DIR
+# Builds the Debian package twice with scripts/build-deb and checks it as a packager and a user
+# would meet it: the same bytes from both builds, lintian, its control fields, the validators on
+# its desktop entry, metadata and manual pages, a join by the installed wavestitch-join, and the
+# installed wavestitch started offscreen from a folder the user cannot write, twice, keeping the
+# language chosen in between.
+# Usage: test-package.sh SOURCE_DIR
 set -euo pipefail
 
-build=$(cd "$1" && pwd)
-id=io.github.wavestitch.Wavestitch
+source_dir=$(cd "$1" && pwd)
+id=example.verdane.wavestitch
 tmp=$(mktemp -d)
 gui=""
 cleanup() {
@@ -21,18 +22,33 @@ fail() {
     exit 1
 }
 
-# The package and its control fields.
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/cpack" >"$tmp/cpack.log" 2>&1 ||
-    { cat "$tmp/cpack.log" >&2; fail "cpack -G DEB"; }
-debs=("$tmp"/cpack/*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "cpack made no single .deb"
-deb=${debs[0]}
+# Two builds, each from its own copy of the source in its own folder, with the files' dates of
+# that copy: a reproducible package does not depend on either.
+for build in a b; do
+    "$source_dir/scripts/build-deb" "$tmp/$build" >"$tmp/$build.log" 2>&1 ||
+        { cat "$tmp/$build.log" >&2; fail "scripts/build-deb"; }
+done
+deb=$(tail -n 1 "$tmp/a.log")
+other=$(tail -n 1 "$tmp/b.log")
+[ -f "$deb" ] || fail "build-deb made no $deb"
+if ! cmp -s "$deb" "$other"; then
+    diff <(dpkg-deb -c "$deb") <(dpkg-deb -c "$other") >&2 || true
+    fail "two builds of the same source gave different packages"
+fi
+
+# lintian fails on any error or warning that debian/wavestitch.lintian-overrides does not give a
+# reason for.
+lintian --pedantic -I -E --fail-on error,warning "${deb%.deb}.changes" ||
+    fail "lintian reports errors or warnings"
+
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for lib in libqt6widgets6 libmp3lame0 libavcodec59 libavformat59 libswresample4 libavutil57 qt6-qpa-plugins; do
-    [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib"
+    [ "$(grep -o "\b$lib\b" <<<"$depends" | wc -l)" -eq 1 ] || fail "Depends does not name $lib once"
 done
-[ "$(dpkg-deb -f "$deb" Recommends)" = fonts-noto-cjk ] || fail "Recommends is not fonts-noto-cjk"
+[ "$(dpkg-deb -f "$deb" Recommends)" = "fonts-noto-cjk, qt6-translations-l10n" ] ||
+    fail "Recommends is not the CJK fonts and Qt's translations"
+[[ $(dpkg-deb -f "$deb" Version) == *-* ]] || fail "the version has no Debian revision"
 
 root=$tmp/root
 dpkg-deb -x "$deb" "$root"
@@ -58,9 +74,14 @@ else
     echo "SKIP: desktop-file-validate (Debian package desktop-file-utils) is not installed"
 fi
 if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --no-net "$usr/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
+    appstreamcli validate --pedantic --no-net "$usr/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
 else
     echo "SKIP: appstreamcli (Debian package appstream) is not installed"
+fi
+if command -v appstream-util >/dev/null; then
+    appstream-util validate-strict --nonet "$usr/share/metainfo/$id.metainfo.xml" || fail "appstream-util validate-strict"
+else
+    echo "SKIP: appstream-util (Debian package appstream-util) is not installed"
 fi
 if command -v groff >/dev/null; then
     for page in "$usr"/share/man/man1/*.1.gz; do
