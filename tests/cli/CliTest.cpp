@@ -171,15 +171,28 @@ TEST_F(CliTest, UsageErrorsWriteNothing) {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         env.remove(QLatin1String(name));
     }
-    for (const char* option : {"--help", "--version"}) {
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char* out;
+        const char* err;
+    } programCases[] = {
+        {{"--help"}, 0, "Usage: wavestitch", ""},
+        {{"--version"}, 0, "wavestitch ", ""},
+        {{"a.wav", "--frobnicate", "--", "-b.wav"},
+         2,
+         "",
+         "wavestitch: unknown option '--frobnicate'\nTry 'wavestitch --help'.\n"},
+    };
+    for (const auto& c : programCases) {
         QProcess program;
         program.setProcessEnvironment(env);
-        program.start(QStringLiteral(WAVESTITCH_BUILD_DIR "/wavestitch"), {QLatin1String(option)});
+        program.start(QStringLiteral(WAVESTITCH_BUILD_DIR "/wavestitch"), c.args);
         ASSERT_TRUE(program.waitForFinished(-1));
-        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << option;
-        EXPECT_EQ(program.exitCode(), 0) << option;
-        EXPECT_TRUE(program.readAllStandardOutput().startsWith(option[2] == 'h' ? "Usage: wavestitch"
-                                                                                : "wavestitch "));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << c.args.first().toStdString();
+        EXPECT_EQ(program.exitCode(), c.exitCode) << c.args.first().toStdString();
+        EXPECT_TRUE(program.readAllStandardOutput().startsWith(c.out));
+        EXPECT_EQ(program.readAllStandardError(), c.err);
     }
 }
 
