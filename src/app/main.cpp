@@ -5,6 +5,9 @@
 #include "platform/FilePath.h"
 #include "platform/GuiHandlers.h"
 
+#include <QLocale>
+#include <QTranslator>
+
 #include <cstdio>
 #include <cstring>
 
@@ -81,6 +84,9 @@ int main(int argc, char** argv) {
     // Qt would take a file named like one of its own options ("--" "-reverse") for that option.
     int qtArgc = 1;
     TApplication app(qtArgc, argv);
+    // Qt's buttons and file dialogs follow the system's language; the program's own texts follow its
+    // language file.
+    const std::unique_ptr<QTranslator> qtTexts = InstallQtTranslation(QLocale::system());
     platform::InstallGuiHandlers();
     GuardedRun([&] {
         CreateForms();
