@@ -4,6 +4,8 @@
 #include "app/Startup.h"
 #include "platform/FilePath.h"
 #include "platform/GuiHandlers.h"
+#include "platform/SignalCleanup.h"
+#include "platform/TempFolder.h"
 
 #include <QLocale>
 #include <QTranslator>
@@ -79,6 +81,9 @@ int main(int argc, char** argv) {
         return status;
     }
     const QStringList files = CommandLineFiles(argc, argv);
+    // A desktop's logout or a kill ends the program without its windows' clean-up; the banner, the
+    // join's temporary audio and a half-written output go all the same.
+    platform::InstallSignalCleanup();
     // FFmpeg's notes on odd files belong in no terminal of a desktop program; its errors still do.
     av_log_set_level(AV_LOG_ERROR);
     // Qt would take a file named like one of its own options ("--" "-reverse") for that option.
@@ -97,5 +102,6 @@ int main(int argc, char** argv) {
         QApplication::exec();
     });
     GuardedRun(DestroyForms);
+    platform::RemoveTempFolderIfEmpty();
     return 0;
 }
