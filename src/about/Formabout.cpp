@@ -108,6 +108,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
 
     Label6 = MakeLabel(this, "Label6", QStringLiteral("Copyright"), 24, 104);
     Label7 = MakeLabel(this, "Label7", QStringLiteral("All right reserved."), 24, 131);
+    LabelLicence = MakeLabel(this, "LabelLicence", QLatin1String(kEnglishLicence), 24, 150);
 
     ButtonOk = new QPushButton(QStringLiteral("OK"), this);
     ButtonOk->setObjectName(QStringLiteral("ButtonOk"));
@@ -125,9 +126,9 @@ void TAboutForm::SizeLabelsToText() {
     }
     Label3->move(std::max(kValueLeft, Label2->x() + Label2->width() + kValueGap), Label3->y());
     Label5->move(std::max(kValueLeft, Label4->x() + Label4->width() + kValueGap), Label5->y());
-    // The copyright texts are rebuilt at every activation; their labels reach up to the frame's
-    // right edge and take the height of the current font.
-    for (QLabel* label : {Label6, Label7}) {
+    // The copyright texts are rebuilt at every activation; their labels and the licence reach up to
+    // the frame's right edge and take the height of the current font.
+    for (QLabel* label : {Label6, Label7, LabelLicence}) {
         label->resize(297, label->sizeHint().height());
     }
 }

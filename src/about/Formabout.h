@@ -10,12 +10,14 @@ class QFrame;
 class QLabel;
 class QPushButton;
 
-// The about dialog: version, home-page link and copyright.
+// The about dialog: version, home-page link, copyright and licence.
 class TAboutForm : public QDialog {
     Q_OBJECT
 public:
     // The start of the copyright period, between the translated copyright word and the current year.
     static constexpr const char* kOwnerNotice = " Verdane 2026-";
+    // The licence line where the language file has none.
+    static constexpr const char* kEnglishLicence = "Licence: GNU GPL version 3 or later";
 
     explicit TAboutForm(QWidget* parent = nullptr);
 
@@ -29,6 +31,7 @@ public:
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
     QLabel* Label7 = nullptr;
+    QLabel* LabelLicence = nullptr;
     QPushButton* ButtonOk = nullptr;
 
     // The decoded address Label5 opens; set by the main window before every showing.

@@ -113,6 +113,7 @@ void TMainForm::ApplyLanguage() {
         // Label6 and Label7 are rebuilt from these at the dialog's next activation.
         AboutForm->CopyrightText = text("AboutForm", "Copyright");
         AboutForm->ReservedText = text("AboutForm", "Reserved");
+        AboutForm->LabelLicence->setText(LanguageTextOr("AboutForm", "Licence", TAboutForm::kEnglishLicence));
         AboutForm->NoBrowserText = NoBrowserText();
         AboutForm->MessageCaption = text("Common", "Message");
         AboutForm->ButtonOk->setText(text("Common", "Ok"));

@@ -348,6 +348,7 @@ void TMainForm::FormDestroy() {
     if (!AdFile.isEmpty() && QFile::exists(AdFile)) {
         QFile::remove(AdFile);
     }
+    adFileOnSignal_.reset();
     if (!TempPcmFile.isEmpty()) {
         join::RemoveLeftoverTempPcm(TempPcmFile);
     }

@@ -5,6 +5,7 @@
 #include "app/RowTexts.h"
 #include "i18n/Language.h"
 #include "platform/FileFilter.h"
+#include "platform/SignalCleanup.h"
 
 #include <QIcon>
 #include <QList>
@@ -12,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class AudioFileRow;
@@ -209,6 +211,7 @@ private:
     std::vector<ListSnapshot> listHistory_;
 
     QString openDialogFilter_;
+    std::optional<platform::RemovedOnSignal> adFileOnSignal_;
     bool settingsWriteErrorShown_ = false;
     // From the Join button's wizard to its completion message; the list stays as the job reads it.
     bool joinRunning_ = false;

@@ -9,6 +9,7 @@
 #include "join/Jointhread.h"
 #include "join/OutputMetadata.h"
 #include "platform/MessageBox.h"
+#include "platform/TempFolder.h"
 
 #include <QPointer>
 #include <QScopeGuard>
@@ -104,6 +105,12 @@ void TMainForm::ButtonJoinClick() {
     // touches nothing.
     QPointer<TJoinThread> job = new TJoinThread(std::make_unique<join::ProcessFormHost>(ProcessForm),
                                                 std::move(rows), [output, metadata] { return output; });
+    // Another copy of the program that ended meanwhile may have removed the empty temporary folder;
+    // asking for it makes it again.
+    if (const QString folder = platform::TempFolder(); folder != TempPath) {
+        TempPath = folder;
+        TempPcmFile = join::TempPcmPath(TempPath);
+    }
     job->TempPcmFile = TempPcmFile;
     job->TargetSampleRate = target.sampleRate;
     job->TargetChannels = target.channels;

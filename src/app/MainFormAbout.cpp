@@ -7,6 +7,8 @@
 #include "app/Formmain.h"
 #include "platform/MessageBox.h"
 
+#include <QFile>
+
 void TMainForm::ButtonAboutClick() {
     AboutForm->HomePage = DecodeString(EncodedHomePage);
     AboutForm->exec();
@@ -24,6 +26,7 @@ QString TMainForm::NoBrowserText() const {
 
 void TMainForm::SetUpBanner() {
     AdFile = TempPath + QStringLiteral("_WavestitchAd.swf");
+    adFileOnSignal_.emplace(QFile::encodeName(AdFile));
     QString error;
     QStringList lines;
     // A file or resource that fails is reported like any other error and the pane stays empty.

@@ -8,6 +8,11 @@
 #include "join/Formprocess.h"
 #include "platform/FilePath.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 QStringList CreateForms() {
     QStringList created;
     // The main window's own set-up runs while it is created, before the dialogs exist.
@@ -45,4 +50,18 @@ void OpenCommandLineFiles(const QStringList& arguments) {
         paths << platform::AbsolutePath(argument);
     }
     MainForm->WMDropFiles(paths);
+}
+
+std::unique_ptr<QTranslator> InstallQtTranslation(const QLocale& locale) {
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto translator = std::make_unique<QTranslator>();
+    // qt_XX gathers the modules' catalogs, or is the only one for a few languages; it fails to load
+    // where one of the modules it names is missing, and qtbase_XX holds what the widgets say.
+    for (const QString& catalog : {QStringLiteral("qt"), QStringLiteral("qtbase")}) {
+        if (translator->load(locale, catalog, QStringLiteral("_"), folder)) {
+            QCoreApplication::installTranslator(translator.get());
+            return translator;
+        }
+    }
+    return nullptr;
 }

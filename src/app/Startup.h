@@ -3,6 +3,11 @@
 
 #include <QStringList>
 
+#include <memory>
+
+class QLocale;
+class QTranslator;
+
 // Creates the five windows in their fixed order, each kept in its global reference: MainForm,
 // AboutForm, LanguageForm, OutputForm, ProcessForm. Returns their object names in the order created.
 QStringList CreateForms();
@@ -14,3 +19,7 @@ void DestroyForms();
 // applying the language so that their rows and any message have their texts. Relative names are
 // taken from the current folder.
 void OpenCommandLineFiles(const QStringList& arguments);
+
+// Puts Qt's own texts (standard buttons, the file dialogs) in the language of locale, from the
+// catalogs Qt installs; they stay installed while the translator lives. Null where Qt has none.
+std::unique_ptr<QTranslator> InstallQtTranslation(const QLocale& locale);

@@ -15,6 +15,7 @@
 #include "join/WavOutput.h"
 #include "platform/Descriptor.h"
 #include "platform/FilePath.h"
+#include "platform/SignalCleanup.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,6 +54,7 @@ public:
     // unwritable temporary folder).
     Created Create() {
         RemoveLeftovers(QFileInfo(file_.fileName()).absolutePath());
+        onSignal_.emplace(QFile::encodeName(file_.fileName()));
         // Another copy's clean-up may delete the new file before it is locked; it is made again.
         for (int attempt = 0; attempt < 3; ++attempt) {
             if (!RemoveLeftover(file_.fileName())) {
@@ -109,6 +111,7 @@ private:
     }
 
     QFile file_;
+    std::optional<platform::RemovedOnSignal> onSignal_;
 };
 
 bool HasExtension(const QString& path, const char* extension) {
@@ -366,8 +369,9 @@ bool JoinJob::AddWmaMetadata(const JoinOutput& output) {
     if (output.metadata == nullptr || !output.metadata->ForWma()) {
         return true;
     }
-    const QString error = output.metadata->AddToWma(output.path, TempPcmFile + QStringLiteral(".wma"),
-                                                    rowEndFrames_, TargetSampleRate);
+    const QString scratch = TempPcmFile + QStringLiteral(".wma");
+    const platform::RemovedOnSignal scratchOnSignal(QFile::encodeName(scratch));
+    const QString error = output.metadata->AddToWma(output.path, scratch, rowEndFrames_, TargetSampleRate);
     if (!error.isEmpty()) {
         host_.MessageBox(output.path + QStringLiteral(": tags and markers: ") + error, QString(),
                          platform::MB_OK);

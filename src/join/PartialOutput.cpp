@@ -33,6 +33,7 @@ bool PartialOutput::Create() {
         return false;
     }
     close(fd);
+    onSignal_.emplace(name);
     path_ = platform::DecodeName(name);
     return true;
 }

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/SignalCleanup.h"
+
 #include <QString>
+
+#include <optional>
 
 namespace join {
 
@@ -29,6 +33,7 @@ private:
     QString path_;
     QString error_;
     bool committed_ = false;
+    std::optional<platform::RemovedOnSignal> onSignal_;
 };
 
 }  // namespace join

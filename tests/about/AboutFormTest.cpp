@@ -69,12 +69,14 @@ TEST_F(AboutFormTest, CopyrightLabelsFollowTheYearAndTheLanguageAtEveryShowing) 
     EXPECT_EQ(about.Label2->text(), QStringLiteral("Version:"));
     EXPECT_EQ(about.Label4->text(), QStringLiteral("Home page:"));
     EXPECT_EQ(about.ButtonOk->text(), QStringLiteral("OK"));
+    // A text the design's language files lack shows English.
+    EXPECT_EQ(about.LabelLicence->text(), QLatin1String(TAboutForm::kEnglishLicence));
 
     // A new year and a new language while the program runs: both show at the next showing.
     year = 2027;
-    WriteLanguage(
-        "English.ini",
-        "[AboutForm]\nCaption=Info\nVersion=Ver.\nCopyright=(C)\nReserved=Tous droits\n[Common]\nOk=Ja\n");
+    WriteLanguage("English.ini",
+                  "[AboutForm]\nCaption=Info\nVersion=Ver.\nCopyright=(C)\nReserved=Tous "
+                  "droits\nLicence=GPL\n[Common]\nOk=Ja\n");
     MainForm->FormActivate();
     EXPECT_EQ(about.Label6->text(), QStringLiteral("Copyright (c) Verdane 2026-2026"));
     ShowAndHide();
@@ -82,6 +84,7 @@ TEST_F(AboutFormTest, CopyrightLabelsFollowTheYearAndTheLanguageAtEveryShowing) 
     EXPECT_EQ(about.Label7->text(), QStringLiteral("Tous droits"));
     EXPECT_EQ(about.windowTitle(), QStringLiteral("Info"));
     EXPECT_EQ(about.Label2->text(), QStringLiteral("Ver."));
+    EXPECT_EQ(about.LabelLicence->text(), QStringLiteral("GPL"));
     // A key the file lacks leaves its text empty.
     EXPECT_EQ(about.Label4->text(), QString());
     EXPECT_EQ(about.ButtonOk->text(), QStringLiteral("Ja"));

@@ -15,13 +15,16 @@
 #include "app/MainWindowFixture.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QTranslator>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -240,6 +243,19 @@ TEST_F(MainFormTest, ClosingRemovesTheBannerAndTemporaryFilesAndReleasesTheLangu
     DestroyForms();
     EXPECT_FALSE(QFile::exists(adFile));
     EXPECT_FALSE(QFile::exists(tempPcm));
+}
+
+TEST(QtTranslationTest, StandardButtonsSpeakTheLocalesLanguageWhereQtHasIt) {
+    const struct {
+        const char* locale;
+        const char* yes;
+    } cases[] = {{"de_DE", "&Ja"}, {"sw_KE", "&Yes"}};
+    for (const auto& c : cases) {
+        const std::unique_ptr<QTranslator> translator =
+            InstallQtTranslation(QLocale(QLatin1String(c.locale)));
+        const QDialogButtonBox box(QDialogButtonBox::Yes);
+        EXPECT_EQ(box.button(QDialogButtonBox::Yes)->text(), QLatin1String(c.yes)) << c.locale;
+    }
 }
 
 TEST(OpenDialogFilterTest, WindowsSyntaxBecomesQtNameFilters) {

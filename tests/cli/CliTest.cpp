@@ -2,6 +2,7 @@
 #include "app/RowTexts.h"
 #include "audio/TestMedia.h"
 #include "encode/Mp3Frames.h"
+#include "i18n/IniFile.h"
 #include "i18n/Language.h"
 #include "platform/LangId.h"
 
@@ -116,13 +117,16 @@ protected:
         return Run({"-c", command, kJoiner}, "/bin/sh");
     }
 
-    // Everything a join may leave behind besides its output: temporary PCM, hidden partial outputs.
+    // Everything a join may leave behind besides its output: temporary PCM and its folders, hidden
+    // partial outputs.
     QStringList Leftovers() const {
         QStringList found;
-        QDirIterator it(dir_.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QDirIterator it(dir_.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
-            if (path.startsWith(TempDir()) || QFileInfo(path).fileName().startsWith(QLatin1Char('.'))) {
+            if (path.startsWith(TempDir() + QLatin1Char('/')) ||
+                (it.fileInfo().isFile() && it.fileName().startsWith(QLatin1Char('.')))) {
                 found << path;
             }
         }
@@ -171,15 +175,28 @@ TEST_F(CliTest, UsageErrorsWriteNothing) {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         env.remove(QLatin1String(name));
     }
-    for (const char* option : {"--help", "--version"}) {
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char* out;
+        const char* err;
+    } programCases[] = {
+        {{"--help"}, 0, "Usage: wavestitch", ""},
+        {{"--version"}, 0, "wavestitch ", ""},
+        {{"a.wav", "--frobnicate", "--", "-b.wav"},
+         2,
+         "",
+         "wavestitch: unknown option '--frobnicate'\nTry 'wavestitch --help'.\n"},
+    };
+    for (const auto& c : programCases) {
         QProcess program;
         program.setProcessEnvironment(env);
-        program.start(QStringLiteral(WAVESTITCH_BUILD_DIR "/wavestitch"), {QLatin1String(option)});
+        program.start(QStringLiteral(WAVESTITCH_BUILD_DIR "/wavestitch"), c.args);
         ASSERT_TRUE(program.waitForFinished(-1));
-        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << option;
-        EXPECT_EQ(program.exitCode(), 0) << option;
-        EXPECT_TRUE(program.readAllStandardOutput().startsWith(option[2] == 'h' ? "Usage: wavestitch"
-                                                                                : "wavestitch "));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << c.args.first().toStdString();
+        EXPECT_EQ(program.exitCode(), c.exitCode) << c.args.first().toStdString();
+        EXPECT_TRUE(program.readAllStandardOutput().startsWith(c.out));
+        EXPECT_EQ(program.readAllStandardError(), c.err);
     }
 }
 
@@ -485,6 +502,30 @@ TEST_F(CliTest, InterruptLeavesTheOutputAsItWas) {
         EXPECT_EQ(testmedia::ReadFile(out), c.toStdout ? QByteArray() : QByteArray("old"));
         EXPECT_FALSE(QFile::exists(cue));
         EXPECT_EQ(Leftovers(), QStringList());
+    }
+}
+
+// Ended by a signal, the window program takes its banner and its temporary folder with it, and ends
+// as the signal would have ended it.
+TEST_F(CliTest, TheWindowProgramEndedByASignalLeavesNoTemporaryFiles) {
+    if (i18n::IniFile(QStringLiteral(WAVESTITCH_BUILD_DIR "/Wavestitch.ini"))
+            .ReadString(QStringLiteral("General"), QStringLiteral("Ad"), QString()) == QLatin1String("0")) {
+        GTEST_SKIP() << "the build folder's settings hide the banner";
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QString folder = TempDir() + QStringLiteral("/wavestitch-%1").arg(geteuid());
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        QProcess program;
+        Start(program, {}, QStringLiteral(WAVESTITCH_BUILD_DIR "/wavestitch"));
+        while (!QFile::exists(folder + QStringLiteral("/_WavestitchAd.swf")) &&
+               program.state() == QProcess::Running) {
+            QThread::msleep(2);
+        }
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        program.waitForFinished(-1);
+        EXPECT_EQ(program.exitStatus(), QProcess::CrashExit) << signal;
+        EXPECT_EQ(program.exitCode(), signal);
+        EXPECT_FALSE(QFileInfo::exists(folder)) << signal;
     }
 }
 

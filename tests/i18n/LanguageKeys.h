@@ -15,7 +15,7 @@ inline constexpr std::pair<const char*, const char*> kLanguageKeysBySection[] = 
     {"OpenDialog", "Filter NotPCM NotMP3Info NotWMAInfo NotSupport"},
     {"SaveDialog", "WAVFilter MP3Filter WMAFilter"},
     {"StatusBar", "Files Time"},
-    {"AboutForm", "Caption Version HomePage Copyright Reserved"},
+    {"AboutForm", "Caption Version HomePage Copyright Reserved Licence"},
     {"ProcessForm", "Caption Joining Encoding"},
     {"LanguageForm", "Caption Language"},
     {"OutputForm",

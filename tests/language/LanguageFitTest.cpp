@@ -181,6 +181,8 @@ TEST_F(LanguageFitTest, EveryLanguageFitsEveryWindowAtItsDesignedSize) {
             ExpectTextsFit(dialog, language + " " + dialog->objectName().toStdString());
             dialog->hide();
         }
+        // The licence, the last line, stays inside the frame whatever the font's height.
+        EXPECT_TRUE(AboutForm->Bevel1->geometry().contains(AboutForm->LabelLicence->geometry())) << language;
         OutputForm->show();
         for (int page = 0; page < OutputForm->PageControl1->count(); ++page) {
             OutputForm->PageControl1->setCurrentIndex(page);
@@ -193,6 +195,7 @@ TEST_F(LanguageFitTest, EveryLanguageFitsEveryWindowAtItsDesignedSize) {
         // The new commands are translated: a language without them would show English.
         const bool english = file == "English.ini";
         EXPECT_EQ(MainForm->ActionSortByName->text() == "&Sort by name", english) << language;
+        EXPECT_EQ(AboutForm->LabelLicence->text() == TAboutForm::kEnglishLicence, english) << language;
         EXPECT_EQ(OutputForm->CheckBoxMP3Copy->text() == "Join &without re-encoding", english) << language;
         EXPECT_EQ(OutputForm->MetadataForm->CheckBoxCueSheet->text() == "C&ue sheet beside the output file",
                   english)

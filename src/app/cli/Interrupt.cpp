@@ -22,7 +22,7 @@ void InstallInterruptHandlers() {
     sigemptyset(&action.sa_mask);
     // Without SA_RESTART a signal in the middle of a read or write would look like a failed file.
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGINT, SIGTERM}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         // A signal ignored at start stays ignored, as the shell's background jobs expect.
         struct sigaction old = {};
         if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {

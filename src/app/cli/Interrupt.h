@@ -3,11 +3,11 @@
 
 namespace cli {
 
-// SIGINT and SIGTERM do not end the process: they become the join's terminate request, so the
-// output is finished as after Cancel in the program. Interrupted system calls are restarted.
+// SIGINT, SIGTERM and SIGHUP do not end the process: they become the join's terminate request, so
+// the output is finished as after Cancel in the program. Interrupted system calls are restarted.
 void InstallInterruptHandlers();
 
-// True once SIGINT or SIGTERM arrived.
+// True once one of them arrived.
 bool Interrupted();
 
 }  // namespace cli

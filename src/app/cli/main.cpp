@@ -5,6 +5,7 @@
 #include "app/cli/Options.h"
 #include "platform/FilePath.h"
 #include "platform/MessageBox.h"
+#include "platform/TempFolder.h"
 
 #include <cstdio>
 #include <exception>
@@ -58,10 +59,13 @@ int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);
     cli::InstallInterruptHandlers();
     platform::SetMessageBoxHandler(PrintMessage);
+    int status = cli::kExitFailed;
     try {
-        return Run(argc, argv);
+        status = Run(argc, argv);
     } catch (const std::exception& error) {
         cli::PrintError(QString::fromLocal8Bit(error.what()));
-        return cli::kExitFailed;
     }
+    // The run's own folder inside it is gone by now.
+    platform::RemoveTempFolderIfEmpty();
+    return status;
 }
