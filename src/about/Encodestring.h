@@ -15,7 +15,7 @@ inline constexpr std::string_view kDecodeTable =
 inline constexpr int kAlphabetLength = 95;
 
 // The maker's home page, scrambled; start-up stores it in the main window's EncodedHomePage.
-inline constexpr char kEncodedHomePage[] = "s99~YJJ}}}Xhn:10@nXn>0u~OnJ";
+inline constexpr char kEncodedHomePage[] = "s99~/YJJ}}}Xhn:10@nXn>0u~OnJ";
 
 // Character by character: the character at position p of the source alphabet (0 when it is not
 // there) becomes the character at position 94 - p of the target alphabet.

@@ -112,14 +112,14 @@ TEST_F(AboutFormTest, AboutShowsTheDecodedHomePageAndItsLinkOpensIt) {
     Click(AboutForm->Label5, Qt::RightButton);
     EXPECT_TRUE(opened_.isEmpty());
     Click(AboutForm->Label5, Qt::LeftButton);
-    EXPECT_EQ(opened_, QStringList{QStringLiteral("http://www.verdane.example/")});
+    EXPECT_EQ(opened_, QStringList{QStringLiteral("https://www.verdane.example/")});
 }
 
 TEST_F(AboutFormTest, UpdateOpensTheHomePageAndWithoutAnAddressNothing) {
     MessageRecorder recorder;
     CreateForms();
     MainForm->ButtonUpdate->click();
-    EXPECT_EQ(opened_, QStringList{QStringLiteral("http://www.verdane.example/")});
+    EXPECT_EQ(opened_, QStringList{QStringLiteral("https://www.verdane.example/")});
 
     opened_.clear();
     MainForm->EncodedHomePage.clear();
@@ -136,12 +136,12 @@ TEST_F(AboutFormTest, WithoutABrowserUpdateAndTheLinkNameTheHomePage) {
     browserOpens_ = false;
     MessageRecorder recorder;
     MainForm->ButtonUpdate->click();
-    AboutForm->HomePage = QStringLiteral("http://www.verdane.example/");
+    AboutForm->HomePage = QStringLiteral("https://www.verdane.example/");
     AboutForm->Label5Click();
     ASSERT_EQ(recorder.messages.size(), 2u);
     for (const MessageRecorder::Message& m : recorder.messages) {
         EXPECT_EQ(m.text, QStringLiteral("No web browser could be opened. The home page is:\n"
-                                         "http://www.verdane.example/"));
+                                         "https://www.verdane.example/"));
         EXPECT_EQ(m.caption, QStringLiteral("Note"));
         EXPECT_EQ(m.flags, platform::MB_ICONWARNING);
     }

@@ -25,7 +25,7 @@ QByteArray Resource(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-const QString kBannerLink = QStringLiteral("http://www.verdane.example/wavestitch/");
+const QString kBannerLink = QStringLiteral("https://www.verdane.example/wavestitch/");
 
 TEST(BannerResourceTest, TheAnimationIsLinkedInAndLoopsForever) {
     const QByteArray gif = Resource(QStringLiteral(":/Binary/ADFlash"));

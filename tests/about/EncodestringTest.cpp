@@ -23,7 +23,7 @@ TEST(DecodeStringTest, BothAlphabetsHoldEveryPrintableCharacterOnce) {
 
 TEST(DecodeStringTest, StoredHomePageIsAnAddressUnderTheReservedDomain) {
     const QString address = DecodeString(QLatin1String(kEncodedHomePage));
-    EXPECT_EQ(address, QStringLiteral("http://www.verdane.example/"));
+    EXPECT_EQ(address, QStringLiteral("https://www.verdane.example/"));
     const QUrl url(address);
     EXPECT_TRUE(url.isValid());
     EXPECT_TRUE(url.host().endsWith(QLatin1String(".example")));
