@@ -1,0 +1,464 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "flac/FlacEncode.h"
+
+#include <FLAC/stream_encoder.h>
+
+#include <QCryptographicHash>
+#include <QIODevice>
+
+#include <algorithm>
+#include <array>
+#include <deque>
+#include <future>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace flac {
+namespace {
+
+constexpr std::uint32_t kBlockSize = 4096;
+constexpr int kSeekPointSeconds = 10;
+constexpr int kPaddingBytes = 8192;
+constexpr std::uint32_t kMaxBlockLength = 0xFFFFFF;
+
+enum BlockType : std::uint8_t {
+    kStreamInfo = 0,
+    kPadding = 1,
+    kSeekTable = 3,
+    kVorbisComment = 4,
+    kPicture = 6
+};
+
+struct EncoderDelete {
+    void operator()(FLAC__StreamEncoder* p) const { FLAC__stream_encoder_delete(p); }
+};
+using EncoderPtr = std::unique_ptr<FLAC__StreamEncoder, EncoderDelete>;
+
+void PutBE(QByteArray& out, std::uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) {
+        out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+}
+
+void PutLE32(QByteArray& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+}
+
+void PutBlock(QByteArray& out, BlockType type, const QByteArray& body, bool last) {
+    out.append(static_cast<char>((last ? 0x80 : 0) | type));
+    PutBE(out, static_cast<std::uint64_t>(body.size()), 3);
+    out.append(body);
+}
+
+struct StreamTotals {
+    std::uint32_t minFrameBytes = 0;
+    std::uint32_t maxFrameBytes = 0;
+    QByteArray md5 = QByteArray(16, '\0');
+};
+
+QByteArray StreamInfo(const PcmFormat& format, std::uint64_t totalFrames, const StreamTotals& totals) {
+    QByteArray body;
+    PutBE(body, kBlockSize, 2);
+    PutBE(body, kBlockSize, 2);
+    PutBE(body, totals.minFrameBytes, 3);
+    PutBE(body, totals.maxFrameBytes, 3);
+    const std::uint64_t packed = (static_cast<std::uint64_t>(format.sampleRate) << 44) |
+                                 (static_cast<std::uint64_t>(format.channels - 1) << 41) |
+                                 (static_cast<std::uint64_t>(format.bits - 1) << 36) |
+                                 (totalFrames & 0xFFFFFFFFFULL);
+    PutBE(body, packed, 8);
+    body.append(totals.md5);
+    return body;
+}
+
+// The frames a seek point names: the one holding every tenth second, each once.
+std::vector<std::uint64_t> SeekFrames(const PcmFormat& format, std::uint64_t totalFrames) {
+    std::vector<std::uint64_t> frames;
+    const std::uint64_t step = static_cast<std::uint64_t>(format.sampleRate) * kSeekPointSeconds;
+    for (std::uint64_t sample = 0; sample < totalFrames; sample += step) {
+        const std::uint64_t frame = sample / kBlockSize;
+        if (frames.empty() || frames.back() != frame) {
+            frames.push_back(frame);
+        }
+    }
+    return frames;
+}
+
+QByteArray SeekTable(const std::vector<std::uint64_t>& seekFrames,
+                     const std::vector<std::uint64_t>& frameOffsets, std::uint64_t totalFrames) {
+    QByteArray body;
+    for (const std::uint64_t frame : seekFrames) {
+        const std::uint64_t sample = frame * kBlockSize;
+        PutBE(body, sample, 8);
+        PutBE(body, frame < frameOffsets.size() ? frameOffsets[frame] : 0, 8);
+        PutBE(body, std::min<std::uint64_t>(kBlockSize, totalFrames - sample), 2);
+    }
+    return body;
+}
+
+QByteArray VorbisComment(const QStringList& comments) {
+    QByteArray body;
+    const QByteArray vendor = QByteArrayLiteral("Wavestitch " WAVESTITCH_VERSION);
+    PutLE32(body, static_cast<std::uint32_t>(vendor.size()));
+    body.append(vendor);
+    PutLE32(body, static_cast<std::uint32_t>(comments.size()));
+    for (const QString& comment : comments) {
+        const QByteArray text = comment.toUtf8();
+        PutLE32(body, static_cast<std::uint32_t>(text.size()));
+        body.append(text);
+    }
+    return body;
+}
+
+// Width, height and colour depth are left 0 (unknown): readers take them from the picture itself.
+QByteArray PictureBlock(const Picture& picture) {
+    QByteArray body;
+    const QByteArray mime = picture.mimeType.toLatin1();
+    const QByteArray description = picture.description.toUtf8();
+    PutBE(body, static_cast<std::uint32_t>(picture.type), 4);
+    PutBE(body, static_cast<std::uint32_t>(mime.size()), 4);
+    body.append(mime);
+    PutBE(body, static_cast<std::uint32_t>(description.size()), 4);
+    body.append(description);
+    PutBE(body, 0, 16);
+    PutBE(body, static_cast<std::uint32_t>(picture.data.size()), 4);
+    body.append(picture.data);
+    return body;
+}
+
+// FLAC's frame header codes the frame number the way UTF-8 codes a character.
+QByteArray CodedNumber(std::uint64_t number) {
+    QByteArray out;
+    if (number < 0x80) {
+        out.append(static_cast<char>(number));
+        return out;
+    }
+    int continuation = 1;
+    while (continuation < 6 && number >= (std::uint64_t{1} << (6 * continuation + 6 - continuation))) {
+        ++continuation;
+    }
+    const auto lead = static_cast<std::uint8_t>((0xFF00 >> (continuation + 1)) & 0xFF);
+    out.append(static_cast<char>(lead | (number >> (6 * continuation))));
+    for (int i = continuation - 1; i >= 0; --i) {
+        out.append(static_cast<char>(0x80 | ((number >> (6 * i)) & 0x3F)));
+    }
+    return out;
+}
+
+int CodedNumberLength(std::uint8_t first) {
+    int ones = 0;
+    while (ones < 8 && (first & (0x80 >> ones)) != 0) {
+        ++ones;
+    }
+    return ones == 0 ? 1 : ones;
+}
+
+// One frame as the encoder of a segment wrote it, given its number in the whole stream. False when
+// the bytes are not a frame of a fixed block size.
+bool AppendRenumbered(QByteArray& out, const std::uint8_t* frame, std::size_t size, std::uint64_t number) {
+    if (size < 8 || frame[0] != 0xFF || frame[1] != 0xF8) {
+        return false;
+    }
+    const int blockCode = frame[2] >> 4;
+    const int rateCode = frame[2] & 0x0F;
+    const std::size_t numberEnd = 4 + static_cast<std::size_t>(CodedNumberLength(frame[4]));
+    const std::size_t headerEnd = numberEnd +
+                                  (blockCode == 6   ? 1
+                                   : blockCode == 7 ? 2
+                                                    : 0) +
+                                  (rateCode == 12                       ? 1
+                                   : (rateCode == 13 || rateCode == 14) ? 2
+                                                                        : 0);
+    if (headerEnd + 3 > size) {
+        return false;
+    }
+    const qsizetype start = out.size();
+    out.append(reinterpret_cast<const char*>(frame), 4);
+    out.append(CodedNumber(number));
+    out.append(reinterpret_cast<const char*>(frame + numberEnd),
+               static_cast<qsizetype>(headerEnd - numberEnd));
+    const auto* header = reinterpret_cast<const std::uint8_t*>(out.constData() + start);
+    out.append(static_cast<char>(Crc8(header, static_cast<std::size_t>(out.size() - start))));
+    // The subframes, without the old header's checksum and the old frame checksum.
+    out.append(reinterpret_cast<const char*>(frame + headerEnd + 1),
+               static_cast<qsizetype>(size - headerEnd - 3));
+    const std::uint16_t crc = Crc16(reinterpret_cast<const std::uint8_t*>(out.constData() + start),
+                                    static_cast<std::size_t>(out.size() - start));
+    PutBE(out, crc, 2);
+    return true;
+}
+
+struct Segment {
+    QByteArray bytes;
+    std::vector<std::uint32_t> frameSizes;
+    QString error;
+};
+
+struct SegmentWriter {
+    Segment segment;
+    std::uint64_t nextNumber = 0;
+    bool malformed = false;
+};
+
+FLAC__StreamEncoderWriteStatus CollectFrame(const FLAC__StreamEncoder*, const FLAC__byte buffer[],
+                                            size_t bytes, uint32_t samples, uint32_t, void* data) {
+    auto* writer = static_cast<SegmentWriter*>(data);
+    if (samples == 0) {
+        return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;  // the segment's own metadata
+    }
+    const qsizetype before = writer->segment.bytes.size();
+    if (!AppendRenumbered(writer->segment.bytes, buffer, bytes, writer->nextNumber++)) {
+        writer->malformed = true;
+        return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    }
+    writer->segment.frameSizes.push_back(static_cast<std::uint32_t>(writer->segment.bytes.size() - before));
+    return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+}
+
+Segment EncodeSegment(const PcmFormat& format, int level, const std::vector<FLAC__int32>& samples,
+                      std::uint64_t firstNumber) {
+    SegmentWriter writer;
+    writer.nextNumber = firstNumber;
+    const EncoderPtr encoder(FLAC__stream_encoder_new());
+    const auto frames =
+        static_cast<std::uint32_t>(samples.size() / static_cast<std::size_t>(format.channels));
+    if (!encoder ||
+        !FLAC__stream_encoder_set_channels(encoder.get(), static_cast<uint32_t>(format.channels)) ||
+        !FLAC__stream_encoder_set_bits_per_sample(encoder.get(), static_cast<uint32_t>(format.bits)) ||
+        !FLAC__stream_encoder_set_sample_rate(encoder.get(), static_cast<uint32_t>(format.sampleRate)) ||
+        !FLAC__stream_encoder_set_compression_level(encoder.get(), static_cast<uint32_t>(level)) ||
+        !FLAC__stream_encoder_set_blocksize(encoder.get(), kBlockSize) ||
+        !FLAC__stream_encoder_set_streamable_subset(encoder.get(), format.bits <= 24) ||
+        !FLAC__stream_encoder_set_total_samples_estimate(encoder.get(), frames) ||
+        FLAC__stream_encoder_init_stream(encoder.get(), CollectFrame, nullptr, nullptr, nullptr, &writer) !=
+            FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+        writer.segment.error = QStringLiteral("the FLAC encoder does not take %1 Hz, %2 channels, %3 bits")
+                                   .arg(format.sampleRate)
+                                   .arg(format.channels)
+                                   .arg(format.bits);
+        return std::move(writer.segment);
+    }
+    const bool encoded = FLAC__stream_encoder_process_interleaved(encoder.get(), samples.data(), frames) != 0;
+    const bool finished = FLAC__stream_encoder_finish(encoder.get()) != 0;
+    if (!encoded || !finished || writer.malformed) {
+        writer.segment.error =
+            QStringLiteral("the FLAC encoder failed: %1")
+                .arg(QLatin1String(FLAC__stream_encoder_get_resolved_state_string(encoder.get())));
+    }
+    return std::move(writer.segment);
+}
+
+std::vector<FLAC__int32> ToSamples(const PcmFormat& format, const QByteArray& pcm) {
+    const int width = format.bits / 8;
+    const auto* p = reinterpret_cast<const std::uint8_t*>(pcm.constData());
+    std::vector<FLAC__int32> samples(static_cast<std::size_t>(pcm.size() / width));
+    for (std::size_t i = 0; i < samples.size(); ++i, p += width) {
+        switch (width) {
+            case 1:
+                samples[i] = static_cast<int>(p[0]) - 128;
+                break;
+            case 2:
+                samples[i] = static_cast<std::int16_t>(p[0] | (p[1] << 8));
+                break;
+            case 3:
+                samples[i] = static_cast<std::int32_t>(
+                                 static_cast<std::uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) >>
+                             8;
+                break;
+            default:
+                samples[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | p[1] << 8 |
+                                                       p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+                break;
+        }
+    }
+    return samples;
+}
+
+// FLAC's checksum is of the signed samples; unsigned 8-bit PCM differs from them in its top bit.
+void AddToChecksum(QCryptographicHash& md5, const PcmFormat& format, QByteArray pcm) {
+    if (format.bits == 8) {
+        for (char& c : pcm) {
+            c = static_cast<char>(c ^ 0x80);
+        }
+    }
+    md5.addData(pcm);
+}
+
+bool ReadFully(const PcmRead& read, QByteArray& buffer) {
+    std::int64_t filled = 0;
+    while (filled < buffer.size()) {
+        const std::int64_t got = read(buffer.data() + filled, buffer.size() - filled);
+        if (got <= 0) {
+            return false;
+        }
+        filled += got;
+    }
+    return true;
+}
+
+bool Write(QIODevice& out, const QByteArray& bytes) {
+    return out.write(bytes) == bytes.size();
+}
+
+}  // namespace
+
+std::uint8_t Crc8(const std::uint8_t* data, std::size_t size) {
+    static const auto table = [] {
+        std::array<std::uint8_t, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            auto c = static_cast<std::uint8_t>(i);
+            for (int bit = 0; bit < 8; ++bit) {
+                c = static_cast<std::uint8_t>((c & 0x80) != 0 ? (c << 1) ^ 0x07 : c << 1);
+            }
+            t[static_cast<std::size_t>(i)] = c;
+        }
+        return t;
+    }();
+    std::uint8_t crc = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc = table[crc ^ data[i]];
+    }
+    return crc;
+}
+
+std::uint16_t Crc16(const std::uint8_t* data, std::size_t size) {
+    static const auto table = [] {
+        std::array<std::uint16_t, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            auto c = static_cast<std::uint16_t>(i << 8);
+            for (int bit = 0; bit < 8; ++bit) {
+                c = static_cast<std::uint16_t>((c & 0x8000) != 0 ? (c << 1) ^ 0x8005 : c << 1);
+            }
+            t[static_cast<std::size_t>(i)] = c;
+        }
+        return t;
+    }();
+    std::uint16_t crc = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc = static_cast<std::uint16_t>((crc << 8) ^ table[((crc >> 8) ^ data[i]) & 0xFF]);
+    }
+    return crc;
+}
+
+EncodeResult EncodeFlac(const PcmFormat& format, std::uint64_t totalFrames, const PcmRead& read,
+                        QIODevice& out, const Metadata& metadata, const EncodeOptions& options,
+                        const Progress& progress) {
+    EncodeResult result;
+    const bool seekable = !out.isSequential();
+    const std::vector<std::uint64_t> seekFrames =
+        seekable ? SeekFrames(format, totalFrames) : std::vector<std::uint64_t>{};
+    std::vector<std::uint64_t> frameOffsets;
+
+    // The head, with room for what only the end knows.
+    const qint64 head = out.pos();
+    QByteArray header = QByteArrayLiteral("fLaC");
+    PutBlock(header, kStreamInfo, StreamInfo(format, totalFrames, {}), false);
+    const qint64 seekTableAt = head + header.size();
+    if (!seekFrames.empty()) {
+        PutBlock(header, kSeekTable, SeekTable(seekFrames, {}, totalFrames), false);
+    }
+    PutBlock(header, kVorbisComment, VorbisComment(metadata.comments), false);
+    for (const Picture& picture : metadata.pictures) {
+        const QByteArray body = PictureBlock(picture);
+        if (static_cast<std::uint32_t>(body.size()) <= kMaxBlockLength) {
+            PutBlock(header, kPicture, body, false);
+        }
+    }
+    PutBlock(header, kPadding, QByteArray(seekable ? kPaddingBytes : 0, '\0'), true);
+    if (!Write(out, header)) {
+        result.error = out.errorString();
+        return result;
+    }
+
+    const int threads = options.threads > 0
+                            ? options.threads
+                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const std::uint64_t segmentFrames =
+        kBlockSize * static_cast<std::uint64_t>(std::max(1, options.segmentBlocks));
+    const std::size_t frameBytes = static_cast<std::size_t>(format.bits / 8 * format.channels);
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    StreamTotals totals;
+    totals.minFrameBytes = 0xFFFFFF;
+    std::uint64_t streamBytes = 0;
+    std::uint64_t written = 0;
+    std::deque<std::pair<std::uint64_t, std::future<Segment>>> pending;
+
+    auto writeFront = [&]() {
+        const std::uint64_t frames = pending.front().first;
+        Segment segment = pending.front().second.get();
+        pending.pop_front();
+        if (!result.error.isEmpty() || result.cancelled) {
+            return;
+        }
+        if (!segment.error.isEmpty()) {
+            result.error = segment.error;
+            return;
+        }
+        for (const std::uint32_t size : segment.frameSizes) {
+            frameOffsets.push_back(streamBytes);
+            streamBytes += size;
+            totals.minFrameBytes = std::min(totals.minFrameBytes, size);
+            totals.maxFrameBytes = std::max(totals.maxFrameBytes, size);
+        }
+        if (!Write(out, segment.bytes)) {
+            result.error = out.errorString();
+            return;
+        }
+        written += frames;
+        if (progress && !progress(written)) {
+            result.cancelled = true;
+        }
+    };
+
+    std::uint64_t taken = 0;
+    std::uint64_t nextNumber = 0;
+    while (taken < totalFrames && result.error.isEmpty() && !result.cancelled) {
+        const std::uint64_t frames = std::min(segmentFrames, totalFrames - taken);
+        QByteArray pcm(static_cast<qsizetype>(frames * frameBytes), Qt::Uninitialized);
+        if (!ReadFully(read, pcm)) {
+            result.error = QStringLiteral("the joined audio ended before its %1 frames").arg(totalFrames);
+            break;
+        }
+        AddToChecksum(md5, format, pcm);
+        pending.emplace_back(frames, std::async(std::launch::async, EncodeSegment, format, options.level,
+                                                ToSamples(format, pcm), nextNumber));
+        nextNumber += (frames + kBlockSize - 1) / kBlockSize;
+        taken += frames;
+        while (pending.size() > static_cast<std::size_t>(threads)) {
+            writeFront();
+        }
+    }
+    while (!pending.empty()) {
+        writeFront();
+    }
+    if (!result.error.isEmpty() || result.cancelled) {
+        return result;
+    }
+
+    // The end: the stream information and the seek table complete, where the device can go back.
+    if (seekable) {
+        totals.md5 = md5.result();
+        if (totals.minFrameBytes > totals.maxFrameBytes) {
+            totals.minFrameBytes = 0;
+        }
+        QByteArray info;
+        PutBlock(info, kStreamInfo, StreamInfo(format, totalFrames, totals), false);
+        QByteArray table;
+        if (!seekFrames.empty()) {
+            PutBlock(table, kSeekTable, SeekTable(seekFrames, frameOffsets, totalFrames), false);
+        }
+        const qint64 end = out.pos();
+        if (!out.seek(head + 4) || !Write(out, info) || !out.seek(seekTableAt) || !Write(out, table) ||
+            !out.seek(end)) {
+            result.error = out.errorString();
+            return result;
+        }
+    }
+    result.ok = true;
+    return result;
+}
+
+}  // namespace flac

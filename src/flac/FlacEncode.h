@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+class QIODevice;
+
+// FLAC output. FLAC frames are independent of each other, so the PCM is cut into segments of whole
+// blocks that libFLAC encodes on every core at once; the frames are then numbered for their place in
+// the whole stream and written in order, the same frames one encoder would have made.
+namespace flac {
+
+struct PcmFormat {
+    int sampleRate = 0;
+    int channels = 0;
+    // 8 (unsigned, as WAV keeps it), 16, 24 (three bytes) or 32; little-endian, interleaved.
+    int bits = 0;
+};
+
+struct Picture {
+    QByteArray data;
+    QString mimeType;
+    QString description;
+    int type = 3;  // front cover
+};
+
+struct Metadata {
+    QStringList comments;  // "FIELD=value", in order
+    QList<Picture> pictures;
+};
+
+struct EncodeOptions {
+    int level = 5;            // libFLAC's compression level, 0 to 8
+    int threads = 0;          // 0: one per core
+    int segmentBlocks = 256;  // blocks per segment an encoder takes at a time
+};
+
+// Reads up to size bytes of PCM into data; returns the bytes read, 0 at the end, -1 on failure.
+using PcmRead = std::function<std::int64_t(char* data, std::int64_t size)>;
+// Told the frames encoded so far; false cancels.
+using Progress = std::function<bool(std::uint64_t frames)>;
+
+struct EncodeResult {
+    bool ok = false;
+    bool cancelled = false;
+    QString error;
+};
+
+// Encodes totalFrames frames of PCM from read into out. On a device that can seek, the stream
+// information is completed at the end (MD5, frame sizes) and a seek table with a point every ten
+// seconds is filled in; a pipe gets neither, as FLAC allows.
+EncodeResult EncodeFlac(const PcmFormat& format, std::uint64_t totalFrames, const PcmRead& read,
+                        QIODevice& out, const Metadata& metadata, const EncodeOptions& options = {},
+                        const Progress& progress = {});
+
+// FLAC's frame checksums (CRC-8 of the header, CRC-16 of the whole frame).
+std::uint8_t Crc8(const std::uint8_t* data, std::size_t size);
+std::uint16_t Crc16(const std::uint8_t* data, std::size_t size);
+
+}  // namespace flac
