@@ -752,6 +752,9 @@ bool JoinJob::WriteOutput(const JoinOutput& output) {
         }
         return result != WavOutputResult::CannotCreate;
     }
+    if (output.kind == OutputKind::Flac) {
+        return EncodeFlacOutput(output);
+    }
     if (!EncodeOutput(output)) {
         return false;
     }
@@ -768,6 +771,51 @@ void JoinJob::FailIfOutputVanished(const QString& path) {
         ShowError(QStringLiteral("Could not write '") + path + QLatin1Char('\''));
         host_.SetJoinFailed();
     }
+}
+
+bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
+    QFile out(output.path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        ShowError(QStringLiteral("Could not create '") + output.path + QLatin1Char('\''));
+        host_.SetJoinFailed();
+        return false;
+    }
+    QFile in(TempPcmFile);
+    if (!in.open(QIODevice::ReadOnly)) {
+        ShowError(QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\''));
+        host_.SetJoinFailed();
+        return true;
+    }
+    const flac::PcmFormat format{TargetSampleRate, TargetChannels, TargetBits};
+    const std::uint64_t frames =
+        static_cast<std::uint64_t>(in.size()) / static_cast<std::uint64_t>(TargetBits / 8 * TargetChannels);
+    bool readFailed = false;
+    const flac::EncodeResult result = flac::EncodeFlac(
+        format, frames,
+        [&](char* data, std::int64_t size) {
+            const qint64 got = in.read(data, size);
+            readFailed = got < 0;
+            return got;
+        },
+        out, output.flacMetadata, {},
+        [&](std::uint64_t done) {
+            host_.SetOutputProgress(Percent(done, frames));
+            host_.ProcessMessages();
+            return !host_.Terminated();
+        });
+    if (!result.ok && !result.cancelled) {
+        ShowError(readFailed ? QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\'')
+                             : QStringLiteral("Could not write '") + output.path + QStringLiteral("': ") +
+                                   result.error);
+        host_.SetJoinFailed();
+    } else if (result.ok && !out.flush()) {
+        ShowError(QStringLiteral("Could not write '") + output.path + QStringLiteral("': ") +
+                  out.errorString());
+        host_.SetJoinFailed();
+    } else if (result.ok) {
+        FailIfOutputVanished(output.path);
+    }
+    return true;
 }
 
 bool JoinJob::EncodeOutput(const JoinOutput& output) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "flac/FlacEncode.h"
 #include "join/DecodeAhead.h"
 #include "join/JoinHost.h"
 #include "join/PartialOutput.h"
@@ -38,7 +39,7 @@ public:
     virtual JoinRow Row(int index) const = 0;
 };
 
-enum class OutputKind { Wav, Mp3, Wma };
+enum class OutputKind { Wav, Mp3, Wma, Flac };
 
 // The output the user chose, read when the output stage begins.
 struct JoinOutput {
@@ -55,6 +56,7 @@ struct JoinOutput {
     const OutputMetadata* metadata = nullptr;
     QByteArray mp3Tag;     // an ID3v2 tag before the first MP3 frame
     QByteArray wavChunks;  // complete chunks after the WAV data chunk
+    flac::Metadata flacMetadata;
     // A cue sheet for the output, written there once the join has succeeded; none when empty. It
     // needs metadata.
     QString cuePath;
@@ -138,6 +140,7 @@ private:
     // False when the output stage ended at once: the dialog stays open and nothing is cleaned up.
     bool WriteOutput(const JoinOutput& output);
     bool EncodeOutput(const JoinOutput& output);
+    bool EncodeFlacOutput(const JoinOutput& output);
     // After an output stage that reported no failure: a missing output file fails the join.
     void FailIfOutputVanished(const QString& path);
     void ShowError(const QString& text);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "join/OutputMetadata.h"
 
+#include "join/VorbisComments.h"
+
 #include "join/CueSheet.h"
 #include "join/Id3v2Tag.h"
 #include "join/RiffMetadata.h"
@@ -43,6 +45,8 @@ void OutputMetadata::AddTo(JoinOutput& output, const std::vector<std::uint64_t>&
         output.mp3Tag = Id3v2Tag(tags_, chapters, sampleRate);
     } else if (output.kind == OutputKind::Wav) {
         output.wavChunks = RiffInfoChunk(tags_) + RiffCueChunks(chapters);
+    } else if (output.kind == OutputKind::Flac) {
+        output.flacMetadata = VorbisMetadata(tags_, chapters, sampleRate);
     }
 }
 

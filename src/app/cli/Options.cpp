@@ -29,6 +29,9 @@ std::optional<join::OutputKind> KindOf(const QString& name) {
     if (lower == QLatin1String("wma")) {
         return join::OutputKind::Wma;
     }
+    if (lower == QLatin1String("flac")) {
+        return join::OutputKind::Flac;
+    }
     return std::nullopt;
 }
 
@@ -58,10 +61,10 @@ QString UsageText() {
     return QStringLiteral(
         "Usage: wavestitch-join [OPTIONS] -o OUTPUT INPUT...\n"
         "       wavestitch-join --info INPUT...\n"
-        "Joins WAV, MP3 and WMA files, in the order given, into one WAV, MP3 or WMA file.\n"
+        "Joins WAV, MP3 and WMA files, in the order given, into one WAV, MP3, WMA or FLAC file.\n"
         "\n"
         "  -o, --output FILE     the output file; - writes to standard output (give -f)\n"
-        "  -f, --format FMT      wav, mp3 or wma; by default taken from the output's extension\n"
+        "  -f, --format FMT      wav, mp3, wma or flac; by default taken from the output's extension\n"
         "  -b, --bitrate KBPS    MP3: 32 64 96 128 192 256 320 (default 128);\n"
         "                        WMA: 48 64 80 96 128 160 (default 96)\n"
         "      --crc --copyright --original --private     the MP3 flags\n"
@@ -73,7 +76,8 @@ QString UsageText() {
         "                        and front cover: first (default: each from the first input that has\n"
         "                        it), N (from input N as joined) or none\n"
         "      --chapters        a chapter where each input begins: MP3 ID3v2 chapters, WMA markers,\n"
-        "                        WAV cue points with labels; titled by the input's title or file name\n"
+        "                        WAV cue points with labels, FLAC CHAPTERxxx comments; titled by the\n"
+        "                        input's title or file name\n"
         "      --cue FILE        also write a cue sheet for the output (UTF-8)\n"
         "      --overwrite       replace an existing output (by default an existing output is an error)\n"
         "      --copy            join MP3 files of one MPEG version, rate and channel count frame for\n"
@@ -92,7 +96,8 @@ QString UsageText() {
         "\n"
         "A FIFO, character device or socket is written in place; a WAV that cannot be seeked in gets\n"
         "0xFFFFFFFF sizes, or its real ones when chunks follow its data (RF64 above 4 GiB); WMA needs a\n"
-        "file it can seek in.\n"
+        "file it can seek in. FLAC keeps the joined samples exactly, in the join's format; one that\n"
+        "cannot be seeked in has no seek table and no MD5 signature.\n"
         "\n"
         "Exit status: 0 joined; 1 the join failed; 2 a usage error, a refused output or a rejected input\n"
         "(nothing is written); 130 interrupted (an output file is left as it was).\n");
@@ -184,15 +189,17 @@ ParsedCommandLine ParseCommandLine(const QStringList& given) {
         return UsageError(QStringLiteral("no output file: give -o FILE"));
     }
     if (o.output == QLatin1String("-") && !parser.isSet(format)) {
-        return UsageError(QStringLiteral("standard output (-o -) has no extension: give -f wav, mp3 or wma"));
+        return UsageError(
+            QStringLiteral("standard output (-o -) has no extension: give -f wav, mp3, wma or flac"));
     }
     const QString formatName = parser.isSet(format) ? parser.value(format) : FileExtension(o.output).mid(1);
     const std::optional<join::OutputKind> kind = KindOf(formatName);
     if (!kind) {
         return UsageError(
             parser.isSet(format)
-                ? QStringLiteral("unknown format '%1': use wav, mp3 or wma").arg(formatName)
-                : QStringLiteral("cannot tell the format from '%1': give -f wav, mp3 or wma").arg(o.output));
+                ? QStringLiteral("unknown format '%1': use wav, mp3, wma or flac").arg(formatName)
+                : QStringLiteral("cannot tell the format from '%1': give -f wav, mp3, wma or flac")
+                      .arg(o.output));
     }
     o.kind = *kind;
     o.copy = parser.isSet(copy);
@@ -209,8 +216,10 @@ ParsedCommandLine ParseCommandLine(const QStringList& given) {
     if (parser.isSet(bitrate)) {
         bool number = false;
         const int kbps = parser.value(bitrate).toInt(&number);
-        if (o.kind == join::OutputKind::Wav) {
-            return UsageError(QStringLiteral("WAV output has no bitrate"));
+        if (o.kind == join::OutputKind::Wav || o.kind == join::OutputKind::Flac) {
+            return UsageError(
+                QStringLiteral("%1 output has no bitrate")
+                    .arg(o.kind == join::OutputKind::Wav ? QStringLiteral("WAV") : QStringLiteral("FLAC")));
         }
         const bool mp3 = o.kind == join::OutputKind::Mp3;
         if (!number || (mp3 ? !Contains(kMp3Kbps, kbps) : !Contains(kWmaKbps, kbps))) {
