@@ -131,6 +131,7 @@ TEST_F(WaveinfTest, RejectsWhatItCannotReadWithItsOwnMessage) {
          WavBuilder().Chunk("ds64", QByteArray(24, '\0')).Format(1, 8000, 16).Data({}).Bytes(), kNotValid},
         {"not PCM", WavBuilder().Format(1, 8000, 16, 3).Data({}).Bytes(), kNotValid},
         {"extensible, not PCM", WavBuilder().Format(2, 96000, 16, 0xFFFE, 24).Data({}).Bytes(), kNotValid},
+        {"extensible float", WavBuilder().ExtensiblePcm(2, 96000, 32, 3).Data({}).Bytes(), kNotValid},
         {"extensible, cut", WavBuilder().ExtensiblePcm(2, 96000, 16).Bytes().left(50), kNotValid},
         {"rate 0", WavBuilder().Format(1, 0, 16).Data({}).Bytes(), kNotValid},
         {"rate 2^31 - 1", WavBuilder().Format(1, 0x7FFFFFFF, 16).Data({}).Bytes(), kNotValid},
@@ -157,6 +158,54 @@ TEST_F(WaveinfTest, RejectsWhatItCannotReadWithItsOwnMessage) {
     ASSERT_EQ(recorder.messages.size(), 3u);
     for (const auto& m : recorder.messages) {
         EXPECT_EQ(m.text, QStringLiteral("Cannot open the file!"));
+    }
+}
+
+TEST_F(WaveinfTest, TheCommandLinesWiderReadingTakesDeepAndFloatSamplesOnly) {
+    const QByteArray data(28800, '\0');
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        int bits;  // 0: refused with message
+        bool isFloat;
+        QString message;
+    } cases[] = {
+        {"24-bit, bext before the data",
+         WavBuilder().Format(2, 48000, 24).Chunk("bext", QByteArray(602, 'b')).Data(data).Bytes(),
+         24,
+         false,
+         {}},
+        {"32-bit extensible", WavBuilder().ExtensiblePcm(2, 48000, 32).Data(data).Bytes(), 32, false, {}},
+        {"32-bit float, fact",
+         WavBuilder().Format(2, 48000, 32, 3, 2).Chunk("fact", "\0\0\0\0").Data(data).Bytes(),
+         32,
+         true,
+         {}},
+        {"64-bit float extensible",
+         WavBuilder().ExtensiblePcm(6, 48000, 64, 3).Data(data).Bytes(),
+         64,
+         true,
+         {}},
+        {"16-bit float", WavBuilder().Format(2, 48000, 16, 3).Data(data).Bytes(), 0, true, kNotPcm},
+        {"12-bit", WavBuilder().Format(2, 48000, 12).Data(data).Bytes(), 0, false, kNotPcm},
+        {"A-law", WavBuilder().Format(2, 48000, 8, 6).Data(data).Bytes(), 0, false, kNotValid},
+        {"extensible A-law", WavBuilder().ExtensiblePcm(2, 48000, 8, 6).Data(data).Bytes(), 0, false,
+         kNotValid},
+    };
+    for (const auto& c : cases) {
+        MessageRecorder recorder;
+        WaveHeaderInfo info;
+        EXPECT_EQ(ReadWaveHeader(Write(c.bytes), info, WavSamples::AnyPcmOrFloat), c.bits != 0) << c.what;
+        QStringList shown;
+        for (const auto& m : recorder.messages) {
+            shown << m.caption + QLatin1Char('|') + m.text + QStringLiteral("|%1").arg(m.flags);
+        }
+        EXPECT_EQ(shown, c.message.isEmpty() ? QStringList() : QStringList{c.message}) << c.what;
+        if (c.bits != 0) {
+            EXPECT_EQ(info.bitsPerSample, c.bits) << c.what;
+            EXPECT_EQ(info.isFloat, c.isFloat) << c.what;
+            EXPECT_EQ(info.dataSize, 28800u) << c.what;
+        }
     }
 }
 
