@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 
 namespace {
 
@@ -112,12 +111,6 @@ TEST_F(WavOutputTest, HeaderFieldsFollowTheTarget) {
         EXPECT_EQ(Le16(h, 32), c.blockAlign);
         EXPECT_EQ(Le16(h, 34), c.target.bits);
         EXPECT_EQ(h.mid(h.size() - 8, 4), "data");
-        // The program reads its own header back as it was meant.
-        std::istringstream in(h.toStdString());
-        WaveHeaderInfo info;
-        ASSERT_TRUE(ReadWaveHeader(in, 1000000, info, WavSamples::AnyPcmOrFloat));
-        EXPECT_EQ(info.bitsPerSample, c.target.bits);
-        EXPECT_EQ(info.isFloat, c.target.isFloat);
         if (c.tag == 3) {
             EXPECT_EQ(h.mid(38, 4), "fact");
             EXPECT_EQ(Le32(h, 46), 100u);  // frames
