@@ -149,32 +149,39 @@ bool WriteOut(const QString& line) {
 bool RunJob(const Session& session, const JoinOptions& options, const InputRows& rows,
             const join::OutputMetadata& metadata, const QString& tempPcmFile, const QString& outputStagePath,
             const QString& output, std::vector<std::uint64_t>& rowEndFrames) {
-    const bool showProgress = !options.quiet && isatty(STDERR_FILENO) == 1;
-    TerminalHost host(showProgress,
-                      {session.Text("ProcessForm", "Joining", "Joining:"),
-                       session.Text("ProcessForm", "Encoding", "Encoding:")},
-                      outputStagePath, output);
-    const join::TargetFormat target = join::TargetOf(rows);
-    join::JoinJob job(host, rows, [&] {
-        join::JoinOutput joinOutput = OutputOf(options, outputStagePath);
-        joinOutput.metadata = &metadata;
-        return joinOutput;
-    });
-    job.TempPcmFile = tempPcmFile;
-    job.TargetSampleRate = target.sampleRate;
-    job.TargetChannels = target.channels;
-    job.TargetBits = target.bits;
-    job.TargetFloat = target.isFloat;
-    job.OutputFixed = true;
-    job.DoJoin();
-    rowEndFrames = job.RowEndFrames();
-    if (job.ClippedSamples() > 0 && !options.quiet) {
+    std::uint64_t clipped = 0;
+    bool joined = false;
+    {
+        const bool showProgress = !options.quiet && isatty(STDERR_FILENO) == 1;
+        TerminalHost host(showProgress,
+                          {session.Text("ProcessForm", "Joining", "Joining:"),
+                           session.Text("ProcessForm", "Encoding", "Encoding:")},
+                          outputStagePath, output);
+        const join::TargetFormat target = join::TargetOf(rows);
+        join::JoinJob job(host, rows, [&] {
+            join::JoinOutput joinOutput = OutputOf(options, outputStagePath);
+            joinOutput.metadata = &metadata;
+            return joinOutput;
+        });
+        job.TempPcmFile = tempPcmFile;
+        job.TargetSampleRate = target.sampleRate;
+        job.TargetChannels = target.channels;
+        job.TargetBits = target.bits;
+        job.TargetFloat = target.isFloat;
+        job.OutputFixed = true;
+        job.DoJoin();
+        rowEndFrames = job.RowEndFrames();
+        clipped = job.ClippedSamples();
+        // A job that did not close ended at its output stage's set-up, its message shown.
+        joined = host.Closed() && !host.Failed();
+    }
+    // Told after the host has cleared its progress line.
+    if (clipped > 0 && !options.quiet) {
         PrintError(
             QStringLiteral("note: %1 samples beyond full scale were clipped to fit the encoder's 16 bits")
-                .arg(job.ClippedSamples()));
+                .arg(clipped));
     }
-    // A job that did not close ended at its output stage's set-up, its message shown.
-    return host.Closed() && !host.Failed();
+    return joined;
 }
 
 }  // namespace
