@@ -38,13 +38,14 @@ public:
     }
 
     // The extensible header sox and ffmpeg write above 48 kHz or two channels, with the PCM
-    // sub-format GUID.
-    WavBuilder& ExtensiblePcm(int channels, int rate, int bits) {
+    // sub-format GUID, or another one such as IEEE float (3).
+    WavBuilder& ExtensiblePcm(int channels, int rate, int bits, std::uint16_t subFormat = 1) {
         QByteArray fmt = WavBuilder().Format(channels, rate, bits, 0xFFFE).body_.mid(8);
         Put16(fmt, 22);
         Put16(fmt, static_cast<std::uint16_t>(bits));
         Put32(fmt, 3);
-        fmt.append("\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16);
+        Put16(fmt, subFormat);
+        fmt.append("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
         return Chunk("fmt ", fmt);
     }
 

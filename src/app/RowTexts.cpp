@@ -71,7 +71,8 @@ AudioFileRowTexts MakeRowTexts(const QString& path, const AudioFileValues& value
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     row.caption = path.mid(slash + 1);
     const QString channels = QString::number(values.channels);
-    const QString bits = QString::number(values.bits);
+    // Float samples are told from integers of the same width: "32f".
+    const QString bits = QString::number(values.bits) + (values.isFloat ? QStringLiteral("f") : QString());
     row.subItems = {
         QString::number(values.sampleRate) + QStringLiteral(" Hz"),
         ChannelsText(channels, words),

@@ -53,17 +53,18 @@ void SortPaths(QStringList& paths) {
                      [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
 }
 
-ProbeResult ProbeFile(const QString& path) {
+ProbeResult ProbeFile(const QString& path, WavSamples wavSamples) {
     const QString extension = FileExtension(path);
     if (extension.compare(QLatin1String(".wav"), Qt::CaseInsensitive) == 0) {
         ProbeResult result;
         WaveHeaderInfo info;
-        if (!ReadWaveHeader(path, info)) {
+        if (!ReadWaveHeader(path, info, wavSamples)) {
             result.status = ProbeStatus::NotPCM;
             return result;
         }
         result.status = ProbeStatus::Accepted;
-        result.values = {info.sampleRate, info.channels, info.bitsPerSample, info.fileSize, info.seconds};
+        result.values = {info.sampleRate, info.channels, info.bitsPerSample,
+                         info.fileSize,   info.seconds,  info.isFloat};
         return result;
     }
     if (extension.compare(QLatin1String(".mp3"), Qt::CaseInsensitive) == 0) {

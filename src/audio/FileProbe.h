@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "audio/Waveinf.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +19,7 @@ struct AudioFileValues {
     std::int32_t bits = 0;
     std::uint64_t sizeBytes = 0;  // WAV: data + 44; MP3 and WMA: the size on disk
     std::uint64_t seconds = 0;
+    bool isFloat = false;  // IEEE float samples: a WAV of 32 or 64 bits
 };
 
 struct ProbeResult {
@@ -31,5 +34,6 @@ QString FileExtension(const QString& path);
 void SortPaths(QStringList& paths);
 
 // Probes one file by its extension: a ".wav" by its header (the header reader shows its own
-// messages), ".mp3" and ".wma" by opening them as streams of the decoding layer.
-ProbeResult ProbeFile(const QString& path);
+// messages), ".mp3" and ".wma" by opening them as streams of the decoding layer. wavSamples: the
+// WAV sample formats accepted; the window takes 8- and 16-bit PCM only.
+ProbeResult ProbeFile(const QString& path, WavSamples wavSamples = WavSamples::Pcm8Or16);

@@ -113,8 +113,9 @@ bool ReadFormatRest(std::istream& in, std::uint32_t formatSize, std::uint16_t& t
     // cbSize, valid bits and channel mask come before the sub-format GUID.
     constexpr std::size_t kExtensionBytes = 24;
     constexpr std::size_t kSubFormatAt = 8;
-    static constexpr unsigned char kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    // The sub-format GUID is the plain tag in its first two bytes, then a fixed tail.
+    static constexpr unsigned char kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     std::uint64_t rest = formatSize > 16 ? formatSize - 16 : 0;
     if (tag == kWaveFormatExtensible && rest >= kExtensionBytes) {
         std::array<char, kExtensionBytes> extension{};
@@ -123,8 +124,11 @@ bool ReadFormatRest(std::istream& in, std::uint32_t formatSize, std::uint16_t& t
             return false;
         }
         rest -= kExtensionBytes;
-        if (std::memcmp(extension.data() + kSubFormatAt, kPcmSubFormat, sizeof kPcmSubFormat) == 0) {
-            tag = kWaveFormatPcm;
+        const char* subFormat = extension.data() + kSubFormatAt;
+        const std::uint16_t plain = Le16(subFormat);
+        if ((plain == kWaveFormatPcm || plain == kWaveFormatIeeeFloat) &&
+            std::memcmp(subFormat + 2, kSubFormatTail, sizeof kSubFormatTail) == 0) {
+            tag = plain;
         }
     }
     if (!Skip(in, rest)) {
@@ -150,7 +154,7 @@ std::uint32_t WaveSeconds(std::uint64_t dataSize, std::int32_t sampleRate, std::
                               : 0;
 }
 
-bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info) {
+bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info, WavSamples samples) {
     std::ifstream in;
     if (!fileName.isEmpty()) {
         in.open(platform::EncodeName(fileName).toStdString(), std::ios::binary);
@@ -161,10 +165,11 @@ bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info) {
         return false;
     }
     const qint64 onDisk = platform::FileStatus(fileName).Size();
-    return ReadWaveHeader(in, onDisk > 0 ? static_cast<std::uint64_t>(onDisk) : 0, info);
+    return ReadWaveHeader(in, onDisk > 0 ? static_cast<std::uint64_t>(onDisk) : 0, info, samples);
 }
 
-bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& info) {
+bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& info, WavSamples samples) {
+    const bool wide = samples == WavSamples::AnyPcmOrFloat;
     // The RIFF header is not checked: files with any first 12 bytes are read on.
     std::array<char, 36> head{};
     Ds64Sizes ds64;
@@ -175,11 +180,13 @@ bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& 
     const char* fmt = head.data() + 12;
     const std::uint32_t formatSize = Le32(fmt + 4);
     std::uint16_t tag = Le16(fmt + 8);
-    if (std::memcmp(fmt, "fmt ", 4) != 0 || !ReadFormatRest(in, formatSize, tag) || tag != kWaveFormatPcm ||
+    if (std::memcmp(fmt, "fmt ", 4) != 0 || !ReadFormatRest(in, formatSize, tag) ||
+        (tag != kWaveFormatPcm && !(wide && tag == kWaveFormatIeeeFloat)) ||
         !PlausibleWaveFormat(Le32(fmt + 12), Le16(fmt + 10))) {
         NotValid();
         return false;
     }
+    info.isFloat = tag == kWaveFormatIeeeFloat;
     info.channels = Le16(fmt + 10);
     info.sampleRate = static_cast<std::int32_t>(Le32(fmt + 12));
     info.bitsPerSample = Le16(fmt + 22);
@@ -204,7 +211,10 @@ bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& 
     info.fileSize = dataBytes + 44;
     info.seconds = WaveSeconds(dataBytes, info.sampleRate, info.channels, info.bitsPerSample);
 
-    if (info.bitsPerSample != 8 && info.bitsPerSample != 16) {
+    const int bits = info.bitsPerSample;
+    const bool depthRead = info.isFloat ? bits == 32 || bits == 64
+                                        : bits == 8 || bits == 16 || (wide && (bits == 24 || bits == 32));
+    if (!depthRead) {
         platform::ShowMessage(QStringLiteral("Not PCM formats!"));
         return false;
     }

@@ -15,14 +15,21 @@ struct WaveHeaderInfo {
     std::uint32_t dataSize = 0;  // size of the "data" chunk, at most what the file holds after its header
     std::uint64_t fileSize = 0;  // data length + 44: the size of the same data behind a canonical header
     std::uint32_t seconds = 0;   // playing time in whole seconds
+    bool isFloat = false;        // IEEE float samples (of 32 or 64 bits)
 };
 
+// Which sample formats a reader of WAV headers accepts: the window takes 8- and 16-bit PCM, the
+// command-line joiner also 24- and 32-bit PCM and 32- and 64-bit float.
+enum class WavSamples { Pcm8Or16, AnyPcmOrFloat };
+
 // Reads the header of a PCM WAV file sequentially (it never seeks) and fills info. Returns true for
-// an accepted 8- or 16-bit PCM file; otherwise shows its own message and returns false.
-bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info);
+// an accepted file, 8- or 16-bit PCM unless samples says more; otherwise shows its own message and
+// returns false.
+bool ReadWaveHeader(const QString& fileName, WaveHeaderInfo& info, WavSamples samples = WavSamples::Pcm8Or16);
 
 // The same on a stream of streamSize bytes in all, read from its start.
-bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& info);
+bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& info,
+                    WavSamples samples = WavSamples::Pcm8Or16);
 
 // The 64-bit data size of an RF64 file, from its "ds64" chunk.
 struct Ds64Sizes {
@@ -49,12 +56,13 @@ bool SkipToDataChunk(std::istream& in, std::uint32_t& dataSize);
 void SkipPad(std::istream& in, std::uint32_t chunkSize);
 
 constexpr std::uint16_t kWaveFormatPcm = 1;
+constexpr std::uint16_t kWaveFormatIeeeFloat = 3;
 constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;
 
 // Reads the rest of a format chunk of formatSize bytes whose first 16 have been read, and its pad
-// byte. An extensible header whose sub-format is PCM turns tag into plain PCM: sox and ffmpeg write
-// such headers for ordinary 16-bit files above 48 kHz or with more than two channels. False when
-// the stream ends first.
+// byte. An extensible header whose sub-format is PCM or IEEE float turns tag into that plain tag:
+// sox and ffmpeg write such headers for ordinary 16-bit files above 48 kHz or with more than two
+// channels, and for every file deeper than 16 bits. False when the stream ends first.
 bool ReadFormatRest(std::istream& in, std::uint32_t formatSize, std::uint16_t& tag);
 
 // The sample rates and channel counts a header may state and still be audio we can join.

@@ -7,6 +7,7 @@
 #include "encode/Wavtomp3.h"
 #include "encode/Wavtowma.h"
 #include "join/DecodeAhead.h"
+#include "join/Dither.h"
 #include "join/JoinHost.h"
 #include "join/Mp3Copy.h"
 #include "join/OutputMetadata.h"
@@ -127,12 +128,17 @@ std::uint32_t Le32(const char* p) {
     return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
 }
 
-// Frames of the temporary file as the encoders take them: 16-bit, and at most two channels.
+// Frames of the temporary file as the encoders take them: 16-bit, and at most two channels. Deeper
+// samples are dithered down to 16 bits, in file order, so the blocks the encoders share out among
+// their threads are the same on every run.
 class EncoderFeed {
 public:
-    EncoderFeed(int channels, int bits, int chunkBytes)
+    EncoderFeed(int channels, int bits, bool isFloat, int chunkBytes)
         : channels_(channels),
-          bytesPerSample_(bits == 8 ? 1 : 2),
+          bits_(bits),
+          isFloat_(isFloat),
+          deep_(bits > 16 || isFloat),
+          bytesPerSample_(std::max((bits + 7) / 8, 1)),
           outChannels_(channels == 1 ? 1 : 2),
           frames_(static_cast<std::size_t>(chunkBytes) / (2 * static_cast<std::size_t>(outChannels_))),
           raw_(frames_ * static_cast<std::size_t>(channels_ * bytesPerSample_)),
@@ -142,7 +148,7 @@ public:
     // file or on a read error (readFailed).
     bool Next(QFile& in, std::uint64_t& consumed, bool& readFailed) {
         // 16-bit mono or stereo is already what the encoders take: it is read straight into place.
-        const bool direct = bytesPerSample_ == 2 && channels_ <= 2;
+        const bool direct = !deep_ && bytesPerSample_ == 2 && channels_ <= 2;
         char* target = direct ? reinterpret_cast<char*>(pcm_.data()) : raw_.data();
         const qint64 got = in.read(target, static_cast<qint64>(raw_.size()));
         if (got <= 0) {
@@ -153,10 +159,13 @@ public:
         const std::size_t frameBytes = static_cast<std::size_t>(channels_ * bytesPerSample_);
         frameCount_ = static_cast<std::size_t>(got) / frameBytes;
         for (std::size_t f = 0; !direct && f < frameCount_; ++f) {
-            MixFrame(raw_.data() + f * frameBytes, pcm_.data() + f * static_cast<std::size_t>(outChannels_));
+            std::int16_t* out = pcm_.data() + f * static_cast<std::size_t>(outChannels_);
+            deep_ ? MixDeepFrame(raw_.data() + f * frameBytes, out)
+                  : MixFrame(raw_.data() + f * frameBytes, out);
         }
         return true;
     }
+    std::uint64_t Clipped() const { return dither_.Clipped(); }
     const std::int16_t* Samples() const { return pcm_.data(); }
     int Bytes() const { return static_cast<int>(frameCount_ * static_cast<std::size_t>(outChannels_) * 2); }
 
@@ -189,7 +198,33 @@ private:
         out[1] = static_cast<std::int16_t>(sums[1] / counts[1]);
     }
 
+    // The same for deeper samples, mixed before they are dithered.
+    void MixDeepFrame(const char* frame, std::int16_t* out) {
+        const auto level = [&](int c) {
+            return Level16(reinterpret_cast<const std::uint8_t*>(frame) + c * bytesPerSample_, bits_,
+                           isFloat_);
+        };
+        if (channels_ <= 2) {
+            for (int c = 0; c < channels_; ++c) {
+                out[c] = dither_.Reduce(level(c));
+            }
+            return;
+        }
+        double sums[2] = {0, 0};
+        int counts[2] = {0, 0};
+        for (int c = 0; c < channels_; ++c) {
+            sums[c % 2] += level(c);
+            ++counts[c % 2];
+        }
+        out[0] = dither_.Reduce(sums[0] / counts[0]);
+        out[1] = dither_.Reduce(sums[1] / counts[1]);
+    }
+
     int channels_;
+    int bits_;
+    bool isFloat_;
+    bool deep_;
+    Dither16 dither_;
     int bytesPerSample_;
     int outChannels_;
     std::size_t frames_;
@@ -244,7 +279,7 @@ bool FitsCanonicalWav(const JoinRows& rows, const WavTarget& target, const QStri
                       static_cast<std::uint64_t>(row.sampleRate) +
                   2) *
                  targetFrame;
-        if (total > kMaxRiffSize - kWavHeaderSize) {
+        if (total > kMaxRiffSize - static_cast<std::uint64_t>(WavHeaderSize(target))) {
             return false;
         }
     }
@@ -289,6 +324,12 @@ TargetFormat TargetOf(const JoinRows& rows) {
         target.sampleRate = std::max(target.sampleRate, row.sampleRate);
         target.channels = std::max(target.channels, row.channels);
         target.bits = std::max(target.bits, row.bits);
+        target.isFloat = target.isFloat || row.isFloat;
+    }
+    // Float rows join as 32-bit float, not as 24-bit integers: samples beyond full scale, which
+    // float recordings may hold, are kept, and float holds every integer row of up to 24 bits exactly.
+    if (target.isFloat) {
+        target.bits = 32;
     }
     return target;
 }
@@ -502,7 +543,7 @@ bool JoinJob::JoinStraightIntoWav() {
     }
     const JoinOutput chosen = output_();
     const JoinOutput output = Written(chosen);
-    const WavTarget target{TargetSampleRate, TargetChannels, TargetBits};
+    const WavTarget target{TargetSampleRate, TargetChannels, TargetBits, TargetFloat};
     if (output.kind != OutputKind::Wav || !FitsCanonicalWav(rows_, target, output.path)) {
         return false;
     }
@@ -527,7 +568,7 @@ bool JoinJob::JoinStraightIntoWav() {
         DeviceSink sink(file);
         sink.Append(header.constData(), static_cast<std::size_t>(header.size()));
         const auto rowEnded = [&] {
-            rowEndFrames_.push_back(static_cast<std::uint64_t>((file.pos() - kWavHeaderSize) / frameBytes));
+            rowEndFrames_.push_back(static_cast<std::uint64_t>((file.pos() - header.size()) / frameBytes));
         };
         joinFailed_ = !AppendRows(
             sink, [&] { return sink.Failed(); }, rowEnded);
@@ -623,11 +664,13 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
         ShowError(QStringLiteral("Can not handle compressed Wave file"));
         return false;
     };
-    if (tag != kWaveFormatPcm && tag != kWaveFormatExtensible) {
+    // Float samples only where the row was taken in as float: the window's rows never are.
+    const std::uint16_t rowTag = row.isFloat ? kWaveFormatIeeeFloat : kWaveFormatPcm;
+    if (tag != rowTag && tag != kWaveFormatExtensible) {
         return compressed();
     }
     const bool formatRead = ReadFormatRest(in, Le32(fmt + 4), tag);
-    if (formatRead && tag != kWaveFormatPcm) {
+    if (formatRead && tag != rowTag) {
         return compressed();
     }
     std::uint32_t dataSize = 0;
@@ -637,7 +680,8 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
         return false;
     }
 
-    convert.Setup(row.sampleRate, row.channels, row.bits, TargetSampleRate, TargetChannels, TargetBits);
+    convert.Setup(row.sampleRate, row.channels, row.bits, TargetSampleRate, TargetChannels, TargetBits,
+                  row.isFloat, TargetFloat);
     const std::size_t block = convert.SameFormat() || row.bits == 8 ? kBlock : kWideBlock;
     std::vector<char> buffer(block);
     // Sizes are unsigned: data of 2 to 4 GiB is read like any other. A data chunk that claims more
@@ -712,7 +756,8 @@ bool JoinJob::JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& conver
         ShowError(QStringLiteral("Could not open '") + row.path + QLatin1Char('\''));
         return false;
     }
-    convert.Setup(row.sampleRate, row.channels, row.bits, TargetSampleRate, TargetChannels, TargetBits);
+    convert.Setup(row.sampleRate, row.channels, row.bits, TargetSampleRate, TargetChannels, TargetBits,
+                  row.isFloat, TargetFloat);
     // Every block, whether decoded ahead or now, moves the progress and gives Cancel its chance.
     const auto append = [&](const char* data, std::uint32_t size, std::uint64_t position,
                             std::uint64_t length) {
@@ -744,7 +789,7 @@ bool JoinJob::JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& conver
 
 bool JoinJob::WriteOutput(const JoinOutput& output) {
     if (output.kind == OutputKind::Wav) {
-        const WavTarget target{TargetSampleRate, TargetChannels, TargetBits};
+        const WavTarget target{TargetSampleRate, TargetChannels, TargetBits, TargetFloat};
         const WavOutputResult result =
             WriteWavOutput(TempPcmFile, output.path, target, host_, output.wavChunks);
         if (result == WavOutputResult::Done) {
@@ -847,7 +892,7 @@ bool JoinJob::EncodeOutput(const JoinOutput& output) {
     const bool opened = in.open(QIODevice::ReadOnly);
     const std::uint64_t size = opened ? static_cast<std::uint64_t>(in.size()) : 0;
     bool readFailed = !opened;
-    EncoderFeed feed(TargetChannels, TargetBits, chunk);
+    EncoderFeed feed(TargetChannels, TargetBits, TargetFloat, chunk);
     std::uint64_t position = 0;
     while (!readFailed && position < size && feed.Next(in, position, readFailed)) {
         const bool encoded = mp3 ? mp3Encoder->EncodeChunk(feed.Samples(), feed.Bytes()) != -1
@@ -867,6 +912,7 @@ bool JoinJob::EncodeOutput(const JoinOutput& output) {
             break;
         }
     }
+    clippedSamples_ = feed.Clipped();
     if (readFailed) {
         ShowError(QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\''));
         host_.SetJoinFailed();

@@ -29,6 +29,7 @@ struct JoinRow {
     int sampleRate = 0;
     int channels = 0;
     int bits = 0;
+    bool isFloat = false;  // IEEE float samples; only the command line takes such rows
 };
 
 // The list of inputs, read row by row while the join runs.
@@ -79,6 +80,8 @@ public:
     int TargetSampleRate = 0;
     int TargetChannels = 1;
     int TargetBits = 8;
+    // IEEE float samples of TargetBits (32) bits.
+    bool TargetFloat = false;
     // The output function gives the same choice whenever it is asked, so the job may read it
     // before the output stage (a WAV output can then be written while the rows are joined).
     bool OutputFixed = false;
@@ -88,6 +91,9 @@ public:
     // For each row joined so far, the frames of the temporary file after it: where each row ends
     // in the joined audio, exactly as converted.
     const std::vector<std::uint64_t>& RowEndFrames() const { return rowEndFrames_; }
+    // Samples beyond full scale that were clipped when the joined audio was brought to the 16 bits
+    // an encoder takes; only float audio can hold them.
+    std::uint64_t ClippedSamples() const { return clippedSamples_; }
 
 private:
     // The host as the job's steps see it: messages name the user's output, never the hidden file it
@@ -151,14 +157,17 @@ private:
     bool joinFailed_ = false;
     QString sinkName_;
     std::vector<std::uint64_t> rowEndFrames_;
+    std::uint64_t clippedSamples_ = 0;
     std::unique_ptr<PartialOutput> partial_;
 };
 
-// The highest sample rate, channel count and bit depth over the rows, from 0, 1 and 8.
+// The highest sample rate, channel count and bit depth over the rows, from 0, 1 and 8; 32-bit
+// float when any row is float.
 struct TargetFormat {
     int sampleRate = 0;
     int channels = 1;
     int bits = 8;
+    bool isFloat = false;
 };
 TargetFormat TargetOf(const JoinRows& rows);
 // The rows' paths, in list order.

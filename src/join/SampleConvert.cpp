@@ -3,10 +3,12 @@
 
 #include <QFileDevice>
 #include <QIODevice>
+#include <QtEndian>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -19,6 +21,10 @@ namespace {
 constexpr std::size_t kOutputChunk = 64 * 1024;
 // Far above what an ordinary block produces, so the check only runs for extreme rate ratios.
 constexpr std::size_t kInterruptCheckBytes = 4 * 1024 * 1024;
+
+std::size_t SampleBytes(int bits) {
+    return static_cast<std::size_t>(std::max((bits + 7) / 8, 1));
+}
 
 }  // namespace
 
@@ -53,29 +59,50 @@ void DeviceSink::DirectDone() {
     }
 }
 
+std::int32_t LeftAligned(const std::uint8_t* in, int bits) {
+    if (bits == 8) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(Widen8To16(in[0])) << 16);
+    }
+    const int bytes = (bits + 7) / 8;
+    std::uint32_t value = 0;
+    for (int b = 0; b < bytes; ++b) {
+        value |= static_cast<std::uint32_t>(in[b]) << (32 - 8 * bytes + 8 * b);
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+float FloatSample(const std::uint8_t* in, int bits) {
+    if (bits == 64) {
+        return static_cast<float>(std::bit_cast<double>(qFromLittleEndian<quint64>(in)));
+    }
+    return std::bit_cast<float>(qFromLittleEndian<quint32>(in));
+}
+
 SampleConvert::SampleConvert(PcmSink& sink) : sink_(sink) {}
 
 void SampleConvert::Setup(int sourceRate, int sourceChannels, int sourceBits, int targetRate,
-                          int targetChannels, int targetBits) {
-    sameFormat_ = sourceRate == targetRate && sourceBits == targetBits && sourceChannels == targetChannels;
+                          int targetChannels, int targetBits, bool sourceFloat, bool targetFloat) {
+    sameFormat_ = sourceRate == targetRate && sourceBits == targetBits && sourceChannels == targetChannels &&
+                  sourceFloat == targetFloat;
     // The difference of the two integers over the source rate, kept as a 32-bit float: the repeat
     // pattern (and so the frame count) depends on that precision.
     ratio_ =
         sourceRate > 0 ? static_cast<float>(static_cast<double>(targetRate - sourceRate) / sourceRate) : 0.0f;
     accumulator_ = 0.0f;
 
-    input8_ = sourceBits == 8;
+    input8_ = sourceBits == 8 && !sourceFloat;
     output8_ = input8_ && targetBits == 8;
+    deep_ = sourceBits > 16 || targetBits > 16 || sourceFloat || targetFloat;
+    sourceFloat_ = sourceFloat;
+    targetFloat_ = targetFloat;
+    sourceBits_ = sourceBits;
+    targetBits_ = targetBits;
     inChannels_ = std::max(sourceChannels, 1);
     // Every frame gets the target's channel count, whatever the row holds, so the interleaving of
     // the joined data never shifts.
     outChannels_ = std::max(targetChannels, 1);
-    // A row in the target format is copied as it is, whatever its sample width.
-    inFrameBytes_ = static_cast<std::size_t>(inChannels_) *
-                    (sameFormat_ ? static_cast<std::size_t>(std::max((sourceBits + 7) / 8, 1))
-                     : input8_   ? 1
-                                 : 2);
-    outFrameBytes_ = static_cast<std::size_t>(outChannels_) * (output8_ ? 1 : 2);
+    inFrameBytes_ = static_cast<std::size_t>(inChannels_) * SampleBytes(sourceBits);
+    outFrameBytes_ = static_cast<std::size_t>(outChannels_) * (output8_ ? 1 : SampleBytes(targetBits));
 
     frameLoop_ = ChooseFrameLoop();
     frame_.assign(outFrameBytes_, 0);
@@ -162,7 +189,7 @@ void SampleConvert::ConvertFramesFixed(const std::uint8_t* data, std::size_t fra
 }
 
 SampleConvert::FrameLoop SampleConvert::ChooseFrameLoop() const {
-    if (inChannels_ > 2 || outChannels_ > 2 || inChannels_ > outChannels_) {
+    if (deep_ || inChannels_ > 2 || outChannels_ > 2 || inChannels_ > outChannels_) {
         return &SampleConvert::ConvertFrames;
     }
     const bool stereoIn = inChannels_ == 2;
@@ -183,6 +210,10 @@ SampleConvert::FrameLoop SampleConvert::ChooseFrameLoop() const {
 }
 
 void SampleConvert::MakeOutputFrame(const std::uint8_t* in) {
+    if (deep_) {
+        MakeDeepFrame(in);
+        return;
+    }
     std::uint8_t* out = frame_.data();
     for (int c = 0; c < outChannels_; ++c) {
         // A mono row feeds every channel; channels the row does not have are silent.
@@ -203,6 +234,33 @@ void SampleConvert::MakeOutputFrame(const std::uint8_t* in) {
         } else {
             *out++ = in[2 * source];
             *out++ = in[2 * source + 1];
+        }
+    }
+}
+
+void SampleConvert::MakeDeepFrame(const std::uint8_t* in) {
+    const std::size_t inBytes = SampleBytes(sourceBits_);
+    const std::size_t outBytes = SampleBytes(targetBits_);
+    std::uint8_t* out = frame_.data();
+    for (int c = 0; c < outChannels_; ++c, out += outBytes) {
+        const int source = inChannels_ == 1 ? 0 : c;
+        if (source >= inChannels_) {
+            std::memset(out, 0, outBytes);
+            continue;
+        }
+        const std::uint8_t* sample = in + static_cast<std::size_t>(source) * inBytes;
+        if (targetFloat_) {
+            // Integers scale to full scale at 1.0; float is kept, beyond 1.0 too.
+            const float value = sourceFloat_
+                                    ? FloatSample(sample, sourceBits_)
+                                    : static_cast<float>(LeftAligned(sample, sourceBits_) / 2147483648.0);
+            qToLittleEndian(std::bit_cast<quint32>(value), out);
+            continue;
+        }
+        // Never a float row: any makes the target float. Integers widen exactly, by a shift.
+        const std::uint32_t value = static_cast<std::uint32_t>(LeftAligned(sample, sourceBits_));
+        for (std::size_t b = 0; b < outBytes; ++b) {
+            out[b] = static_cast<std::uint8_t>(value >> (32 - 8 * (outBytes - b)));
         }
     }
 }

@@ -51,15 +51,22 @@ constexpr std::int16_t Widen8To16(std::uint8_t x) {
     return static_cast<std::int16_t>(((static_cast<int>(x) - 128) * 32767) / 128);
 }
 
+// An integer sample of 8 to 32 bits at the top of 32 bits; 8-bit samples are widened by the table.
+std::int32_t LeftAligned(const std::uint8_t* in, int bits);
+// An IEEE float sample of 32 or 64 bits.
+float FloatSample(const std::uint8_t* in, int bits);
+
 // Raises the blocks of one row to the join's target format: 8-bit to 16-bit, mono to every target
 // channel, and a lower sample rate to the target rate by repeating whole frames. Set up once per row;
 // the repeat accumulator and an unfinished frame are carried from block to block within the row.
+// Rows deeper than 16 bits or in float (the command line's) are widened the same way: integers
+// shifted up to the target's bits, or scaled to float where the target is float.
 class SampleConvert {
 public:
     explicit SampleConvert(PcmSink& sink);
 
     void Setup(int sourceRate, int sourceChannels, int sourceBits, int targetRate, int targetChannels,
-               int targetBits);
+               int targetBits, bool sourceFloat = false, bool targetFloat = false);
     // Appends the converted samples of one block to the sink. Only whole frames reach it, also
     // for a row in the target format: a frame cut by the end of the block waits for the next one,
     // and a row that ends inside a frame loses that part, so later rows keep their alignment.
@@ -84,6 +91,8 @@ private:
     void ConvertFramesFixed(const std::uint8_t* data, std::size_t frames);
     FrameLoop ChooseFrameLoop() const;
     void MakeOutputFrame(const std::uint8_t* in);
+    // The same for rows or targets deeper than 16 bits or in float.
+    void MakeDeepFrame(const std::uint8_t* in);
     // How many times the current frame is written: once, plus once per whole frame accumulated.
     std::int64_t SampleRepeat();
     void EmitFrames(const std::uint8_t* data, std::size_t frames);
@@ -97,6 +106,11 @@ private:
     float accumulator_ = 0.0f;
     bool input8_ = false;
     bool output8_ = false;
+    bool deep_ = false;
+    bool sourceFloat_ = false;
+    bool targetFloat_ = false;
+    int sourceBits_ = 16;
+    int targetBits_ = 16;
     int inChannels_ = 1;
     int outChannels_ = 1;
     std::size_t inFrameBytes_ = 1;

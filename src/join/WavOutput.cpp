@@ -32,6 +32,25 @@ std::uint16_t BlockAlign(const WavTarget& target) {
     return static_cast<std::uint16_t>((target.channels * target.bits) / 8);
 }
 
+// The usual speakers of a channel count (centre; left, right; quad; 5.1; 7.1), as sox writes
+// them; 0, no assignment, for the counts without a usual layout.
+std::uint32_t ChannelMask(int channels) {
+    switch (channels) {
+        case 1:
+            return 0x4;
+        case 2:
+            return 0x3;
+        case 4:
+            return 0x33;
+        case 6:
+            return 0x3F;
+        case 8:
+            return 0x63F;
+        default:
+            return 0;
+    }
+}
+
 void ShowError(JoinHost& host, const QString& text) {
     host.MessageBox(text, QStringLiteral("Error"), 0);
 }
@@ -58,7 +77,7 @@ QByteArray WideWavHeader(const WavTarget& target, std::uint64_t riffSize, std::u
         rf64 ? WavHeader(target, kToTheEnd, kToTheEnd)
              : WavHeader(target, static_cast<std::uint32_t>(riffSize), static_cast<std::uint32_t>(dataSize));
     // The ds64 chunk without a table: RIFF size, data size, frame count, table length 0.
-    QByteArray lead(kWideWavHeaderSize - kWavHeaderSize, '\0');
+    QByteArray lead(kRf64Room, '\0');
     char* l = lead.data();
     std::memcpy(l, rf64 ? "ds64" : "JUNK", 4);
     PutLe32(l + 4, static_cast<std::uint32_t>(lead.size() - 8));
@@ -99,7 +118,7 @@ QByteArray FirstHeader(const WavTarget& target, bool wide, bool streaming, std::
     if (!wide && trailingSize == 0) {
         return WavHeader(target, kToTheEnd, kToTheEnd);
     }
-    const int headerSize = wide ? kWideWavHeaderSize : kWavHeaderSize;
+    const int headerSize = WavHeaderSize(target) + (wide ? kRf64Room : 0);
     return Header(target, wide, RiffSize(headerSize, dataSize, trailingSize), dataSize, maxRiffSize);
 }
 
@@ -108,7 +127,7 @@ QByteArray FirstHeader(const WavTarget& target, bool wide, bool streaming, std::
 // disk still lets the header be patched in place. False when a write failed.
 bool FinishFile(QFile& file, const WavTarget& target, bool wide, const QByteArray& trailingChunks,
                 std::uint64_t maxRiffSize) {
-    const int headerSize = wide ? kWideWavHeaderSize : kWavHeaderSize;
+    const int headerSize = WavHeaderSize(target) + (wide ? kRf64Room : 0);
     const qint64 dataSize = file.size() - headerSize;
     if (dataSize < 0) {
         return false;
@@ -126,29 +145,57 @@ bool FinishFile(QFile& file, const WavTarget& target, bool wide, const QByteArra
 
 }  // namespace
 
+int WavHeaderSize(const WavTarget& target) {
+    constexpr int kFloatExtra = 2 + 12;  // cbSize, then the fact chunk
+    constexpr int kExtensibleExtra = 24;
+    return kWavHeaderSize + (target.isFloat ? kFloatExtra : target.bits > 16 ? kExtensibleExtra : 0);
+}
+
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize) {
-    QByteArray header(kWavHeaderSize, '\0');
+    // Deeper integer PCM needs the extensible format chunk: readers may take its plain form for
+    // samples in the low bits of the container. More channels alone keep the plain form they had.
+    const bool extensible = !target.isFloat && target.bits > 16;
+    const int formatSize = target.isFloat ? 18 : extensible ? 40 : 16;
+    QByteArray header(WavHeaderSize(target), '\0');
     char* h = header.data();
     const std::uint16_t blockAlign = BlockAlign(target);
     std::memcpy(h, "RIFF", 4);
     PutLe32(h + 4, riffSize);
     std::memcpy(h + 8, "WAVE", 4);
     std::memcpy(h + 12, "fmt ", 4);
-    PutLe32(h + 16, 16);
-    PutLe16(h + 20, 1);
+    PutLe32(h + 16, static_cast<std::uint32_t>(formatSize));
+    const std::uint16_t tag = target.isFloat ? 3 : extensible ? 0xFFFE : 1;
+    PutLe16(h + 20, tag);
     PutLe16(h + 22, static_cast<std::uint16_t>(target.channels));
     PutLe32(h + 24, static_cast<std::uint32_t>(target.sampleRate));
     PutLe32(h + 28, static_cast<std::uint32_t>(target.sampleRate) * blockAlign);
     PutLe16(h + 32, blockAlign);
     PutLe16(h + 34, static_cast<std::uint16_t>(target.bits));
-    std::memcpy(h + 36, "data", 4);
-    PutLe32(h + 40, dataSize);
+    char* next = h + 36;
+    if (extensible) {
+        const std::uint32_t mask = ChannelMask(target.channels);
+        PutLe16(next, 22);
+        PutLe16(next + 2, static_cast<std::uint16_t>(target.bits));
+        PutLe32(next + 4, mask);
+        std::memcpy(next + 8, "\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16);
+        next += 24;
+    } else if (target.isFloat) {
+        // cbSize 0, then the frame count every non-PCM file carries.
+        next += 2;
+        std::memcpy(next, "fact", 4);
+        PutLe32(next + 4, 4);
+        PutLe32(next + 8, dataSize == kToTheEnd ? kToTheEnd : blockAlign > 0 ? dataSize / blockAlign : 0);
+        next += 12;
+    }
+    std::memcpy(next, "data", 4);
+    PutLe32(next + 4, dataSize);
     return header;
 }
 
 bool FinishCanonicalWav(QFile& file, const WavTarget& target, const QByteArray& trailingChunks) {
-    const qint64 dataSize = file.size() - kWavHeaderSize;
-    if (dataSize >= 0 && RiffSize(kWavHeaderSize, static_cast<std::uint64_t>(dataSize),
+    const int headerSize = WavHeaderSize(target);
+    const qint64 dataSize = file.size() - headerSize;
+    if (dataSize >= 0 && RiffSize(headerSize, static_cast<std::uint64_t>(dataSize),
                                   static_cast<std::uint64_t>(trailingChunks.size())) > kMaxRiffSize) {
         const QByteArray header = WavHeader(target, kToTheEnd, kToTheEnd);
         return file.seek(0) && WriteAll(file, header.constData(), header.size());
@@ -179,8 +226,8 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
     const auto trailingSize = static_cast<std::uint64_t>(trailingChunks.size());
     // The join has written all its data before this stage starts, so the shape of the header is
     // known now: canonical while the sizes fit, else with the room RF64 needs for its ds64 chunk.
-    const bool wide = RiffSize(kWavHeaderSize, dataSize, trailingSize) > maxRiffSize;
-    const int headerSize = wide ? kWideWavHeaderSize : kWavHeaderSize;
+    const bool wide = RiffSize(WavHeaderSize(target), dataSize, trailingSize) > maxRiffSize;
+    const int headerSize = WavHeaderSize(target) + (wide ? kRf64Room : 0);
     const bool streaming = output.isSequential();
     const QByteArray header = FirstHeader(target, wide, streaming, dataSize, trailingSize, maxRiffSize);
     const bool headerWritten = WriteAll(output, header.constData(), header.size());

@@ -25,20 +25,27 @@ struct WavTarget {
     int sampleRate = 0;
     int channels = 0;
     int bits = 0;
+    bool isFloat = false;  // IEEE float samples of 32 bits
 };
 
 // Both size fields of the canonical header are 32-bit. Data that would make the RIFF size exceed
 // this is written as RF64, whose "ds64" chunk holds the 64-bit sizes.
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFu;
 
+// The canonical header of 8- and 16-bit PCM.
 constexpr int kWavHeaderSize = 44;
-// The header of a file too large for the canonical one: a 36-byte chunk between "WAVE" and "fmt "
-// that is either the ds64 chunk (no table) or a JUNK chunk holding its place.
-constexpr int kWideWavHeaderSize = 80;
+// The header of a file too large for the canonical one has a 36-byte chunk more between "WAVE" and
+// "fmt ": either the ds64 chunk (no table) or a JUNK chunk holding its place.
+constexpr int kRf64Room = 36;
+
+// The size of the canonical header for target: 44 bytes for PCM of up to 16 bits; deeper PCM has the
+// extensible format chunk (68 bytes), float the 18-byte one and a "fact" chunk (58 bytes).
+int WavHeaderSize(const WavTarget& target);
 // The copy loop's largest block, cut down to whole frames; also the unit of progress and event handling.
 constexpr int kWavCopyBlock = 10240;
 
-// The canonical 44-byte header; sizes are the values of the RIFF and data size fields.
+// The canonical header; sizes are the values of the RIFF and data size fields. A float header's
+// "fact" chunk gets the frames of dataSize (0xFFFFFFFF when that is).
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize);
 
 // Finishes a file written as the canonical header and whole frames of data: trailingChunks (as

@@ -162,12 +162,14 @@ TEST_F(FileListTest, ExtensionsInAnyCaseAndRejectionsWithTheirMessages) {
     const QString text = Media("notes.txt", "hello");
     const QString deep =
         Media("24bit.wav", WavBuilder().Format(2, 44100, 24).Data(QByteArray(600, '\0')).Bytes());
+    const QString deepFloat =
+        Media("float.wav", WavBuilder().Format(2, 44100, 32, 3).Data(QByteArray(800, '\0')).Bytes());
     const QString garbage = Media("garbage.wma", QByteArray(5000, 'G'));
     const QString folder = media_ + QStringLiteral("folder.mp3");
     QDir().mkpath(folder);
 
     MessageRecorder recorder;
-    Add({upper, mixed, noExtension, text, deep, garbage, folder});
+    Add({upper, mixed, noExtension, text, deep, deepFloat, garbage, folder});
     EXPECT_EQ(Captions(), (QStringList{"x.Mp3", "X.WAV"}));
 
     QStringList shown;
@@ -180,6 +182,8 @@ TEST_F(FileListTest, ExtensionsInAnyCaseAndRejectionsWithTheirMessages) {
     EXPECT_EQ(shown, (QStringList{
                          "Not PCM formats!",
                          deep + "\nNot a PCM WAV file.",
+                         "This is not a valid Wave file",
+                         deepFloat + "\nNot a PCM WAV file.",
                          folder + "\nCannot read this MP3 file.",
                          garbage + "\nCannot read this WMA file.",
                          text + "\nNot supported.",

@@ -25,9 +25,10 @@ protected:
     }
 
     // Reads the header and returns what it showed, as "caption|text" lines.
-    QStringList Read(const QByteArray& bytes, WaveHeaderInfo& info, bool& ok) {
+    QStringList Read(const QByteArray& bytes, WaveHeaderInfo& info, bool& ok,
+                     WavSamples samples = WavSamples::Pcm8Or16) {
         MessageRecorder recorder;
-        ok = ReadWaveHeader(Write(bytes), info);
+        ok = ReadWaveHeader(Write(bytes), info, samples);
         QStringList shown;
         for (const auto& m : recorder.messages) {
             shown << m.caption + QLatin1Char('|') + m.text + QStringLiteral("|%1").arg(m.flags);
@@ -131,6 +132,7 @@ TEST_F(WaveinfTest, RejectsWhatItCannotReadWithItsOwnMessage) {
          WavBuilder().Chunk("ds64", QByteArray(24, '\0')).Format(1, 8000, 16).Data({}).Bytes(), kNotValid},
         {"not PCM", WavBuilder().Format(1, 8000, 16, 3).Data({}).Bytes(), kNotValid},
         {"extensible, not PCM", WavBuilder().Format(2, 96000, 16, 0xFFFE, 24).Data({}).Bytes(), kNotValid},
+        {"extensible float", WavBuilder().ExtensiblePcm(2, 96000, 32, 3).Data({}).Bytes(), kNotValid},
         {"extensible, cut", WavBuilder().ExtensiblePcm(2, 96000, 16).Bytes().left(50), kNotValid},
         {"rate 0", WavBuilder().Format(1, 0, 16).Data({}).Bytes(), kNotValid},
         {"rate 2^31 - 1", WavBuilder().Format(1, 0x7FFFFFFF, 16).Data({}).Bytes(), kNotValid},
@@ -157,6 +159,32 @@ TEST_F(WaveinfTest, RejectsWhatItCannotReadWithItsOwnMessage) {
     ASSERT_EQ(recorder.messages.size(), 3u);
     for (const auto& m : recorder.messages) {
         EXPECT_EQ(m.text, QStringLiteral("Cannot open the file!"));
+    }
+}
+
+TEST_F(WaveinfTest, TheCommandLinesWiderReadingTakesDeepAndFloatSamplesOnly) {
+    const QByteArray data(2880, '\0');
+    const struct {
+        QByteArray bytes;
+        int bits;  // 0: refused with message
+        QString message;
+    } cases[] = {
+        {WavBuilder().Format(2, 48000, 24).Chunk("bext", QByteArray(602, 'b')).Data(data).Bytes(), 24, {}},
+        {WavBuilder().ExtensiblePcm(6, 48000, 64, 3).Data(data).Bytes(), 64, {}},
+        {WavBuilder().Format(2, 48000, 16, 3).Data(data).Bytes(), 0, kNotPcm},
+        {WavBuilder().Format(2, 48000, 12).Data(data).Bytes(), 0, kNotPcm},
+        {WavBuilder().ExtensiblePcm(2, 48000, 8, 6).Data(data).Bytes(), 0, kNotValid},  // A-law
+    };
+    for (const auto& c : cases) {
+        WaveHeaderInfo info;
+        bool ok = false;
+        EXPECT_EQ(Read(c.bytes, info, ok, WavSamples::AnyPcmOrFloat),
+                  c.bits != 0 ? QStringList() : QStringList{c.message});
+        EXPECT_EQ(ok, c.bits != 0);
+        if (ok) {
+            EXPECT_EQ(info.bitsPerSample, c.bits);
+            EXPECT_EQ(info.isFloat, c.bits == 64);
+        }
     }
 }
 

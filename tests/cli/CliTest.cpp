@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "WavBuilder.h"
 #include "app/RowTexts.h"
 #include "audio/TestMedia.h"
 #include "encode/Mp3Frames.h"
@@ -211,11 +212,11 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
     const QString wav = testmedia::Tone(44100, 2, 0.2);
     const QString notes = testmedia::WriteFile(QStringLiteral("notes.txt"), "hello");
     const QString fake = testmedia::WriteFile(QStringLiteral("fake.mp3"), QByteArray(4096, 'x'));
-    // Whole seconds of PCM samples under an MP3's name, and samples of 24 bits.
+    // Whole seconds of PCM samples under an MP3's name, and A-law samples.
     const QString wavAsMp3 =
         testmedia::WriteFile("wav.mp3", testmedia::ReadFile(testmedia::Tone(44100, 2, 1)));
-    const QString wide = Path("24bit.wav");
-    testmedia::RunTool("sox", {wav, "-b", "24", wide});
+    const QString wide = Path("alaw.wav");
+    testmedia::RunTool("sox", {wav, "-e", "a-law", wide});
     const QString out = Path(QStringLiteral("out.wav"));
     // A file that cannot be opened is named once, with the system's reason and not a format's.
     const QStringList missing{Path("gone.wav"), Path("gone.mp3"), Path("gone.wma")};
@@ -227,11 +228,13 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
     for (const QString& mp3 : {fake, wavAsMp3}) {
         EXPECT_TRUE(r.err.contains(mp3 + QStringLiteral(": The format of this MP3 file cannot be read.")));
     }
-    EXPECT_TRUE(r.err.contains(wide + ": This WAV file is not in a supported PCM format (8 or 16 bits)."));
+    EXPECT_TRUE(r.err.contains(
+        wide +
+        ": This WAV file is not in a supported format (PCM of 8, 16, 24 or 32 bits, float of 32 or 64)."));
     for (const QString& path : missing) {
         EXPECT_TRUE(r.err.contains(path + QStringLiteral(": No such file or directory\n")));
     }
-    // The 24-bit WAV also gets the probe's own word, as the window shows it.
+    // The A-law WAV also gets the probe's own word, as the window shows it.
     EXPECT_EQ(r.err.count(QLatin1Char('\n')), 8) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(out));
     EXPECT_EQ(Leftovers(), QStringList());
@@ -396,6 +399,75 @@ TEST_F(CliTest, JoinsToEachFormat) {
         }
     }
     EXPECT_EQ(Leftovers(), QStringList());
+}
+
+TEST_F(CliTest, DeepAndFloatWavJoinAsSoxJoinsThem) {
+    const auto make = [&](const char* name, const QStringList& format) {
+        const QString path = Path(QLatin1String(name));
+        testmedia::RunTool("sox", QStringList{"-n", "-r", "48000", "-c", "2"} + format +
+                                      QStringList{path, "synth", "0.3", "sine", "440", "sine", "660"});
+        return path;
+    };
+    const QString pcm16 = make("a16.wav", {"-b", "16"});
+    const QString pcm24 = make("a24.wav", {"-b", "24"});
+    const QStringList asFloat{"-e", "floating-point", "-b", "32"};
+    const struct {
+        QStringList inputs;
+        QString target;
+        QStringList soxFormat;
+    } cases[] = {
+        {{pcm24, pcm16}, "24", {"-b", "24"}},
+        {{pcm16, make("a32.wav", {"-e", "signed", "-b", "32"})}, "32", {"-e", "signed", "-b", "32"}},
+        {{make("f64.wav", {"-e", "floating-point", "-b", "64"}), pcm24, make("f32.wav", asFloat)},
+         "32f",
+         asFloat},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(
+            Run(QStringList{"--info"} + c.inputs).out.endsWith("target\t48000\t2\t" + c.target + "\n"));
+        const QString out = Path("joined.wav");
+        const Result r = Run(QStringList{"--overwrite", "-o", out} + c.inputs);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        // sox reads our header as the format of its own join, and the samples as those of it.
+        const QString reference = Path("sox.wav");
+        testmedia::RunTool("sox", QStringList{"-D"} + c.inputs + c.soxFormat + QStringList{reference});
+        EXPECT_EQ(testmedia::RunTool("soxi", {"-b", "-e", out}),
+                  testmedia::RunTool("soxi", {"-b", "-e", reference}));
+        const QByteArray ours = testmedia::RunTool("sox", {out, "-t", "s32", "-"});
+        const QByteArray theirs = testmedia::RunTool("sox", {reference, "-t", "s32", "-"});
+        ASSERT_EQ(ours.size(), theirs.size()) << c.target.toStdString();
+        // sox takes 64-bit float through 32-bit integers to 32-bit float, which may differ from the
+        // direct rounding by one step of the float (2^7 here); integers are exact.
+        const auto sample = [](const QByteArray& pcm, int at) { return std::int64_t{qint32(Le32(pcm, at))}; };
+        std::int64_t largest = 0;
+        for (int at = 0; at < ours.size(); at += 4) {
+            largest = std::max(largest, std::abs(sample(ours, at) - sample(theirs, at)));
+        }
+        EXPECT_LE(largest, c.target.endsWith('f') ? 128 : 0) << c.target.toStdString();
+    }
+}
+
+TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3) {
+    // sox keeps no float beyond 1.0: the file is made here.
+    const float samples[] = {0.5f, 1.5f, -2.0f, 0.25f};
+    const QByteArray data = QByteArray(reinterpret_cast<const char*>(samples), 16).repeated(2000);
+    const QString loud =
+        testmedia::WriteFile("loud.wav", WavBuilder().Format(1, 44100, 32, 3, 2).Data(data).Bytes());
+    const QString deep = Path("deep.wav");
+    testmedia::RunTool("sox",
+                       {"-n", "-r", "44100", "-c", "1", "-b", "24", deep, "synth", "0.5", "sine", "440"});
+    ASSERT_EQ(Run({"-o", Path("loud.wav"), loud, deep}).exitCode, 0);
+    EXPECT_EQ(testmedia::ReadFile(Path("loud.wav")).mid(58, data.size()), data);
+
+    // Dithered to 16 bits for the encoder: the same file on every run, the clipped samples counted.
+    for (const QString& mp3 : {Path("loud1.mp3"), Path("loud2.mp3")}) {
+        const Result r = Run({"-o", mp3, loud, deep});
+        EXPECT_EQ(r.err.toStdString(),
+                  "wavestitch-join: note: 4000 samples beyond full scale were clipped to fit the encoder's "
+                  "16 bits\n");
+        EXPECT_EQ(testmedia::OpenAndReadAll(mp3, false).Frames(), 8000u + 22050);
+    }
+    EXPECT_EQ(testmedia::ReadFile(Path("loud1.mp3")), testmedia::ReadFile(Path("loud2.mp3")));
 }
 
 TEST_F(CliTest, ExistingOutputIsRefusedUnlessOverwriteIsGiven) {

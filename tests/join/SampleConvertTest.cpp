@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "join/SampleConvert.h"
 
+#include "join/Dither.h"
+
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -110,6 +113,10 @@ TEST_F(SampleConvertTest, WidensEightBitSamplesByTheTable) {
     convert.Setup(44100, 1, 8, 44100, 2, 16);
     const std::uint8_t bytes[] = {255, 0};
     EXPECT_EQ(AsSamples(ConvertRow(bytes, 2, 2)), (std::vector<std::int16_t>{32511, 32511, -32767, -32767}));
+    // A 24-bit target shifts the widened sample on.
+    sink.bytes.clear();
+    convert.Setup(44100, 1, 8, 44100, 1, 24);
+    EXPECT_EQ(ConvertRow(bytes, 1, 1), QByteArray("\0\xFF\x7E", 3));
 }
 
 TEST_F(SampleConvertTest, FrameRulesForEveryBitAndChannelCombination) {
@@ -137,6 +144,26 @@ TEST_F(SampleConvertTest, FrameRulesForEveryBitAndChannelCombination) {
     sink.bytes.clear();
     convert.Setup(8000, 1, 16, 8000, 2, 16);
     EXPECT_EQ(AsSamples(ConvertRow(mono16, 4, 4)), (std::vector<std::int16_t>{-5, -5, 7, 7}));
+}
+
+TEST(DitherTest, ReducesWithTriangularNoiseTheSameOnEveryRunAndCountsClips) {
+    join::Dither16 dither;
+    join::Dither16 again;
+    for (const double level : {0.5, -100.25}) {
+        double sum = 0;
+        for (int i = 0; i < 20000; ++i) {
+            const std::int16_t reduced = dither.Reduce(level);
+            ASSERT_EQ(reduced, again.Reduce(level));
+            ASSERT_LE(std::abs(reduced - level), 1.5) << level;  // +-1 step and the rounding
+            sum += reduced;
+        }
+        // Unbiased: truncating or plain rounding would be off by up to half a step.
+        EXPECT_NEAR(sum / 20000, level, 0.02) << level;
+    }
+    EXPECT_EQ(dither.Reduce(40000.0), 32767);
+    EXPECT_EQ(dither.Reduce(-1e9), -32768);
+    EXPECT_GE(dither.Reduce(32768.0), 32766);  // full scale itself is no clip
+    EXPECT_EQ(dither.Clipped(), 2u);
 }
 
 TEST_F(SampleConvertTest, SameFormatRowsAreCopiedInWholeFrames) {
@@ -192,6 +219,15 @@ TEST_F(SampleConvertTest, RowsWithFewerChannelsThanTheTargetFillTheRestWithSilen
     const std::int16_t mono[] = {9};
     convert.Setup(44100, 1, 16, 44100, 6, 16);
     EXPECT_EQ(AsSamples(ConvertRow(mono, 2, 2)), std::vector<std::int16_t>(6, 9));
+
+    sink.bytes.clear();
+    convert.Setup(44100, 2, 24, 44100, 3, 24);
+    EXPECT_EQ(ConvertRow("\1\2\3\4\5\6", 6, 1), QByteArray("\1\2\3\4\5\6\0\0\0", 9));
+
+    // A 32-bit integer row is no float row of the same width.
+    sink.bytes.clear();
+    convert.Setup(44100, 1, 32, 44100, 1, 32, false, true);
+    EXPECT_EQ(ConvertRow("\0\0\0\x40", 4, 4), QByteArray("\0\0\0\x3F", 4));  // 0.5f
 }
 
 TEST_F(SampleConvertTest, EachRowStartsAfreshSoIdenticalRowsGiveIdenticalOutput) {

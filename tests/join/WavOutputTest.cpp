@@ -63,7 +63,7 @@ protected:
     void ExpectReadBack(std::uint32_t dataSize) const {
         MessageRecorder recorder;
         WaveHeaderInfo info;
-        EXPECT_TRUE(ReadWaveHeader(outputPath, info));
+        EXPECT_TRUE(ReadWaveHeader(outputPath, info, WavSamples::AnyPcmOrFloat));
         EXPECT_EQ(info.dataSize, dataSize);
     }
     // What the output writes into a pipe, which it cannot seek in; the pipe holds all of it.
@@ -86,29 +86,35 @@ protected:
 };
 
 TEST_F(WavOutputTest, HeaderFieldsFollowTheTarget) {
+    // Deeper PCM gets the extensible format chunk, float the IEEE one with a fact chunk.
     const struct {
         WavTarget target;
         std::uint16_t blockAlign;
         std::uint32_t byteRate;
+        std::uint16_t tag;
+        int size;
     } cases[] = {
-        {{44100, 2, 16}, 4, 176400},
-        {{8000, 1, 8}, 1, 8000},
-        {{96000, 2, 16}, 4, 384000},
-        {{22050, 2, 8}, 2, 44100},
+        {{44100, 2, 16}, 4, 176400, 1, 44},      {{8000, 1, 8}, 1, 8000, 1, 44},
+        {{96000, 6, 16}, 12, 1152000, 1, 44},    {{48000, 2, 24}, 6, 288000, 0xFFFE, 68},
+        {{44100, 1, 32}, 4, 176400, 0xFFFE, 68}, {{44100, 2, 32, true}, 8, 352800, 3, 58},
     };
     for (const auto& c : cases) {
-        const QByteArray h = join::WavHeader(c.target, 0, 0);
-        ASSERT_EQ(h.size(), 44);
+        const QByteArray h = join::WavHeader(c.target, 0, 100 * c.blockAlign);
+        ASSERT_EQ(h.size(), c.size);
+        EXPECT_EQ(join::WavHeaderSize(c.target), c.size);
         EXPECT_EQ(h.left(4), "RIFF");
         EXPECT_EQ(h.mid(8, 8), "WAVEfmt ");
-        EXPECT_EQ(Le32(h, 16), 16u);
-        EXPECT_EQ(Le16(h, 20), 1u);
+        EXPECT_EQ(Le16(h, 20), c.tag);
         EXPECT_EQ(Le16(h, 22), c.target.channels);
         EXPECT_EQ(Le32(h, 24), static_cast<std::uint32_t>(c.target.sampleRate));
         EXPECT_EQ(Le32(h, 28), c.byteRate);
         EXPECT_EQ(Le16(h, 32), c.blockAlign);
         EXPECT_EQ(Le16(h, 34), c.target.bits);
-        EXPECT_EQ(h.mid(36, 4), "data");
+        EXPECT_EQ(h.mid(h.size() - 8, 4), "data");
+        if (c.tag == 3) {
+            EXPECT_EQ(h.mid(38, 4), "fact");
+            EXPECT_EQ(Le32(h, 46), 100u);  // frames
+        }
     }
 }
 
@@ -161,33 +167,39 @@ TEST_F(WavOutputTest, TerminatedCopyKeepsTheCopiedWholeFramesWithMatchingSizes) 
 TEST_F(WavOutputTest, DataPastTheSizeLimitBecomesRf64AndAStopBelowItStaysRiff) {
     const QByteArray pcm = Pattern(20000);
     WriteTemp(pcm);
-    // The limit stands in for 4 GiB: the file is just too large for it.
-    const std::uint64_t limit = 20000 + 36 - 1;
-    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host, {}, limit), WavOutputResult::Done);
-    QByteArray wav = ReadOutput();
-    EXPECT_EQ(wav.left(4) + wav.mid(12, 4), "RF64ds64");
-    EXPECT_EQ(Le64(wav, 20), 80u - 8 + 20000);
-    EXPECT_EQ(Le64(wav, 28), 20000u);
-    EXPECT_EQ(Le64(wav, 36), 5000u);  // frames
-    EXPECT_EQ(Le32(wav, 4) & Le32(wav, 76), 0xFFFFFFFFu);
-    EXPECT_EQ(wav.mid(80), pcm);
-    ExpectReadBack(20000);
+    for (const WavTarget target : {WavTarget{44100, 2, 16}, WavTarget{44100, 2, 32, true}}) {
+        const int header = join::WavHeaderSize(target) + join::kRf64Room;
+        const int frameBytes = target.channels * target.bits / 8;
+        // The limit stands in for 4 GiB: the file is just too large for it.
+        const std::uint64_t limit = 20000 + join::WavHeaderSize(target) - 8 - 1;
+        EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, target, host, {}, limit), WavOutputResult::Done);
+        QByteArray wav = ReadOutput();
+        EXPECT_EQ(wav.left(4) + wav.mid(12, 4), "RF64ds64");
+        EXPECT_EQ(Le64(wav, 20), header - 8u + 20000);
+        EXPECT_EQ(Le64(wav, 28), 20000u);
+        EXPECT_EQ(Le64(wav, 36), 20000u / frameBytes);  // frames
+        EXPECT_EQ(Le32(wav, 4) & Le32(wav, header - 4), 0xFFFFFFFFu);
+        EXPECT_EQ(wav.mid(header), pcm);
+        ExpectReadBack(20000);
 
-    // Stopped below the limit, the room left for ds64 stays a JUNK chunk of a plain RIFF file.
-    RecordingHost stopping;
-    stopping.terminateAfter = 1;
-    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, stopping, {}, limit),
-              WavOutputResult::Terminated);
-    wav = ReadOutput();
-    EXPECT_EQ(wav.left(4) + wav.mid(12, 4), "RIFFJUNK");
-    EXPECT_EQ(Le32(wav, 4), static_cast<std::uint32_t>(wav.size() - 8));
-    EXPECT_EQ(wav.mid(80), pcm.left(wav.size() - 80));
-    ExpectReadBack(static_cast<std::uint32_t>(wav.size() - 80));
+        // Stopped below the limit, the room left for ds64 stays a JUNK chunk of a plain RIFF file.
+        RecordingHost stopping;
+        stopping.terminateAfter = 1;
+        EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, target, stopping, {}, limit),
+                  WavOutputResult::Terminated);
+        wav = ReadOutput();
+        EXPECT_EQ(wav.left(4) + wav.mid(12, 4), "RIFFJUNK");
+        EXPECT_EQ(Le32(wav, 4), static_cast<std::uint32_t>(wav.size() - 8));
+        EXPECT_EQ(wav.mid(header), pcm.left(wav.size() - header));
+        ExpectReadBack(static_cast<std::uint32_t>(wav.size() - header));
 
-    // Exactly at the limit the canonical header still fits.
-    EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, {44100, 2, 16}, host, {}, limit + 1),
-              WavOutputResult::Done);
-    ExpectSizesMatch(ReadOutput());
+        // Exactly at the limit the canonical header still fits.
+        EXPECT_EQ(WriteWavOutput(tempPcm, outputPath, target, host, {}, limit + 1), WavOutputResult::Done);
+        wav = ReadOutput();
+        EXPECT_EQ(wav.left(4), "RIFF");
+        EXPECT_EQ(Le32(wav, 4), static_cast<std::uint32_t>(wav.size() - 8));
+        ExpectReadBack(20000);
+    }
 }
 
 TEST_F(WavOutputTest, TrailingChunksFollowThePaddedDataInFilesAndStreams) {

@@ -72,7 +72,9 @@ public:
 QString RejectionFallback(ProbeStatus status) {
     switch (status) {
         case ProbeStatus::NotPCM:
-            return QStringLiteral("This WAV file is not in a supported PCM format (8 or 16 bits).");
+            return QStringLiteral(
+                "This WAV file is not in a supported format (PCM of 8, 16, 24 or 32 bits, float of 32 or "
+                "64).");
         case ProbeStatus::NotMP3Info:
             return QStringLiteral("The format of this MP3 file cannot be read.");
         case ProbeStatus::NotWMAInfo:
@@ -92,7 +94,8 @@ bool OpensForReading(const QString& path) {
 }
 
 // Probes every input as the Add button does, in the order given or sorted, and names each
-// rejected one with its reason. The rows hold full paths, as the file list does.
+// rejected one with its reason. The rows hold full paths, as the file list does. Unlike the
+// window, the joiner also takes WAV files of 24 and 32 bits and in float.
 InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& rejected) {
     const QStringList paths = InputPaths(options);
     InputRows rows;
@@ -108,18 +111,21 @@ InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& r
             ++rejected;
             continue;
         }
-        const ProbeResult probe = ProbeFile(path);
+        const ProbeResult probe = ProbeFile(path, WavSamples::AnyPcmOrFloat);
         if (probe.status != ProbeStatus::Accepted) {
             const QString key = RejectionKey(probe.status);
+            // The language's words for a refused WAV name the window's limits, narrower than these.
             const QString reason =
-                i18n::LanguageText(session.Language(), QStringLiteral("OpenDialog"), key, QString());
+                probe.status == ProbeStatus::NotPCM
+                    ? QString()
+                    : i18n::LanguageText(session.Language(), QStringLiteral("OpenDialog"), key, QString());
             PrintError(path + QStringLiteral(": ") +
                        (reason.isEmpty() ? RejectionFallback(probe.status) : reason));
             ++rejected;
             continue;
         }
         const AudioFileValues& v = probe.values;
-        rows.rows.push_back({path, v.sampleRate, v.channels, v.bits});
+        rows.rows.push_back({path, v.sampleRate, v.channels, v.bits, v.isFloat});
         rows.values.push_back(v);
     }
     return rows;
@@ -143,26 +149,39 @@ bool WriteOut(const QString& line) {
 bool RunJob(const Session& session, const JoinOptions& options, const InputRows& rows,
             const join::OutputMetadata& metadata, const QString& tempPcmFile, const QString& outputStagePath,
             const QString& output, std::vector<std::uint64_t>& rowEndFrames) {
-    const bool showProgress = !options.quiet && isatty(STDERR_FILENO) == 1;
-    TerminalHost host(showProgress,
-                      {session.Text("ProcessForm", "Joining", "Joining:"),
-                       session.Text("ProcessForm", "Encoding", "Encoding:")},
-                      outputStagePath, output);
-    const join::TargetFormat target = join::TargetOf(rows);
-    join::JoinJob job(host, rows, [&] {
-        join::JoinOutput joinOutput = OutputOf(options, outputStagePath);
-        joinOutput.metadata = &metadata;
-        return joinOutput;
-    });
-    job.TempPcmFile = tempPcmFile;
-    job.TargetSampleRate = target.sampleRate;
-    job.TargetChannels = target.channels;
-    job.TargetBits = target.bits;
-    job.OutputFixed = true;
-    job.DoJoin();
-    rowEndFrames = job.RowEndFrames();
-    // A job that did not close ended at its output stage's set-up, its message shown.
-    return host.Closed() && !host.Failed();
+    std::uint64_t clipped = 0;
+    bool joined = false;
+    {
+        const bool showProgress = !options.quiet && isatty(STDERR_FILENO) == 1;
+        TerminalHost host(showProgress,
+                          {session.Text("ProcessForm", "Joining", "Joining:"),
+                           session.Text("ProcessForm", "Encoding", "Encoding:")},
+                          outputStagePath, output);
+        const join::TargetFormat target = join::TargetOf(rows);
+        join::JoinJob job(host, rows, [&] {
+            join::JoinOutput joinOutput = OutputOf(options, outputStagePath);
+            joinOutput.metadata = &metadata;
+            return joinOutput;
+        });
+        job.TempPcmFile = tempPcmFile;
+        job.TargetSampleRate = target.sampleRate;
+        job.TargetChannels = target.channels;
+        job.TargetBits = target.bits;
+        job.TargetFloat = target.isFloat;
+        job.OutputFixed = true;
+        job.DoJoin();
+        rowEndFrames = job.RowEndFrames();
+        clipped = job.ClippedSamples();
+        // A job that did not close ended at its output stage's set-up, its message shown.
+        joined = host.Closed() && !host.Failed();
+    }
+    // Told after the host has cleared its progress line.
+    if (clipped > 0 && !options.quiet) {
+        PrintError(
+            QStringLiteral("note: %1 samples beyond full scale were clipped to fit the encoder's 16 bits")
+                .arg(clipped));
+    }
+    return joined;
 }
 
 }  // namespace
@@ -187,10 +206,11 @@ int RunInfo(const JoinOptions& options) {
     // The target of a list that lacks the rejected files would mislead a script.
     if (rejected == 0) {
         const join::TargetFormat target = join::TargetOf(rows);
-        written = WriteOut(QStringLiteral("target\t%1\t%2\t%3")
+        written = WriteOut(QStringLiteral("target\t%1\t%2\t%3%4")
                                .arg(target.sampleRate)
                                .arg(target.channels)
-                               .arg(target.bits)) &&
+                               .arg(target.bits)
+                               .arg(target.isFloat ? QStringLiteral("f") : QString())) &&
                   written;
     }
     if (std::fflush(stdout) != 0 || !written) {
