@@ -9,13 +9,17 @@
 // Probing an input file as the file list takes it in: its format, size and length. Engine code:
 // the main window, the join and the command-line joiner share it.
 
-enum class ProbeStatus { Accepted, NotSupport, NotPCM, NotMP3Info, NotWMAInfo };
+// NotMediaInfo: a FLAC, Ogg, Opus, M4A or AIFF file (see audio::MediaFormatName) that cannot be read.
+enum class ProbeStatus { Accepted, NotSupport, NotPCM, NotMP3Info, NotWMAInfo, NotMediaInfo };
+
+// The window takes WAV, MP3 and WMA files; the command line also the media files FFmpeg decodes.
+enum class InputFormats { Window, CommandLine };
 
 struct AudioFileValues {
     std::int32_t sampleRate = 0;
     std::int32_t channels = 0;
     std::int32_t bits = 0;
-    std::uint64_t sizeBytes = 0;  // WAV: data + 44; MP3 and WMA: the size on disk
+    std::uint64_t sizeBytes = 0;  // WAV: data + 44; the others: the size on disk
     std::uint64_t seconds = 0;
 };
 
@@ -31,5 +35,6 @@ QString FileExtension(const QString& path);
 void SortPaths(QStringList& paths);
 
 // Probes one file by its extension: a ".wav" by its header (the header reader shows its own
-// messages), ".mp3" and ".wma" by opening them as streams of the decoding layer.
-ProbeResult ProbeFile(const QString& path);
+// messages), ".mp3", ".wma" and, for the command line, the media files by opening them as streams of
+// the decoding layer. A media file's bits are the 16 its stream delivers, whatever its source's.
+ProbeResult ProbeFile(const QString& path, InputFormats formats = InputFormats::Window);

@@ -122,5 +122,10 @@ AudioTags ReadTagsWithFfmpeg(const QString& path) {
         // The ID3v2 and ASF demuxers keep a picture's description as its stream's title.
         tags.coverDescription = Value(cover->metadata, {"title"});
     }
+    for (unsigned i = 0; i < format->nb_chapters; ++i) {
+        const AVChapter* chapter = format->chapters[i];
+        tags.chapters.push_back({Value(chapter->metadata, {"title"}),
+                                 av_rescale_q(chapter->start, chapter->time_base, AVRational{1, 1000000})});
+    }
     return tags;
 }

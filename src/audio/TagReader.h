@@ -4,6 +4,15 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
+#include <vector>
+
+// A chapter of an input file: its title and where it starts in that file.
+struct InputChapter {
+    QString title;
+    std::int64_t startMicroseconds = 0;
+};
+
 // The tags of an audio file that a join carries over to its output.
 struct AudioTags {
     QString title;
@@ -16,6 +25,8 @@ struct AudioTags {
     QByteArray cover;  // the front cover's image file, as stored
     QString coverMime;
     QString coverDescription;  // the picture's own caption, such as "Cover"; often empty
+    // The file's own chapters, in order (only the FFmpeg reader gives them); not a tag of the output.
+    std::vector<InputChapter> chapters;
 
     bool IsEmpty() const;
     // Fills every field that is empty here from other (the cover with its type and description).
@@ -27,5 +38,6 @@ struct AudioTags {
 // file without tags, or one that cannot be read, gives empty tags.
 AudioTags ReadTags(const QString& path);
 
-// The same through FFmpeg's demuxers for any file (ID3v2, ID3v1, ASF attributes, RIFF INFO).
+// The same through FFmpeg's demuxers for any file (ID3v2, ID3v1, ASF attributes, RIFF INFO, Vorbis
+// comments, MP4 atoms), with the file's chapters.
 AudioTags ReadTagsWithFfmpeg(const QString& path);

@@ -8,6 +8,7 @@
 #include "app/cli/TerminalHost.h"
 #include "audio/Decoder.h"
 #include "audio/FileProbe.h"
+#include "audio/MediaStream.h"
 #include "audio/NaturalOrder.h"
 #include "i18n/Language.h"
 #include "join/JoinJob.h"
@@ -69,7 +70,7 @@ public:
     std::vector<AudioFileValues> values;
 };
 
-QString RejectionFallback(ProbeStatus status) {
+QString RejectionFallback(ProbeStatus status, const QString& path) {
     switch (status) {
         case ProbeStatus::NotPCM:
             return QStringLiteral("This WAV file is not in a supported PCM format (8 or 16 bits).");
@@ -77,6 +78,9 @@ QString RejectionFallback(ProbeStatus status) {
             return QStringLiteral("The format of this MP3 file cannot be read.");
         case ProbeStatus::NotWMAInfo:
             return QStringLiteral("The format of this WMA file cannot be read.");
+        case ProbeStatus::NotMediaInfo:
+            return QStringLiteral("The format of this %1 file cannot be read.")
+                .arg(QLatin1String(audio::MediaFormatName(path)));
         case ProbeStatus::NotSupport:
         case ProbeStatus::Accepted:
             break;
@@ -108,13 +112,15 @@ InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& r
             ++rejected;
             continue;
         }
-        const ProbeResult probe = ProbeFile(path);
+        const ProbeResult probe = ProbeFile(path, InputFormats::CommandLine);
         if (probe.status != ProbeStatus::Accepted) {
             const QString key = RejectionKey(probe.status);
             const QString reason =
-                i18n::LanguageText(session.Language(), QStringLiteral("OpenDialog"), key, QString());
+                key.isEmpty()
+                    ? QString()
+                    : i18n::LanguageText(session.Language(), QStringLiteral("OpenDialog"), key, QString());
             PrintError(path + QStringLiteral(": ") +
-                       (reason.isEmpty() ? RejectionFallback(probe.status) : reason));
+                       (reason.isEmpty() ? RejectionFallback(probe.status, path) : reason));
             ++rejected;
             continue;
         }
@@ -309,9 +315,14 @@ int RunJoin(const JoinOptions& options) {
     if (Interrupted()) {
         return kExitInterrupted;
     }
-    if (!options.cue.isEmpty() &&
-        !WriteCueSheet(options, metadata, rowEndFrames, join::TargetOf(rows).sampleRate)) {
+    const int sampleRate = join::TargetOf(rows).sampleRate;
+    if (!options.cue.isEmpty() && !WriteCueSheet(options, metadata, rowEndFrames, sampleRate)) {
         return kExitFailed;
+    }
+    for (const QString& path :
+         options.quiet ? QStringList() : metadata.UnfitChapters(rowEndFrames, sampleRate)) {
+        PrintError(path +
+                   QStringLiteral(": its chapters do not fit in its audio; it has one chapter as a whole"));
     }
     return kExitJoined;
 }
