@@ -7,6 +7,7 @@
 #include "audio/WmaStream.h"
 #include "platform/FilePath.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -138,6 +139,7 @@ protected:
         for (int pass = 0; pass < kMaxPasses && !failed_; ++pass) {
             const int rc = avcodec_receive_frame(codec_.get(), frame_.get());
             if (rc == 0) {
+                TakeSkip(*frame_);
                 const bool ok = Convert(frame_.get(), frame_->nb_samples, out);
                 av_frame_unref(frame_.get());
                 if (!ok) {
@@ -161,6 +163,27 @@ protected:
     }
 
 private:
+    // With a stated length the decoder leaves trimming to us (AV_CODEC_FLAG2_SKIP_MANUAL): the samples it
+    // would skip at the start go, but not those it would discard at the end, since the stated length ends
+    // the stream. FFmpeg 5.1 times a Vorbis stream's end trimming from packet times that count the first
+    // packet, which yields nothing: it would end that stream short of its last granule.
+    void TakeSkip(const AVFrame& frame) {
+        if (const AVFrameSideData* side = av_frame_get_side_data(&frame, AV_FRAME_DATA_SKIP_SAMPLES);
+            side != nullptr && side->size >= 4) {
+            const std::uint8_t* d = side->data;
+            skip_ += d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<std::uint64_t>(d[3]) << 24);
+        }
+    }
+
+    // Drops what remains of the start's skip from the frames just converted, from old on.
+    void DropSkipped(std::vector<std::uint8_t>& out, std::size_t old) {
+        const std::size_t frames = (out.size() - old) / FrameBytes();
+        const auto dropped = static_cast<std::size_t>(std::min<std::uint64_t>(skip_, frames));
+        out.erase(out.begin() + static_cast<std::ptrdiff_t>(old),
+                  out.begin() + static_cast<std::ptrdiff_t>(old + dropped * FrameBytes()));
+        skip_ -= dropped;
+    }
+
     void SendNextPacket() {
         if (draining_) {
             failed_ = true;
@@ -207,6 +230,7 @@ private:
         if (dither_) {
             DitherTo16(wide_.data(), reinterpret_cast<std::int16_t*>(out.data() + old), got, noise_);
         }
+        DropSkipped(out, old);
         return n >= 0;
     }
 
@@ -252,6 +276,7 @@ private:
     std::vector<std::int32_t> wide_;
     DitherNoise noise_;
     const bool dither_;
+    std::uint64_t skip_ = 0;
     int inFormat_ = -1;
     int inRate_ = 0;
     int streamIndex_ = -1;
@@ -289,18 +314,23 @@ std::unique_ptr<DecodeStream> detail::OpenMediaStream(const QString& path) {
         return nullptr;
     }
     const AVStream* st = format->streams[index];
+    const int rate = st->codecpar->sample_rate;
+    const std::uint64_t stated = rate > 0 ? StatedSamples(*format, *st, rate) : 0;
     ffmpeg::CodecContextPtr codecContext(avcodec_alloc_context3(codec));
-    if (!codecContext || avcodec_parameters_to_context(codecContext.get(), st->codecpar) < 0 ||
-        avcodec_open2(codecContext.get(), codec, nullptr) < 0) {
+    if (!codecContext || avcodec_parameters_to_context(codecContext.get(), st->codecpar) < 0) {
         return nullptr;
     }
-    const int rate = codecContext->sample_rate;
+    if (stated > 0) {
+        codecContext->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
+    }
+    if (avcodec_open2(codecContext.get(), codec, nullptr) < 0) {
+        return nullptr;
+    }
     const int inChans = codecContext->ch_layout.nb_channels;
     if (rate <= 0 || inChans <= 0) {
         return nullptr;
     }
     const auto chans = static_cast<std::uint32_t>(inChans > 2 ? 2 : inChans);
-    const std::uint64_t stated = StatedSamples(*format, *st, rate);
     const std::uint64_t samples = stated > 0 ? stated : EstimatedSamples(*format, rate);
     ffmpeg::FramePtr frame(av_frame_alloc());
     ffmpeg::PacketPtr packet(av_packet_alloc());

@@ -122,10 +122,20 @@ AudioTags ReadTagsWithFfmpeg(const QString& path) {
         // The ID3v2 and ASF demuxers keep a picture's description as its stream's title.
         tags.coverDescription = Value(cover->metadata, {"title"});
     }
+    return tags;
+}
+
+std::vector<InputChapter> ReadChaptersWithFfmpeg(const QString& path) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, platform::EncodeName(path).constData(), nullptr, nullptr) < 0) {
+        return {};
+    }
+    const ffmpeg::InputPtr format(opened);
+    std::vector<InputChapter> chapters;
     for (unsigned i = 0; i < format->nb_chapters; ++i) {
         const AVChapter* chapter = format->chapters[i];
-        tags.chapters.push_back({Value(chapter->metadata, {"title"}),
-                                 av_rescale_q(chapter->start, chapter->time_base, AVRational{1, 1000000})});
+        chapters.push_back({Value(chapter->metadata, {"title"}),
+                            av_rescale_q(chapter->start, chapter->time_base, AVRational{1, 1000000})});
     }
-    return tags;
+    return chapters;
 }

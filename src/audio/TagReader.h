@@ -25,8 +25,6 @@ struct AudioTags {
     QByteArray cover;  // the front cover's image file, as stored
     QString coverMime;
     QString coverDescription;  // the picture's own caption, such as "Cover"; often empty
-    // The file's own chapters, in order (only the FFmpeg reader gives them); not a tag of the output.
-    std::vector<InputChapter> chapters;
 
     bool IsEmpty() const;
     // Fills every field that is empty here from other (the cover with its type and description).
@@ -39,5 +37,9 @@ struct AudioTags {
 AudioTags ReadTags(const QString& path);
 
 // The same through FFmpeg's demuxers for any file (ID3v2, ID3v1, ASF attributes, RIFF INFO, Vorbis
-// comments, MP4 atoms), with the file's chapters.
+// comments, MP4 atoms).
 AudioTags ReadTagsWithFfmpeg(const QString& path);
+
+// The chapters FFmpeg's demuxer finds in a file (MP4 chapters, Vorbis CHAPTER comments, ...), in order;
+// none for a file without them or that cannot be read.
+std::vector<InputChapter> ReadChaptersWithFfmpeg(const QString& path);

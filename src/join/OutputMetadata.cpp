@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "join/OutputMetadata.h"
 
+#include "audio/MediaStream.h"
 #include "join/CueSheet.h"
 #include "join/Id3v2Tag.h"
 #include "join/RiffMetadata.h"
@@ -29,7 +30,9 @@ OutputMetadata::OutputMetadata(const MetadataChoice& choice, const QStringList& 
         titles_ << (tags.title.isEmpty() ? platform::ShownName(QFileInfo(inputs.at(i)).completeBaseName())
                                          : tags.title);
         performers_ << tags.artist;
-        ownChapters_.push_back(tags.chapters);
+        // Only the command line's media inputs bring their own chapters: a WMA's markers stay as they were.
+        const bool media = choice.chapters && audio::MediaFormatName(inputs.at(i)) != nullptr;
+        ownChapters_.push_back(media ? ReadChaptersWithFfmpeg(inputs.at(i)) : std::vector<InputChapter>());
     }
 }
 
