@@ -139,7 +139,7 @@ StreamHandle OpenFileStream(bool mem, const QString& path, std::uint64_t offset,
 
 StreamHandle OpenWmaFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
                                std::uint32_t flags) {
-    return OpenStream(detail::WmaStream::Open, mem, path, offset, length, flags);
+    return OpenStream(detail::OpenWmaStream, mem, path, offset, length, flags);
 }
 
 StreamHandle OpenMediaFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,

@@ -3,8 +3,8 @@
 
 #include "audio/Decoder.h"
 #include "audio/Dither.h"
+#include "audio/FfmpegStream.h"
 #include "audio/FileProbe.h"
-#include "audio/WmaStream.h"
 #include "platform/FilePath.h"
 
 #include <algorithm>
@@ -14,8 +14,10 @@
 namespace audio {
 namespace {
 
-using detail::ChannelLayout;
 using detail::DecodeStream;
+using detail::FfmpegShape;
+using detail::FfmpegStream;
+using detail::OpenDecoder;
 
 struct MediaFormat {
     std::array<const char*, 3> extensions;
@@ -109,182 +111,6 @@ std::uint32_t SourceBits(const AVCodecParameters& par, AVSampleFormat decoded) {
     }
 }
 
-// A media file's audio through FFmpeg, as 16-bit PCM with more than two channels mixed down to stereo.
-// A source of more than 16 bits, or of floating point, is taken at 32 bits and dithered down, so that
-// delivering its own depth later only drops the last step.
-class MediaStream final : public DecodeStream {
-public:
-    MediaStream(std::uint32_t rate, std::uint32_t chans, std::uint32_t ctype, std::uint64_t lengthBytes,
-                bool exact, std::uint32_t sourceBits)
-        : DecodeStream(rate, chans, ctype, lengthBytes, exact), dither_(sourceBits > 16) {
-        SetSourceBits(sourceBits);
-    }
-
-    void Adopt(ffmpeg::InputPtr format, ffmpeg::CodecContextPtr codec, ffmpeg::FramePtr frame,
-               ffmpeg::PacketPtr packet, int streamIndex) {
-        format_ = std::move(format);
-        codec_ = std::move(codec);
-        frame_ = std::move(frame);
-        packet_ = std::move(packet);
-        streamIndex_ = streamIndex;
-    }
-
-    bool Start() { return Prime(); }
-
-protected:
-    bool DecodeMore(std::vector<std::uint8_t>& out) override {
-        // Every pass reads a packet or receives a frame; the bound guards against a demuxer that
-        // stops advancing.
-        constexpr int kMaxPasses = 1 << 16;
-        for (int pass = 0; pass < kMaxPasses && !failed_; ++pass) {
-            const int rc = avcodec_receive_frame(codec_.get(), frame_.get());
-            if (rc == 0) {
-                TakeSkip(*frame_);
-                const bool ok = Convert(frame_.get(), frame_->nb_samples, out);
-                av_frame_unref(frame_.get());
-                if (!ok) {
-                    failed_ = true;
-                } else if (!out.empty()) {
-                    return true;
-                }
-            } else if (rc == AVERROR_EOF) {
-                if (!swr_ || flushed_) {
-                    return false;
-                }
-                flushed_ = true;
-                return Convert(nullptr, 0, out) && !out.empty();
-            } else if (rc != AVERROR(EAGAIN)) {
-                failed_ = true;
-            } else {
-                SendNextPacket();
-            }
-        }
-        return false;
-    }
-
-private:
-    // With a stated length the decoder leaves trimming to us (AV_CODEC_FLAG2_SKIP_MANUAL): the samples it
-    // would skip at the start go, but not those it would discard at the end, since the stated length ends
-    // the stream. FFmpeg 5.1 times a Vorbis stream's end trimming from packet times that count the first
-    // packet, which yields nothing: it would end that stream short of its last granule.
-    void TakeSkip(const AVFrame& frame) {
-        if (const AVFrameSideData* side = av_frame_get_side_data(&frame, AV_FRAME_DATA_SKIP_SAMPLES);
-            side != nullptr && side->size >= 4) {
-            const std::uint8_t* d = side->data;
-            skip_ += d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<std::uint64_t>(d[3]) << 24);
-        }
-    }
-
-    // Drops what remains of the start's skip from the frames just converted, from old on.
-    void DropSkipped(std::vector<std::uint8_t>& out, std::size_t old) {
-        const std::size_t frames = (out.size() - old) / FrameBytes();
-        const auto dropped = static_cast<std::size_t>(std::min<std::uint64_t>(skip_, frames));
-        out.erase(out.begin() + static_cast<std::ptrdiff_t>(old),
-                  out.begin() + static_cast<std::ptrdiff_t>(old + dropped * FrameBytes()));
-        skip_ -= dropped;
-    }
-
-    void SendNextPacket() {
-        if (draining_) {
-            failed_ = true;
-            return;
-        }
-        if (av_read_frame(format_.get(), packet_.get()) < 0) {
-            draining_ = true;
-            avcodec_send_packet(codec_.get(), nullptr);
-            return;
-        }
-        if (packet_->stream_index == streamIndex_) {
-            const int rc = avcodec_send_packet(codec_.get(), packet_.get());
-            if (rc < 0 && rc != AVERROR_INVALIDDATA) {
-                failed_ = true;
-            }
-        }
-        av_packet_unref(packet_.get());
-    }
-
-    // frame null flushes the resampler.
-    bool Convert(const AVFrame* frame, int samples, std::vector<std::uint8_t>& out) {
-        if (frame != nullptr && (samples <= 0 || !MatchResampler(frame))) {
-            return samples <= 0;
-        }
-        const int maxOut = swr_get_out_samples(swr_.get(), samples);
-        if (maxOut < 0) {
-            return false;
-        }
-        const std::size_t values = static_cast<std::size_t>(maxOut) * Channels();
-        const std::size_t old = out.size();
-        std::uint8_t* dst = nullptr;
-        if (dither_) {
-            wide_.resize(values);
-            dst = reinterpret_cast<std::uint8_t*>(wide_.data());
-        } else {
-            out.resize(old + values * 2);
-            dst = out.data() + old;
-        }
-        const int n =
-            swr_convert(swr_.get(), &dst, maxOut,
-                        frame ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr, samples);
-        const std::size_t got = static_cast<std::size_t>(n > 0 ? n : 0) * Channels();
-        out.resize(old + got * 2);
-        if (dither_) {
-            DitherTo16(wide_.data(), reinterpret_cast<std::int16_t*>(out.data() + old), got, noise_);
-        }
-        DropSkipped(out, old);
-        return n >= 0;
-    }
-
-    // The decoder may tell its real sample format and layout only with the first frame, and change
-    // them midway (a chained Ogg file), so the resampler follows the frames.
-    bool MatchResampler(const AVFrame* frame) {
-        if (swr_ && frame->format == inFormat_ && frame->sample_rate == inRate_ &&
-            av_channel_layout_compare(&frame->ch_layout, inLayout_.get()) == 0) {
-            return true;
-        }
-        swr_.reset();
-        av_channel_layout_uninit(inLayout_.get());
-        if (av_channel_layout_copy(inLayout_.get(), &frame->ch_layout) < 0) {
-            return false;
-        }
-        inFormat_ = frame->format;
-        inRate_ = frame->sample_rate;
-        ChannelLayout mixLayout;
-        if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-            av_channel_layout_default(mixLayout.get(), frame->ch_layout.nb_channels);
-        } else if (av_channel_layout_copy(mixLayout.get(), &frame->ch_layout) < 0) {
-            return false;
-        }
-        ChannelLayout outLayout;
-        av_channel_layout_default(outLayout.get(), static_cast<int>(Channels()));
-        SwrContext* raw = nullptr;
-        if (swr_alloc_set_opts2(&raw, outLayout.get(), dither_ ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16,
-                                static_cast<int>(Rate()), mixLayout.get(),
-                                static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
-                                nullptr) < 0) {
-            return false;
-        }
-        swr_.reset(raw);
-        return swr_init(swr_.get()) >= 0;
-    }
-
-    ffmpeg::InputPtr format_;
-    ffmpeg::CodecContextPtr codec_;
-    ffmpeg::FramePtr frame_;
-    ffmpeg::PacketPtr packet_;
-    ffmpeg::SwrContextPtr swr_;
-    ChannelLayout inLayout_;
-    std::vector<std::int32_t> wide_;
-    DitherNoise noise_;
-    const bool dither_;
-    std::uint64_t skip_ = 0;
-    int inFormat_ = -1;
-    int inRate_ = 0;
-    int streamIndex_ = -1;
-    bool draining_ = false;
-    bool flushed_ = false;
-    bool failed_ = false;
-};
-
 }  // namespace
 
 const char* MediaFormatName(const QString& path) {
@@ -316,36 +142,24 @@ std::unique_ptr<DecodeStream> detail::OpenMediaStream(const QString& path) {
     const AVStream* st = format->streams[index];
     const int rate = st->codecpar->sample_rate;
     const std::uint64_t stated = rate > 0 ? StatedSamples(*format, *st, rate) : 0;
-    ffmpeg::CodecContextPtr codecContext(avcodec_alloc_context3(codec));
-    if (!codecContext || avcodec_parameters_to_context(codecContext.get(), st->codecpar) < 0) {
+    // The stated length ends the stream, and FFmpeg's own trimming of the end is left aside: FFmpeg 5.1
+    // times a Vorbis stream's end from packet times that count the first packet, which yields nothing,
+    // and would end the stream short of its last granule.
+    ffmpeg::CodecContextPtr codecContext = OpenDecoder(*st, *codec, stated > 0);
+    if (!codecContext || rate <= 0 || codecContext->ch_layout.nb_channels <= 0) {
         return nullptr;
     }
-    if (stated > 0) {
-        codecContext->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
-    }
-    if (avcodec_open2(codecContext.get(), codec, nullptr) < 0) {
-        return nullptr;
-    }
-    const int inChans = codecContext->ch_layout.nb_channels;
-    if (rate <= 0 || inChans <= 0) {
-        return nullptr;
-    }
-    const auto chans = static_cast<std::uint32_t>(inChans > 2 ? 2 : inChans);
-    const std::uint64_t samples = stated > 0 ? stated : EstimatedSamples(*format, rate);
-    ffmpeg::FramePtr frame(av_frame_alloc());
-    ffmpeg::PacketPtr packet(av_packet_alloc());
-    if (!frame || !packet) {
-        return nullptr;
-    }
-    const std::uint32_t ctype = codec->id == AV_CODEC_ID_OPUS ? CTYPE_OPUS : kind->ctype;
-    auto stream =
-        std::make_unique<MediaStream>(static_cast<std::uint32_t>(rate), chans, ctype, samples * chans * 2,
-                                      stated > 0, SourceBits(*st->codecpar, codecContext->sample_fmt));
-    stream->Adopt(std::move(format), std::move(codecContext), std::move(frame), std::move(packet), index);
-    if (!stream->Start()) {
-        return nullptr;
-    }
-    return stream;
+    FfmpegShape shape;
+    shape.rate = static_cast<std::uint32_t>(rate);
+    shape.chans = static_cast<std::uint32_t>(std::min(codecContext->ch_layout.nb_channels, 2));
+    shape.ctype = codec->id == AV_CODEC_ID_OPUS ? CTYPE_OPUS : kind->ctype;
+    shape.lengthBytes = (stated > 0 ? stated : EstimatedSamples(*format, rate)) * shape.chans * 2;
+    shape.exact = stated > 0;
+    shape.sourceBits = SourceBits(*st->codecpar, codecContext->sample_fmt);
+    // Wider sources are taken at 32 bits and dithered down, so that delivering their own depth later
+    // only drops that last step.
+    shape.dither = shape.sourceBits > 16;
+    return FfmpegStream::Start({std::move(format), std::move(codecContext), index}, shape);
 }
 
 }  // namespace audio
