@@ -79,9 +79,10 @@ OpenFunction DecodedOpening(const QString& path);
 bool GetStreamInfo(StreamHandle handle, StreamInfoRecord* info);
 
 // Length of the decoded data in bytes (mode POS_BYTE). For MP3 it is exact: it equals the bytes
-// that reading the stream yields (a file whose sample rate changes midway may yield less). For WMA it
-// comes from the container and is never below the bytes read so far. Once the stream has ended it is
-// the bytes read. 0 for an unknown handle.
+// that reading the stream yields (a file whose sample rate changes midway may yield less); so it is for
+// a media file whose container states its length (a damaged one may yield less). For WMA, and media
+// files that state none, it comes from the container and is never below the bytes read so far. Once
+// the stream has ended it is the bytes read. 0 for an unknown handle.
 std::uint64_t GetStreamLength(StreamHandle handle, std::uint32_t mode);
 
 // Seconds that bytes of this stream's decoded data last; 0 for an unknown handle.

@@ -2,7 +2,6 @@
 #include "audio/MediaStream.h"
 
 #include "audio/Decoder.h"
-#include "audio/Dither.h"
 #include "audio/FfmpegStream.h"
 #include "audio/FileProbe.h"
 #include "platform/FilePath.h"
@@ -70,7 +69,7 @@ bool HasVideo(const AVFormatContext& format) {
 }
 
 // The samples that decoding yields when the container states them: FLAC's STREAMINFO total, the last
-// Ogg granule (less Opus's pre-skip, which the decoder drops), the MP4 edit list's duration, AIFF's
+// Ogg granule (less Opus's pre-skip, which is dropped), the MP4 edit list's duration, AIFF's
 // frame count. 0 when the container does not state them, or FFmpeg only guessed them from the bitrate.
 std::uint64_t StatedSamples(const AVFormatContext& format, const AVStream& st, int rate) {
     if (format.duration_estimation_method != AVFMT_DURATION_FROM_STREAM || st.duration == AV_NOPTS_VALUE ||

@@ -35,7 +35,7 @@ namespace cli {
 namespace {
 
 // What the program reads when it starts: the language file (read only: the settings file is
-// never written from here) and the decoding layer's device, which MP3 and WMA probing needs.
+// never written from here) and the decoding layer's device, which probing a decoded input needs.
 class Session {
 public:
     Session()
