@@ -30,6 +30,8 @@ QString RejectionKey(ProbeStatus status) {
             return QStringLiteral("NotWMAInfo");
         case ProbeStatus::NotSupport:
             return QStringLiteral("NotSupport");
+        // Only the command line takes these files; the language files have no words for them.
+        case ProbeStatus::NotMediaInfo:
         case ProbeStatus::Accepted:
             break;
     }

@@ -25,6 +25,8 @@ public:
     std::uint32_t Ctype() const { return ctype_; }
     std::uint32_t FrameBytes() const { return chans_ * 2; }
     std::uint64_t Position() const { return position_; }
+    // The source's own resolution in bits, 0 when not known; what Read hands out is 16-bit all the same.
+    std::uint32_t SourceBits() const { return sourceBits_; }
     bool Active() const { return !finished_; }
 
     // A container's length is only an estimate, so while reading we never report less than what has
@@ -59,6 +61,8 @@ protected:
     // end of the data and on any failure: the callers cannot tell the two apart anyway.
     virtual bool DecodeMore(std::vector<std::uint8_t>& out) = 0;
 
+    void SetSourceBits(std::uint32_t bits) { sourceBits_ = bits; }
+
     // Decodes the first block at opening, so a file without a single decodable frame is refused.
     bool Prime() { return Refill(); }
 
@@ -89,6 +93,7 @@ private:
     std::uint32_t ctype_;
     std::uint64_t length_;
     bool lengthIsExact_;
+    std::uint32_t sourceBits_ = 0;
     std::uint64_t position_ = 0;
     std::vector<std::uint8_t> pending_;
     std::size_t pendingPos_ = 0;

@@ -2,6 +2,8 @@
 #include "audio/Decoder.h"
 
 #include "audio/DecodeStream.h"
+#include "audio/FileProbe.h"
+#include "audio/MediaStream.h"
 #include "audio/Mp3Stream.h"
 #include "audio/WmaStream.h"
 
@@ -38,8 +40,8 @@ Registry& TheRegistry() {
     return registry;
 }
 
-// FFmpeg is opened when a WMA file is first read, not here: a join without WMA never loads it,
-// and a WMA file it cannot read fails as any unreadable file does.
+// FFmpeg is opened when a WMA or other media file is first read, not here: a join without them
+// never loads it, and a file it cannot read fails as any unreadable file does.
 bool LibrariesUsable() {
     return detail::Mpg123Ready();
 }
@@ -137,7 +139,23 @@ StreamHandle OpenFileStream(bool mem, const QString& path, std::uint64_t offset,
 
 StreamHandle OpenWmaFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
                                std::uint32_t flags) {
-    return OpenStream(detail::WmaStream::Open, mem, path, offset, length, flags);
+    return OpenStream(detail::OpenWmaStream, mem, path, offset, length, flags);
+}
+
+StreamHandle OpenMediaFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
+                                 std::uint32_t flags) {
+    return OpenStream(detail::OpenMediaStream, mem, path, offset, length, flags);
+}
+
+OpenFunction DecodedOpening(const QString& path) {
+    const QString extension = FileExtension(path);
+    if (extension.compare(QLatin1String(".mp3"), Qt::CaseInsensitive) == 0) {
+        return OpenFileStream;
+    }
+    if (extension.compare(QLatin1String(".wma"), Qt::CaseInsensitive) == 0) {
+        return OpenWmaFileStream;
+    }
+    return MediaFormatName(path) != nullptr ? OpenMediaFileStream : nullptr;
 }
 
 bool GetStreamInfo(StreamHandle handle, StreamInfoRecord* info) {
@@ -150,6 +168,7 @@ bool GetStreamInfo(StreamHandle handle, StreamInfoRecord* info) {
     info->chans = stream->Channels();
     info->flags = 0;
     info->ctype = stream->Ctype();
+    info->origres = stream->SourceBits();
     return true;
 }
 

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <functional>
 
-// The decoding layer: MP3 and WMA files opened as streams and decoded to interleaved signed 16-bit
-// PCM (MP3 through libmpg123, WMA through FFmpeg). Streams are named by handles; 0 is never a valid
-// handle and is what every opening operation returns on failure. More than two channels are mixed
-// down to stereo. Byte counts and positions are 64-bit and count decoded PCM bytes.
+// The decoding layer: MP3, WMA and other media files opened as streams and decoded to interleaved
+// signed 16-bit PCM (MP3 through libmpg123, the others through FFmpeg). Streams are named by handles; 0 is
+// never a valid handle and is what every opening operation returns on failure. More than two channels are
+// mixed down to stereo. Byte counts and positions are 64-bit and count decoded PCM bytes.
 namespace audio {
 
 using StreamHandle = std::uint32_t;
@@ -30,7 +30,7 @@ struct StreamInfoRecord {
     std::uint32_t freq = 0;      // sample rate in Hz
     std::uint32_t chans = 0;     // channel count (1 or 2)
     std::uint32_t flags = 0;     // sample format: SAMPLE_8BITS, SAMPLE_FLOAT, anything else 16-bit
-    std::uint32_t ctype = 0;     // stream type: CTYPE_MP3 or CTYPE_WMA
+    std::uint32_t ctype = 0;     // stream type: one of the CTYPE_ values
     std::uint32_t origres = 0;   // original resolution in bits, 0 when not known
     std::uint32_t plugin = 0;    // unused
     std::uint32_t sample = 0;    // unused
@@ -40,6 +40,11 @@ static_assert(sizeof(StreamInfoRecord) == 32);
 
 constexpr std::uint32_t CTYPE_MP3 = 0x10005;
 constexpr std::uint32_t CTYPE_WMA = 0x10300;
+constexpr std::uint32_t CTYPE_OGG = 0x10002;  // Ogg Vorbis, or FLAC in Ogg
+constexpr std::uint32_t CTYPE_AIFF = 0x10006;
+constexpr std::uint32_t CTYPE_FLAC = 0x10900;
+constexpr std::uint32_t CTYPE_MP4 = 0x10b01;  // AAC or ALAC in MP4
+constexpr std::uint32_t CTYPE_OPUS = 0x11200;
 
 // Prepares the decoding libraries. The program never plays sound, so this only fails when the
 // libraries cannot be used. device -1 is the default device; window and clsid are unused.
@@ -58,13 +63,26 @@ StreamHandle OpenFileStream(bool mem, const QString& path, std::uint64_t offset,
 StreamHandle OpenWmaFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
                                std::uint32_t flags);
 
-// Fills info; false for an unknown handle.
+// Opens path as the media file its extension claims (FLAC, Ogg Vorbis, Opus, M4A, AIFF: see
+// MediaFormatName), told by its content. The length is exact where the container states it (FLAC's
+// total samples, the last Ogg granule less Opus's pre-skip, the MP4 edit list, AIFF's frame count).
+// A source of more than 16 bits or of floating point is dithered down to 16 bits.
+StreamHandle OpenMediaFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
+                                 std::uint32_t flags);
+
+using OpenFunction = StreamHandle (*)(bool mem, const QString& path, std::uint64_t offset,
+                                      std::uint64_t length, std::uint32_t flags);
+// The opening for a file that is decoded, told by its extension; nullptr for a WAV or an unknown file.
+OpenFunction DecodedOpening(const QString& path);
+
+// Fills info (origres: the source's own bits, where known); false for an unknown handle.
 bool GetStreamInfo(StreamHandle handle, StreamInfoRecord* info);
 
 // Length of the decoded data in bytes (mode POS_BYTE). For MP3 it is exact: it equals the bytes
-// that reading the stream yields (a file whose sample rate changes midway may yield less). For WMA it
-// comes from the container and is never below the bytes read so far. Once the stream has ended it is
-// the bytes read. 0 for an unknown handle.
+// that reading the stream yields (a file whose sample rate changes midway may yield less); so it is for
+// a media file whose container states its length (a damaged one may yield less). For WMA, and media
+// files that state none, it comes from the container and is never below the bytes read so far. Once
+// the stream has ended it is the bytes read. 0 for an unknown handle.
 std::uint64_t GetStreamLength(StreamHandle handle, std::uint32_t mode);
 
 // Seconds that bytes of this stream's decoded data last; 0 for an unknown handle.

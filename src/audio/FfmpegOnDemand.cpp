@@ -119,6 +119,8 @@ WS_FORWARD(int, av_dict_set, (AVDictionary * *pm, const char* key, const char* v
 WS_FORWARD(AVFrame*, av_frame_alloc, (void), ())
 WS_FORWARD(void, av_frame_free, (AVFrame * *frame), (frame))
 WS_FORWARD(void, av_frame_unref, (AVFrame * frame), (frame))
+WS_FORWARD(AVFrameSideData*, av_frame_get_side_data, (const AVFrame* frame, AVFrameSideDataType type),
+           (frame, type))
 WS_FORWARD(int, av_channel_layout_compare, (const AVChannelLayout* chl, const AVChannelLayout* chl1),
            (chl, chl1))
 WS_FORWARD(int, av_channel_layout_copy, (AVChannelLayout * dst, const AVChannelLayout* src), (dst, src))

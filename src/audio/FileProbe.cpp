@@ -2,6 +2,7 @@
 #include "audio/FileProbe.h"
 
 #include "audio/Decoder.h"
+#include "audio/MediaStream.h"
 #include "audio/Waveinf.h"
 #include "platform/FilePath.h"
 
@@ -12,10 +13,7 @@
 
 namespace {
 
-using OpenFunction = audio::StreamHandle (*)(bool, const QString&, std::uint64_t, std::uint64_t,
-                                             std::uint32_t);
-
-ProbeResult ProbeStream(const QString& path, OpenFunction open, ProbeStatus rejection) {
+ProbeResult ProbeStream(const QString& path, audio::OpenFunction open, ProbeStatus rejection) {
     ProbeResult result;
     const audio::StreamHandle stream = open(false, path, 0, 0, 0);
     if (stream == 0) {
@@ -53,11 +51,13 @@ void SortPaths(QStringList& paths) {
                      [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
 }
 
-ProbeResult ProbeFile(const QString& path, WavSamples wavSamples) {
+ProbeResult ProbeFile(const QString& path, InputFormats formats) {
     const QString extension = FileExtension(path);
     if (extension.compare(QLatin1String(".wav"), Qt::CaseInsensitive) == 0) {
         ProbeResult result;
         WaveHeaderInfo info;
+        const WavSamples wavSamples =
+            formats == InputFormats::CommandLine ? WavSamples::AnyPcmOrFloat : WavSamples::Pcm8Or16;
         if (!ReadWaveHeader(path, info, wavSamples)) {
             result.status = ProbeStatus::NotPCM;
             return result;
@@ -72,6 +72,9 @@ ProbeResult ProbeFile(const QString& path, WavSamples wavSamples) {
     }
     if (extension.compare(QLatin1String(".wma"), Qt::CaseInsensitive) == 0) {
         return ProbeStream(path, audio::OpenWmaFileStream, ProbeStatus::NotWMAInfo);
+    }
+    if (formats == InputFormats::CommandLine && audio::MediaFormatName(path) != nullptr) {
+        return ProbeStream(path, audio::OpenMediaFileStream, ProbeStatus::NotMediaInfo);
     }
     return {};
 }

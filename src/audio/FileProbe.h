@@ -11,13 +11,17 @@
 // Probing an input file as the file list takes it in: its format, size and length. Engine code:
 // the main window, the join and the command-line joiner share it.
 
-enum class ProbeStatus { Accepted, NotSupport, NotPCM, NotMP3Info, NotWMAInfo };
+// NotMediaInfo: a FLAC, Ogg, Opus, M4A or AIFF file (see audio::MediaFormatName) that cannot be read.
+enum class ProbeStatus { Accepted, NotSupport, NotPCM, NotMP3Info, NotWMAInfo, NotMediaInfo };
+
+// The window takes WAV, MP3 and WMA files; the command line also the media files FFmpeg decodes.
+enum class InputFormats { Window, CommandLine };
 
 struct AudioFileValues {
     std::int32_t sampleRate = 0;
     std::int32_t channels = 0;
     std::int32_t bits = 0;
-    std::uint64_t sizeBytes = 0;  // WAV: data + 44; MP3 and WMA: the size on disk
+    std::uint64_t sizeBytes = 0;  // WAV: data + 44; the others: the size on disk
     std::uint64_t seconds = 0;
     bool isFloat = false;  // IEEE float samples: a WAV of 32 or 64 bits
 };
@@ -34,6 +38,7 @@ QString FileExtension(const QString& path);
 void SortPaths(QStringList& paths);
 
 // Probes one file by its extension: a ".wav" by its header (the header reader shows its own
-// messages), ".mp3" and ".wma" by opening them as streams of the decoding layer. wavSamples: the
-// WAV sample formats accepted; the window takes 8- and 16-bit PCM only.
-ProbeResult ProbeFile(const QString& path, WavSamples wavSamples = WavSamples::Pcm8Or16);
+// messages), ".mp3", ".wma" and, for the command line, the media files by opening them as streams of
+// the decoding layer. The window takes WAV of 8- and 16-bit PCM only; the command line also deeper PCM
+// and float. A media file's bits are the 16 its stream delivers, whatever its source's.
+ProbeResult ProbeFile(const QString& path, InputFormats formats = InputFormats::Window);

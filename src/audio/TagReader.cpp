@@ -124,3 +124,18 @@ AudioTags ReadTagsWithFfmpeg(const QString& path) {
     }
     return tags;
 }
+
+std::vector<InputChapter> ReadChaptersWithFfmpeg(const QString& path) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, platform::EncodeName(path).constData(), nullptr, nullptr) < 0) {
+        return {};
+    }
+    const ffmpeg::InputPtr format(opened);
+    std::vector<InputChapter> chapters;
+    for (unsigned i = 0; i < format->nb_chapters; ++i) {
+        const AVChapter* chapter = format->chapters[i];
+        chapters.push_back({Value(chapter->metadata, {"title"}),
+                            av_rescale_q(chapter->start, chapter->time_base, AVRational{1, 1000000})});
+    }
+    return chapters;
+}

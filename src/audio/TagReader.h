@@ -4,6 +4,15 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
+#include <vector>
+
+// A chapter of an input file: its title and where it starts in that file.
+struct InputChapter {
+    QString title;
+    std::int64_t startMicroseconds = 0;
+};
+
 // The tags of an audio file that a join carries over to its output.
 struct AudioTags {
     QString title;
@@ -27,5 +36,10 @@ struct AudioTags {
 // file without tags, or one that cannot be read, gives empty tags.
 AudioTags ReadTags(const QString& path);
 
-// The same through FFmpeg's demuxers for any file (ID3v2, ID3v1, ASF attributes, RIFF INFO).
+// The same through FFmpeg's demuxers for any file (ID3v2, ID3v1, ASF attributes, RIFF INFO, Vorbis
+// comments, MP4 atoms).
 AudioTags ReadTagsWithFfmpeg(const QString& path);
+
+// The chapters FFmpeg's demuxer finds in a file (MP4 chapters, Vorbis CHAPTER comments, ...), in order;
+// none for a file without them or that cannot be read.
+std::vector<InputChapter> ReadChaptersWithFfmpeg(const QString& path);

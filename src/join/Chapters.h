@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "audio/TagReader.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,8 +21,13 @@ struct JoinChapter {
 
 // The chapters of the rows that reached the output: rowEndFrames holds, for each row joined, the
 // frame count of the joined audio after it; titles and performers are per row, in the same order.
+// A row with chapters of its own (own, per row, at sampleRate) gets them, its first one moved to where
+// the row starts, if they all start in order inside the row; else one chapter, and its index is added
+// to unfit.
 std::vector<JoinChapter> MakeChapters(const std::vector<std::uint64_t>& rowEndFrames,
-                                      const QStringList& titles, const QStringList& performers);
+                                      const QStringList& titles, const QStringList& performers,
+                                      const std::vector<std::vector<InputChapter>>& own = {},
+                                      int sampleRate = 0, std::vector<std::size_t>* unfit = nullptr);
 
 // frames at sampleRate in milliseconds, rounded to the nearest.
 std::uint64_t Milliseconds(std::uint64_t frames, int sampleRate);

@@ -6,8 +6,9 @@
 
 namespace join {
 
-DecodeAhead::DecodeAhead(const QString& path, bool wma, std::size_t blockBytes, std::size_t limit)
-    : path_(path), wma_(wma), blockBytes_(blockBytes), limit_(limit) {
+DecodeAhead::DecodeAhead(const QString& path, audio::OpenFunction open, std::size_t blockBytes,
+                         std::size_t limit)
+    : path_(path), open_(open), blockBytes_(blockBytes), limit_(limit) {
     try {
         worker_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
@@ -43,8 +44,7 @@ void DecodeAhead::Run() {
 }
 
 void DecodeAhead::Decode() {
-    taken_.stream = wma_ ? audio::OpenWmaFileStream(false, path_, 0, 0, audio::STREAM_DECODE)
-                         : audio::OpenFileStream(false, path_, 0, 0, audio::STREAM_DECODE);
+    taken_.stream = open_(false, path_, 0, 0, audio::STREAM_DECODE);
     if (taken_.stream == 0) {
         return;
     }

@@ -20,8 +20,8 @@ struct DecodedBlock {
     std::uint64_t length = 0;
 };
 
-// An MP3 or WMA row opened and decoded on a worker thread, read by blocks as the job's loop reads
-// it, while the job works on the rows before it: on two cores the rows decode side by side. The
+// A decoded row (MP3, WMA, other media) opened and decoded on a worker thread, read by blocks as the job's
+// loop reads it, while the job works on the rows before it: on two cores the rows decode side by side. The
 // worker stops at the end of the row or after limit bytes; the job takes the stream over from there.
 class DecodeAhead {
 public:
@@ -32,7 +32,8 @@ public:
         std::vector<DecodedBlock> blocks;
     };
 
-    DecodeAhead(const QString& path, bool wma, std::size_t blockBytes, std::size_t limit = kLimit);
+    DecodeAhead(const QString& path, audio::OpenFunction open, std::size_t blockBytes,
+                std::size_t limit = kLimit);
     // Stops the worker and frees the stream unless it was taken over.
     ~DecodeAhead();
     DecodeAhead(const DecodeAhead&) = delete;
@@ -51,7 +52,7 @@ private:
     void Decode();
 
     const QString path_;
-    const bool wma_;
+    const audio::OpenFunction open_;
     const std::size_t blockBytes_;
     const std::size_t limit_;
     std::atomic<bool> stop_{false};

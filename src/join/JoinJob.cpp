@@ -119,10 +119,6 @@ bool HasExtension(const QString& path, const char* extension) {
     return FileExtension(path).compare(QLatin1String(extension), Qt::CaseInsensitive) == 0;
 }
 
-bool IsDecodedRow(const JoinRow& row) {
-    return HasExtension(row.path, ".mp3") || HasExtension(row.path, ".wma");
-}
-
 std::uint32_t Le32(const char* p) {
     const auto* b = reinterpret_cast<const unsigned char*>(p);
     return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
@@ -614,18 +610,15 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
         ahead.reset();
         if (i + 1 < rows_.Count()) {
             const JoinRow next = rows_.Row(i + 1);
-            if (IsDecodedRow(next)) {
-                ahead = std::make_unique<DecodeAhead>(next.path, HasExtension(next.path, ".wma"),
-                                                      DecodedBlockBytes(next));
+            if (const audio::OpenFunction open = audio::DecodedOpening(next.path)) {
+                ahead = std::make_unique<DecodeAhead>(next.path, open, DecodedBlockBytes(next));
             }
         }
         bool ok = true;
         if (HasExtension(row.path, ".wav")) {
             ok = JoinWavRow(row, convert);
-        } else if (HasExtension(row.path, ".mp3")) {
-            ok = JoinDecodedRow(row, false, convert, taken);
-        } else if (HasExtension(row.path, ".wma")) {
-            ok = JoinDecodedRow(row, true, convert, taken);
+        } else if (const audio::OpenFunction open = audio::DecodedOpening(row.path)) {
+            ok = JoinDecodedRow(row, open, convert, taken);
         }
         if (ok && writeFailed()) {
             ShowError(QStringLiteral("Could not write '") + SinkName() + QLatin1Char('\''));
@@ -746,12 +739,10 @@ std::size_t JoinJob::DecodedBlockBytes(const JoinRow& row) const {
     return sameFormat || row.bits == 8 ? kBlock : kWideBlock;
 }
 
-bool JoinJob::JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert,
+bool JoinJob::JoinDecodedRow(const JoinRow& row, audio::OpenFunction open, SampleConvert& convert,
                              std::optional<DecodeAhead::Taken>& taken) {
     const audio::StreamHandle stream =
-        taken ? taken->stream
-        : wma ? audio::OpenWmaFileStream(false, row.path, 0, 0, audio::STREAM_DECODE)
-              : audio::OpenFileStream(false, row.path, 0, 0, audio::STREAM_DECODE);
+        taken ? taken->stream : open(false, row.path, 0, 0, audio::STREAM_DECODE);
     if (stream == 0) {
         ShowError(QStringLiteral("Could not open '") + row.path + QLatin1Char('\''));
         return false;

@@ -139,7 +139,7 @@ private:
     // A row failure shows its message itself and returns false.
     bool JoinWavRow(const JoinRow& row, SampleConvert& convert);
     // taken: the row as decoded ahead, if it was.
-    bool JoinDecodedRow(const JoinRow& row, bool wma, SampleConvert& convert,
+    bool JoinDecodedRow(const JoinRow& row, audio::OpenFunction open, SampleConvert& convert,
                         std::optional<DecodeAhead::Taken>& taken);
     // The bytes of decoded PCM read at a time for the row.
     std::size_t DecodedBlockBytes(const JoinRow& row) const;

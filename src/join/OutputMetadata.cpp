@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "join/OutputMetadata.h"
 
-#include "join/VorbisComments.h"
-
+#include "audio/MediaStream.h"
 #include "join/CueSheet.h"
 #include "join/Id3v2Tag.h"
 #include "join/RiffMetadata.h"
+#include "join/VorbisComments.h"
 #include "join/WmaMetadata.h"
 #include "platform/FilePath.h"
 #include "platform/SaveFile.h"
@@ -16,7 +16,7 @@
 namespace join {
 
 OutputMetadata::OutputMetadata(const MetadataChoice& choice, const QStringList& inputs)
-    : chapters_(choice.chapters) {
+    : inputs_(inputs), chapters_(choice.chapters) {
     const bool perInput = choice.chapters || choice.cueSheet;
     if (choice.tags == TagSource::None && !perInput) {
         return;
@@ -31,16 +31,34 @@ OutputMetadata::OutputMetadata(const MetadataChoice& choice, const QStringList& 
         titles_ << (tags.title.isEmpty() ? platform::ShownName(QFileInfo(inputs.at(i)).completeBaseName())
                                          : tags.title);
         performers_ << tags.artist;
+        // Only the command line's media inputs bring their own chapters: a WMA's markers stay as they were.
+        const bool media = choice.chapters && audio::MediaFormatName(inputs.at(i)) != nullptr;
+        ownChapters_.push_back(media ? ReadChaptersWithFfmpeg(inputs.at(i)) : std::vector<InputChapter>());
     }
 }
 
-std::vector<JoinChapter> OutputMetadata::Chapters(const std::vector<std::uint64_t>& rowEndFrames) const {
-    return MakeChapters(rowEndFrames, titles_, performers_);
+std::vector<JoinChapter> OutputMetadata::Chapters(const std::vector<std::uint64_t>& rowEndFrames,
+                                                  int sampleRate) const {
+    return MakeChapters(rowEndFrames, titles_, performers_, ownChapters_, sampleRate);
+}
+
+QStringList OutputMetadata::UnfitChapters(const std::vector<std::uint64_t>& rowEndFrames,
+                                          int sampleRate) const {
+    std::vector<std::size_t> unfit;
+    if (chapters_) {
+        MakeChapters(rowEndFrames, titles_, performers_, ownChapters_, sampleRate, &unfit);
+    }
+    QStringList paths;
+    for (const std::size_t row : unfit) {
+        paths << inputs_.at(static_cast<qsizetype>(row));
+    }
+    return paths;
 }
 
 void OutputMetadata::AddTo(JoinOutput& output, const std::vector<std::uint64_t>& rowEndFrames,
                            int sampleRate) const {
-    const std::vector<JoinChapter> chapters = chapters_ ? Chapters(rowEndFrames) : std::vector<JoinChapter>();
+    const std::vector<JoinChapter> chapters =
+        chapters_ ? Chapters(rowEndFrames, sampleRate) : std::vector<JoinChapter>();
     if (output.kind == OutputKind::Mp3) {
         output.mp3Tag = Id3v2Tag(tags_, chapters, sampleRate);
     } else if (output.kind == OutputKind::Wav) {
@@ -52,7 +70,8 @@ void OutputMetadata::AddTo(JoinOutput& output, const std::vector<std::uint64_t>&
 
 QString OutputMetadata::AddToWma(const QString& path, const QString& scratchPath,
                                  const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) const {
-    const std::vector<JoinChapter> chapters = chapters_ ? Chapters(rowEndFrames) : std::vector<JoinChapter>();
+    const std::vector<JoinChapter> chapters =
+        chapters_ ? Chapters(rowEndFrames, sampleRate) : std::vector<JoinChapter>();
     return AddWmaMetadata(path, scratchPath, tags_, chapters, sampleRate);
 }
 
@@ -66,7 +85,8 @@ QByteArray OutputMetadata::CueSheet(const QString& cuePath, const QString& outpu
     const QString name = CueFileName(cuePath, outputPath);
     // Cue sheets know no WMA; players take WAVE for any file they can decode.
     const char* type = kind == OutputKind::Mp3 ? "MP3" : "WAVE";
-    return join::CueSheet(name, type, tags_, Chapters(rowEndFrames), sampleRate);
+    // A track for each input, whatever chapters it has of its own.
+    return join::CueSheet(name, type, tags_, MakeChapters(rowEndFrames, titles_, performers_), sampleRate);
 }
 
 }  // namespace join

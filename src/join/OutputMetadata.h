@@ -29,8 +29,11 @@ class OutputMetadata {
 public:
     OutputMetadata(const MetadataChoice& choice, const QStringList& inputs);
 
-    // The chapters of the rows joined; rowEndFrames as the join job recorded them.
-    std::vector<JoinChapter> Chapters(const std::vector<std::uint64_t>& rowEndFrames) const;
+    // The chapters of the rows joined, a row's own where it has them; rowEndFrames as the join job
+    // recorded them.
+    std::vector<JoinChapter> Chapters(const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) const;
+    // The inputs whose own chapters did not fit in their joined audio, and got one chapter instead.
+    QStringList UnfitChapters(const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) const;
 
     // Puts the MP3 tag or the WAV chunks into output.
     void AddTo(JoinOutput& output, const std::vector<std::uint64_t>& rowEndFrames, int sampleRate) const;
@@ -52,6 +55,8 @@ private:
     AudioTags tags_;
     QStringList titles_;
     QStringList performers_;
+    QStringList inputs_;
+    std::vector<std::vector<InputChapter>> ownChapters_;
     bool chapters_ = false;
 };
 

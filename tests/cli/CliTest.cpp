@@ -22,7 +22,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -217,11 +219,16 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
         testmedia::WriteFile("wav.mp3", testmedia::ReadFile(testmedia::Tone(44100, 2, 1)));
     const QString wide = Path("alaw.wav");
     testmedia::RunTool("sox", {wav, "-e", "a-law", wide});
+    // Files that FFmpeg reads, but not as the format their names claim.
+    const QString wavAsFlac = testmedia::WriteFile("wav.flac", testmedia::ReadFile(wav));
+    const QString notesAsOpus = testmedia::WriteFile("notes.opus", "hello");
     const QString out = Path(QStringLiteral("out.wav"));
     // A file that cannot be opened is named once, with the system's reason and not a format's.
     const QStringList missing{Path("gone.wav"), Path("gone.mp3"), Path("gone.wma")};
 
-    const Result r = Run(QStringList{QStringLiteral("-o"), out, wav, notes, fake, wavAsMp3, wide} + missing);
+    const Result r =
+        Run(QStringList{QStringLiteral("-o"), out, wav, notes, fake, wavAsMp3, wide, wavAsFlac, notesAsOpus} +
+            missing);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(notes + QStringLiteral(": This file type is not supported.")))
         << r.err.toStdString();
@@ -231,11 +238,13 @@ TEST_F(CliTest, RejectedInputsAreNamedAndNothingIsWritten) {
     EXPECT_TRUE(r.err.contains(
         wide +
         ": This WAV file is not in a supported format (PCM of 8, 16, 24 or 32 bits, float of 32 or 64)."));
+    EXPECT_TRUE(r.err.contains(wavAsFlac + ": The format of this FLAC file cannot be read."));
+    EXPECT_TRUE(r.err.contains(notesAsOpus + ": The format of this Opus file cannot be read."));
     for (const QString& path : missing) {
         EXPECT_TRUE(r.err.contains(path + QStringLiteral(": No such file or directory\n")));
     }
     // The A-law WAV also gets the probe's own word, as the window shows it.
-    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 8) << r.err.toStdString();
+    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 10) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(out));
     EXPECT_EQ(Leftovers(), QStringList());
 
@@ -468,6 +477,159 @@ TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3) {
         EXPECT_EQ(testmedia::OpenAndReadAll(mp3, false).Frames(), 8000u + 22050);
     }
     EXPECT_EQ(testmedia::ReadFile(Path("loud1.mp3")), testmedia::ReadFile(Path("loud2.mp3")));
+}
+
+// Each part at its probed length, as FFmpeg's own decoder gives it: to the bit where nothing is
+// dithered, within two steps where a wide or floating-point source is (ffmpeg itself rounds or cuts
+// without dither). The ffmpeg of Debian 12 ends some streams elsewhere than the file says: it keeps
+// the padding after an MP4 edit list's end, and cuts an oggenc file's end short of its last granule.
+TEST_F(CliTest, MediaInputsJoinAsFfmpegDecodesThemAtTheLengthProbed) {
+    const QString tone = testmedia::Tone(48000, 2, 0.3);
+    const QString wide = Path("wide.wav");
+    testmedia::RunTool("sox", {tone, "-b", "24", wide});
+    const auto ffmpeg = [](const QString& in, const QStringList& options) {
+        return QStringList{"-v", "error", "-i", in} + options;
+    };
+    const struct {
+        const char* name;
+        const char* tool;
+        QStringList args;  // the output's path follows
+        int tolerance;
+        bool ffmpegLength;  // ffmpeg decodes the length the file states
+    } cases[] = {
+        {"a.flac", "flac", {"-s", tone, "-o"}, 0, true},
+        {"wide.flac", "flac", {"-s", wide, "-o"}, 2, true},
+        {"six.flac", "ffmpeg", ffmpeg(tone, {"-af", "pan=5.1|c0=c0|c1=c1|c2=c0|c3=c1|c4=c0|c5=c1"}), 0, true},
+        {"a.opus", "opusenc", {"--quiet", tone}, 2, true},
+        {"a.ogg", "oggenc", {"-Q", tone, "-o"}, 2, false},
+        {"a.m4a", "ffmpeg", ffmpeg(tone, {"-c:a", "aac"}), 2, false},
+        {"a.aiff", "sox", {tone}, 0, true},
+    };
+    QStringList parts;
+    std::vector<std::uint64_t> lengths;
+    for (const auto& c : cases) {
+        parts << Path(QLatin1String(c.name));
+        testmedia::RunTool(QLatin1String(c.tool), c.args + QStringList{parts.last()});
+        const audio::StreamHandle stream =
+            audio::OpenMediaFileStream(false, parts.last(), 0, 0, audio::STREAM_DECODE);
+        ASSERT_NE(stream, 0u) << c.name;
+        lengths.push_back(audio::GetStreamLength(stream, audio::POS_BYTE));
+        audio::FreeStream(stream);
+    }
+    const QString out = Path("joined.wav");
+    const Result r = Run(QStringList{"-q", "-o", out} + parts);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QByteArray joined = testmedia::ReadFile(out).mid(44);
+    qsizetype at = 0;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const auto length = static_cast<qsizetype>(lengths[i]);
+        const QByteArray own = joined.mid(at, length);
+        at += length;
+        const QByteArray theirs =
+            testmedia::RunTool("ffmpeg", {"-v", "error", "-i", parts[static_cast<qsizetype>(i)], "-f",
+                                          "s16le", "-ac", "2", "-ar", "48000", "-"});
+        EXPECT_EQ(theirs.size() == length, cases[i].ffmpegLength) << theirs.size() << " " << length;
+        ASSERT_EQ(own.size(), length);
+        const auto* a = reinterpret_cast<const std::int16_t*>(own.constData());
+        const auto* b = reinterpret_cast<const std::int16_t*>(theirs.constData());
+        int worst = 0;
+        for (qsizetype k = 0; k < std::min(own.size(), theirs.size()) / 2; ++k) {
+            worst = std::max(worst, std::abs(a[k] - b[k]));
+        }
+        EXPECT_LE(worst, cases[i].tolerance);
+        // Dither leaves its trace; a source cut to 16 bits would not.
+        EXPECT_EQ(cases[i].tolerance == 0, own.left(theirs.size()) == theirs.left(length));
+    }
+    EXPECT_EQ(at, joined.size());
+}
+
+TEST_F(CliTest, MediaInputsBringTheirTagsCoverAndChapters) {
+    const QString tone = testmedia::Tone(44100, 2, 0.6);
+    const QString cover = Path("cover.png");
+    testmedia::RunTool("ffmpeg",
+                       {"-v", "error", "-f", "lavfi", "-i", "color=red:s=16x16", "-frames:v", "1", cover});
+    const QString flac = Path("tagged.flac");
+    testmedia::RunTool("flac",
+                       {"-s", "--picture=" + cover, "-T", "TITLE=Flac", "-T", "ARTIST=Reader", "-T",
+                        "ALBUMARTIST=Band", "-T", "DATE=2001", "-T", "TRACKNUMBER=3", tone, "-o", flac});
+    // An audiobook's chapters, and chapters past its end.
+    const QString chapters =
+        testmedia::WriteFile("chapters.txt",
+                             ";FFMETADATA1\ntitle=Book\nartist=Teller\ngenre=Talk\n"
+                             "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=200\ntitle=Opening\n"
+                             "[CHAPTER]\nTIMEBASE=1/1000\nSTART=200\nEND=600\ntitle=Middle\n");
+    const QString late = testmedia::WriteFile("late.txt",
+                                              ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\n"
+                                              "END=300\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=5000\nEND=6000\n");
+    const QString book = Path("book.m4b");
+    const QString cut = Path("cut.m4b");
+    for (const auto& [path, meta] : {std::pair{book, chapters}, std::pair{cut, late}}) {
+        testmedia::RunTool("ffmpeg", {"-v",
+                                      "error",
+                                      "-i",
+                                      tone,
+                                      "-i",
+                                      cover,
+                                      "-i",
+                                      meta,
+                                      "-map",
+                                      "0",
+                                      "-map",
+                                      "1",
+                                      "-map_metadata",
+                                      "2",
+                                      "-map_chapters",
+                                      "2",
+                                      "-c:a",
+                                      "aac",
+                                      "-c:v",
+                                      "copy",
+                                      "-disposition:v",
+                                      "attached_pic",
+                                      path});
+    }
+    const auto probe = [](const QString& path) {
+        return QJsonDocument::fromJson(
+                   testmedia::RunTool("ffprobe", {"-v", "error", "-of", "json", "-show_chapters",
+                                                  "-show_format", "-show_streams", path}))
+            .object();
+    };
+
+    const struct {
+        QString input;
+        QStringList tags;
+    } cases[] = {
+        {flac, {"title=Flac", "artist=Reader", "album_artist=Band", "date=2001", "track=3"}},
+        {book, {"title=Book", "artist=Teller", "genre=Talk"}},
+    };
+    for (const auto& c : cases) {
+        const QString out = Path("tagged.mp3");
+        const Result r = Run({"-q", "--overwrite", "--tags=1", "-o", out, c.input, tone});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        const QJsonObject json = probe(out);
+        const QJsonObject tags = json["format"].toObject()["tags"].toObject();
+        for (const QString& tag : c.tags) {
+            EXPECT_EQ(tags[tag.section('=', 0, 0)].toString(), tag.section('=', 1)) << tag.toStdString();
+        }
+        EXPECT_EQ(json["streams"].toArray().last().toObject()["codec_name"].toString(), "png");
+    }
+
+    const QString out = Path("book.mp3");
+    const Result r = Run({"--chapters", "-o", out, flac, book, cut});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(
+        r.err.endsWith(cut + ": its chapters do not fit in its audio; it has one chapter as a whole\n"))
+        << r.err.toStdString();
+    const QJsonArray found = probe(out)["chapters"].toArray();
+    const QStringList titles{"Flac", "Opening", "Middle", "cut"};
+    const std::vector<double> starts{0.0, 0.6, 0.8, 1.2};
+    ASSERT_EQ(found.size(), titles.size());
+    for (int i = 0; i < found.size(); ++i) {
+        const QJsonObject chapter = found[i].toObject();
+        EXPECT_EQ(chapter["tags"].toObject()["title"].toString(), titles[i]);
+        EXPECT_NEAR(chapter["start_time"].toString().toDouble(), starts[static_cast<std::size_t>(i)], 0.002);
+    }
 }
 
 TEST_F(CliTest, ExistingOutputIsRefusedUnlessOverwriteIsGiven) {

@@ -172,7 +172,7 @@ TEST_F(JoinJobTest, ARowDecodedAheadIsTakenOverWithoutLosingABlock) {
     const QByteArray whole = Pcm(mp3);
     for (const std::size_t limit : {std::size_t{0}, std::size_t{30000}, join::DecodeAhead::kLimit}) {
         for (const bool wait : {false, true}) {
-            join::DecodeAhead ahead(mp3, false, 10240, limit);
+            join::DecodeAhead ahead(mp3, audio::OpenFileStream, 10240, limit);
             while (wait && !ahead.Finished()) {
                 std::this_thread::yield();
             }
@@ -191,7 +191,7 @@ TEST_F(JoinJobTest, ARowDecodedAheadIsTakenOverWithoutLosingABlock) {
             EXPECT_EQ(pcm, whole) << limit;
         }
     }
-    EXPECT_EQ(join::DecodeAhead(Path("missing.mp3"), false, 10240).TakeOver().stream, 0u);
+    EXPECT_EQ(join::DecodeAhead(Path("missing.mp3"), audio::OpenFileStream, 10240).TakeOver().stream, 0u);
 }
 
 TEST_F(JoinJobTest, WideAndNarrowTargetsEncodeToMp3AndWma) {

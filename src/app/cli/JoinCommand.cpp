@@ -8,6 +8,7 @@
 #include "app/cli/TerminalHost.h"
 #include "audio/Decoder.h"
 #include "audio/FileProbe.h"
+#include "audio/MediaStream.h"
 #include "audio/NaturalOrder.h"
 #include "i18n/Language.h"
 #include "join/JoinJob.h"
@@ -34,7 +35,7 @@ namespace cli {
 namespace {
 
 // What the program reads when it starts: the language file (read only: the settings file is
-// never written from here) and the decoding layer's device, which MP3 and WMA probing needs.
+// never written from here) and the decoding layer's device, which probing a decoded input needs.
 class Session {
 public:
     Session()
@@ -69,7 +70,7 @@ public:
     std::vector<AudioFileValues> values;
 };
 
-QString RejectionFallback(ProbeStatus status) {
+QString RejectionFallback(ProbeStatus status, const QString& path) {
     switch (status) {
         case ProbeStatus::NotPCM:
             return QStringLiteral(
@@ -79,6 +80,9 @@ QString RejectionFallback(ProbeStatus status) {
             return QStringLiteral("The format of this MP3 file cannot be read.");
         case ProbeStatus::NotWMAInfo:
             return QStringLiteral("The format of this WMA file cannot be read.");
+        case ProbeStatus::NotMediaInfo:
+            return QStringLiteral("The format of this %1 file cannot be read.")
+                .arg(QLatin1String(audio::MediaFormatName(path)));
         case ProbeStatus::NotSupport:
         case ProbeStatus::Accepted:
             break;
@@ -111,16 +115,16 @@ InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& r
             ++rejected;
             continue;
         }
-        const ProbeResult probe = ProbeFile(path, WavSamples::AnyPcmOrFloat);
+        const ProbeResult probe = ProbeFile(path, InputFormats::CommandLine);
         if (probe.status != ProbeStatus::Accepted) {
             const QString key = RejectionKey(probe.status);
             // The language's words for a refused WAV name the window's limits, narrower than these.
             const QString reason =
-                probe.status == ProbeStatus::NotPCM
+                probe.status == ProbeStatus::NotPCM || key.isEmpty()
                     ? QString()
                     : i18n::LanguageText(session.Language(), QStringLiteral("OpenDialog"), key, QString());
             PrintError(path + QStringLiteral(": ") +
-                       (reason.isEmpty() ? RejectionFallback(probe.status) : reason));
+                       (reason.isEmpty() ? RejectionFallback(probe.status, path) : reason));
             ++rejected;
             continue;
         }
@@ -329,9 +333,14 @@ int RunJoin(const JoinOptions& options) {
     if (Interrupted()) {
         return kExitInterrupted;
     }
-    if (!options.cue.isEmpty() &&
-        !WriteCueSheet(options, metadata, rowEndFrames, join::TargetOf(rows).sampleRate)) {
+    const int sampleRate = join::TargetOf(rows).sampleRate;
+    if (!options.cue.isEmpty() && !WriteCueSheet(options, metadata, rowEndFrames, sampleRate)) {
         return kExitFailed;
+    }
+    for (const QString& path :
+         options.quiet ? QStringList() : metadata.UnfitChapters(rowEndFrames, sampleRate)) {
+        PrintError(path +
+                   QStringLiteral(": its chapters do not fit in its audio; it has one chapter as a whole"));
     }
     return kExitJoined;
 }
