@@ -3,6 +3,12 @@
 
 #include <FLAC/stream_encoder.h>
 
+// Exported by libFLAC and used by its own flac tool (--no-md5-sum), but declared only in a header
+// that is not installed. Each segment's encoder would otherwise checksum its samples again, for
+// nothing: the stream's checksum is of the whole audio, which only the writer sees.
+extern "C" FLAC_API FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder* encoder,
+                                                               FLAC__bool value);
+
 #include <QCryptographicHash>
 #include <QIODevice>
 
@@ -232,6 +238,7 @@ Segment EncodeSegment(const PcmFormat& format, int level, const std::vector<FLAC
         !FLAC__stream_encoder_set_compression_level(encoder.get(), static_cast<uint32_t>(level)) ||
         !FLAC__stream_encoder_set_blocksize(encoder.get(), kBlockSize) ||
         !FLAC__stream_encoder_set_streamable_subset(encoder.get(), format.bits <= 24) ||
+        !FLAC__stream_encoder_set_do_md5(encoder.get(), false) ||
         !FLAC__stream_encoder_set_total_samples_estimate(encoder.get(), frames) ||
         FLAC__stream_encoder_init_stream(encoder.get(), CollectFrame, nullptr, nullptr, nullptr, &writer) !=
             FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
