@@ -116,7 +116,9 @@ WS_FORWARD(AVDictionaryEntry*, av_dict_get,
            (m, key, prev, flags))
 WS_FORWARD(int, av_dict_set, (AVDictionary * *pm, const char* key, const char* value, int flags),
            (pm, key, value, flags))
+WS_FORWARD(void, av_dict_free, (AVDictionary * *m), (m))
 WS_FORWARD(AVFrame*, av_frame_alloc, (void), ())
+WS_FORWARD(int, av_frame_get_buffer, (AVFrame * frame, int align), (frame, align))
 WS_FORWARD(void, av_frame_free, (AVFrame * *frame), (frame))
 WS_FORWARD(void, av_frame_unref, (AVFrame * frame), (frame))
 WS_FORWARD(AVFrameSideData*, av_frame_get_side_data, (const AVFrame* frame, AVFrameSideDataType type),
@@ -143,6 +145,7 @@ WS_FORWARD(int, swr_get_out_samples, (SwrContext * s, int in_samples), (s, in_sa
 
 // libavcodec
 WS_FORWARD(const AVCodec*, avcodec_find_decoder, (AVCodecID id), (id))
+WS_FORWARD(const AVCodec*, avcodec_find_encoder_by_name, (const char* name), (name))
 WS_FORWARD(AVCodecContext*, avcodec_alloc_context3, (const AVCodec* codec), (codec))
 WS_FORWARD(void, avcodec_free_context, (AVCodecContext * *avctx), (avctx))
 WS_FORWARD(int, avcodec_open2, (AVCodecContext * avctx, const AVCodec* codec, AVDictionary** options),
@@ -150,10 +153,15 @@ WS_FORWARD(int, avcodec_open2, (AVCodecContext * avctx, const AVCodec* codec, AV
 WS_FORWARD(int, avcodec_parameters_copy, (AVCodecParameters * dst, const AVCodecParameters* src), (dst, src))
 WS_FORWARD(int, avcodec_parameters_to_context, (AVCodecContext * codec, const AVCodecParameters* par),
            (codec, par))
+WS_FORWARD(int, avcodec_parameters_from_context, (AVCodecParameters * par, const AVCodecContext* codec),
+           (par, codec))
+WS_FORWARD(int, avcodec_send_frame, (AVCodecContext * avctx, const AVFrame* frame), (avctx, frame))
+WS_FORWARD(int, avcodec_receive_packet, (AVCodecContext * avctx, AVPacket* avpkt), (avctx, avpkt))
 WS_FORWARD(int, avcodec_send_packet, (AVCodecContext * avctx, const AVPacket* avpkt), (avctx, avpkt))
 WS_FORWARD(int, avcodec_receive_frame, (AVCodecContext * avctx, AVFrame* frame), (avctx, frame))
 WS_FORWARD(AVPacket*, av_packet_alloc, (void), ())
 WS_FORWARD(void, av_packet_free, (AVPacket * *pkt), (pkt))
+WS_FORWARD(int, av_new_packet, (AVPacket * pkt, int size), (pkt, size))
 WS_FORWARD(void, av_packet_unref, (AVPacket * pkt), (pkt))
 WS_FORWARD(void, av_packet_rescale_ts, (AVPacket * pkt, AVRational tb_src, AVRational tb_dst),
            (pkt, tb_src, tb_dst))

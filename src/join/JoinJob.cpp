@@ -791,6 +791,9 @@ bool JoinJob::WriteOutput(const JoinOutput& output) {
     if (output.kind == OutputKind::Flac) {
         return EncodeFlacOutput(output);
     }
+    if (output.kind == OutputKind::M4b) {
+        return EncodeM4bOutput(output);
+    }
     if (!EncodeOutput(output)) {
         return false;
     }
@@ -857,6 +860,46 @@ bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
     } else if (result.ok) {
         FailIfOutputVanished(output.path);
     }
+    return true;
+}
+
+bool JoinJob::EncodeM4bOutput(const JoinOutput& output) {
+    QFile in(TempPcmFile);
+    const bool opened = in.open(QIODevice::ReadOnly);
+    const std::uint64_t frames = opened ? static_cast<std::uint64_t>(in.size()) /
+                                              static_cast<std::uint64_t>(TargetBits / 8 * TargetChannels)
+                                        : 0;
+    const M4bSource source{TargetSampleRate, TargetChannels, TargetBits, TargetFloat};
+    const M4bSettings settings{output.m4bKbps, output.m4bMusic, output.m4bMetadata};
+    const M4bResult result = EncodeM4b(
+        output.path, source, settings,
+        [&](char* data, std::int64_t size) { return opened ? in.read(data, size) : -1; },
+        [&](std::uint64_t done) {
+            host_.SetOutputProgress(Percent(done, frames));
+            host_.ProcessMessages();
+            return !host_.Terminated();
+        });
+    using Fault = M4bResult::Fault;
+    switch (result.fault) {
+        case Fault::None:
+            FailIfOutputVanished(output.path);
+            return true;
+        case Fault::Cancelled:
+            return true;
+        case Fault::Create:
+            ShowError(QStringLiteral("Could not create '") + output.path + QLatin1Char('\''));
+            host_.SetJoinFailed();
+            return false;
+        case Fault::Read:
+            ShowError(QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\''));
+            break;
+        case Fault::Write:
+        case Fault::Refused:
+            ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\'') +
+                      (result.error.isEmpty() ? QString() : QStringLiteral(": ") + result.error));
+            break;
+    }
+    host_.SetJoinFailed();
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "flac/FlacEncode.h"
 #include "join/DecodeAhead.h"
 #include "join/JoinHost.h"
+#include "join/M4bOutput.h"
 #include "join/PartialOutput.h"
 
 #include <QByteArray>
@@ -40,7 +41,7 @@ public:
     virtual JoinRow Row(int index) const = 0;
 };
 
-enum class OutputKind { Wav, Mp3, Wma, Flac };
+enum class OutputKind { Wav, Mp3, Wma, Flac, M4b };
 
 // The output the user chose, read when the output stage begins.
 struct JoinOutput {
@@ -52,12 +53,15 @@ struct JoinOutput {
     bool mp3Original = false;
     bool mp3Private = false;
     int wmaBitrate = 96000;  // bit/s
+    int m4bKbps = 0;         // 0: by the channels, DefaultM4bKbps
+    bool m4bMusic = false;   // an .m4a rather than an audiobook
     // What the join writes besides the audio, its tags and chapters; none when null, as the design's
     // joins. The job makes it into these, from where each row ends, and into a WMA file's header.
     const OutputMetadata* metadata = nullptr;
     QByteArray mp3Tag;     // an ID3v2 tag before the first MP3 frame
     QByteArray wavChunks;  // complete chunks after the WAV data chunk
     flac::Metadata flacMetadata;
+    M4bMetadata m4bMetadata;
     // A cue sheet for the output, written there once the join has succeeded; none when empty. It
     // needs metadata.
     QString cuePath;
@@ -147,6 +151,7 @@ private:
     bool WriteOutput(const JoinOutput& output);
     bool EncodeOutput(const JoinOutput& output);
     bool EncodeFlacOutput(const JoinOutput& output);
+    bool EncodeM4bOutput(const JoinOutput& output);
     // After an output stage that reported no failure: a missing output file fails the join.
     void FailIfOutputVanished(const QString& path);
     void ShowError(const QString& text);

@@ -65,6 +65,8 @@ void OutputMetadata::AddTo(JoinOutput& output, const std::vector<std::uint64_t>&
         output.wavChunks = RiffInfoChunk(tags_) + RiffCueChunks(chapters);
     } else if (output.kind == OutputKind::Flac) {
         output.flacMetadata = VorbisMetadata(tags_, chapters, sampleRate);
+    } else if (output.kind == OutputKind::M4b) {
+        output.m4bMetadata = {tags_, chapters};
     }
 }
 

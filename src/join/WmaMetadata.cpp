@@ -2,6 +2,7 @@
 #include "join/WmaMetadata.h"
 
 #include "audio/FfmpegOwners.h"
+#include "join/MuxerMetadata.h"
 #include "platform/FilePath.h"
 
 #include <QFile>
@@ -9,42 +10,12 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/mem.h>
 }
 
 #include <memory>
 
 namespace join {
 namespace {
-
-void SetTag(AVDictionary** metadata, const char* key, const QString& value) {
-    if (!value.isEmpty()) {
-        av_dict_set(metadata, key, value.toUtf8().constData(), 0);
-    }
-}
-
-bool AddChapters(AVFormatContext& out, const std::vector<JoinChapter>& chapters, int sampleRate) {
-    for (std::size_t i = 0; i < chapters.size(); ++i) {
-        // The muxer frees what it holds with avformat_free_context, as it does for chapters it read.
-        auto** grown =
-            static_cast<AVChapter**>(av_realloc_array(out.chapters, out.nb_chapters + 1, sizeof(AVChapter*)));
-        if (grown == nullptr) {
-            return false;
-        }
-        out.chapters = grown;
-        auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
-        if (chapter == nullptr) {
-            return false;
-        }
-        out.chapters[out.nb_chapters++] = chapter;
-        chapter->id = static_cast<std::int64_t>(i + 1);
-        chapter->time_base = AVRational{1, sampleRate};
-        chapter->start = static_cast<std::int64_t>(chapters[i].startFrame);
-        chapter->end = static_cast<std::int64_t>(chapters[i].endFrame);
-        SetTag(&chapter->metadata, "title", chapters[i].title);
-    }
-    return true;
-}
 
 QString Remux(const QString& path, const QString& scratchPath, const AudioTags& tags,
               const std::vector<JoinChapter>& chapters, int sampleRate) {
@@ -66,14 +37,8 @@ QString Remux(const QString& path, const QString& scratchPath, const AudioTags& 
         }
         stream->time_base = in->streams[i]->time_base;
     }
-    SetTag(&out->metadata, "title", tags.title);
-    SetTag(&out->metadata, "artist", tags.artist);
-    SetTag(&out->metadata, "album", tags.album);
-    SetTag(&out->metadata, "album_artist", tags.albumArtist);
-    SetTag(&out->metadata, "WM/Year", tags.year);
-    SetTag(&out->metadata, "genre", tags.genre);
-    SetTag(&out->metadata, "track", tags.track);
-    if (!AddChapters(*out, chapters, sampleRate)) {
+    SetMuxerTags(&out->metadata, tags, "WM/Year");
+    if (!AddMuxerChapters(*out, chapters, sampleRate)) {
         return QStringLiteral("out of memory");
     }
     if (avio_open(&out->pb, QFile::encodeName(scratchPath).constData(), AVIO_FLAG_WRITE) < 0 ||

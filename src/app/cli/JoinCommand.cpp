@@ -237,9 +237,11 @@ int RunJoin(const JoinOptions& options) {
     if (options.copy) {
         return RunCopy(options);
     }
-    if (!plan.seekable && options.kind == join::OutputKind::Wma) {
-        PrintError(plan.shown +
-                   QStringLiteral(": WMA output needs a file it can seek in; this output cannot seek"));
+    if (!plan.seekable && (options.kind == join::OutputKind::Wma || options.kind == join::OutputKind::M4b)) {
+        PrintError(
+            plan.shown +
+            QStringLiteral(": %1 output needs a file it can seek in; this output cannot seek")
+                .arg(options.kind == join::OutputKind::Wma ? QStringLiteral("WMA") : QStringLiteral("M4B")));
         return kExitUsage;
     }
     // A reader that goes away makes the next write fail, and the join ends with its message and
@@ -253,6 +255,13 @@ int RunJoin(const JoinOptions& options) {
     }
     if (Interrupted()) {
         return kExitInterrupted;
+    }
+    if (const int rate = join::TargetOf(rows).sampleRate;
+        options.kind == join::OutputKind::M4b && !join::AacTakesRate(rate)) {
+        PrintError(QStringLiteral("AAC has no sample rate of %1 Hz: join inputs of a rate AAC has (7350 to "
+                                  "96000 Hz) to M4B, or to another format")
+                       .arg(rate));
+        return kExitUsage;
     }
 
     // A folder of its own for the temporary PCM: joins started side by side from a script do not

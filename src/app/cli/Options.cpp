@@ -17,6 +17,8 @@ namespace {
 // The bitrates the output wizard offers, in kbps.
 constexpr std::array kMp3Kbps{32, 64, 96, 128, 192, 256, 320};
 constexpr std::array kWmaKbps{48, 64, 80, 96, 128, 160};
+constexpr int kM4bMinKbps = 32;
+constexpr int kM4bMaxKbps = 320;
 
 std::optional<join::OutputKind> KindOf(const QString& name) {
     const QString lower = name.toLower();
@@ -31,6 +33,9 @@ std::optional<join::OutputKind> KindOf(const QString& name) {
     }
     if (lower == QLatin1String("flac")) {
         return join::OutputKind::Flac;
+    }
+    if (lower == QLatin1String("m4b") || lower == QLatin1String("m4a")) {
+        return join::OutputKind::M4b;
     }
     return std::nullopt;
 }
@@ -62,12 +67,14 @@ QString UsageText() {
         "Usage: wavestitch-join [OPTIONS] -o OUTPUT INPUT...\n"
         "       wavestitch-join --info INPUT...\n"
         "Joins WAV, MP3, WMA, FLAC, Ogg Vorbis, Opus, M4A and AIFF files, in the order given, into one\n"
-        "WAV, MP3, WMA or FLAC file.\n"
+        "WAV, MP3, WMA, FLAC or M4B/M4A (AAC) file.\n"
         "\n"
         "  -o, --output FILE     the output file; - writes to standard output (give -f)\n"
-        "  -f, --format FMT      wav, mp3, wma or flac; by default taken from the output's extension\n"
+        "  -f, --format FMT      wav, mp3, wma, flac, m4b or m4a; by default taken from the output's\n"
+        "                        extension\n"
         "  -b, --bitrate KBPS    MP3: 32 64 96 128 192 256 320 (default 128);\n"
-        "                        WMA: 48 64 80 96 128 160 (default 96)\n"
+        "                        WMA: 48 64 80 96 128 160 (default 96);\n"
+        "                        M4B/M4A: 32 to 320 (default 64 for mono, 128 for stereo)\n"
         "      --crc --copyright --original --private     the MP3 flags\n"
         "      --sort[=add]      order the inputs as the program's Add button does: by full path,\n"
         "                        ignoring case (by default they keep the order given)\n"
@@ -77,7 +84,8 @@ QString UsageText() {
         "                        and front cover: first (default: each from the first input that has\n"
         "                        it), N (from input N as joined) or none\n"
         "      --chapters        a chapter where each input begins: MP3 ID3v2 chapters, WMA markers,\n"
-        "                        WAV cue points with labels, FLAC CHAPTERxxx comments; titled by the\n"
+        "                        WAV cue points with labels, FLAC CHAPTERxxx comments, M4B chapters\n"
+        "                        (a QuickTime chapter track and Nero chapters); titled by the\n"
         "                        input's title or file name (a FLAC, Ogg, Opus or M4A input with\n"
         "                        chapters brings its own)\n"
         "      --cue FILE        also write a cue sheet for the output (UTF-8)\n"
@@ -110,6 +118,11 @@ QString UsageText() {
         "0xFFFFFFFF sizes, or its real ones when chunks follow its data (RF64 above 4 GiB); WMA needs a\n"
         "file it can seek in. FLAC keeps the joined samples exactly, in the join's format; one that\n"
         "cannot be seeked in has no seek table and no MD5 signature.\n"
+        "\n"
+        "M4B and M4A are AAC-LC in MP4, by FFmpeg's AAC encoder, with the index before the audio (so\n"
+        "the output must be a file it can seek in, never standard output) and the encoder's priming\n"
+        "in an edit list; more than two channels are mixed to stereo, and the join's rate must be one\n"
+        "AAC has (7350 to 96000 Hz). .m4b is marked as an audiobook, .m4a (or -f m4a) as music.\n"
         "\n"
         "Exit status: 0 joined; 1 the join failed; 2 a usage error, a refused output or a rejected input\n"
         "(nothing is written); 130 interrupted (an output file is left as it was).\n");
@@ -209,11 +222,17 @@ ParsedCommandLine ParseCommandLine(const QStringList& given) {
     if (!kind) {
         return UsageError(
             parser.isSet(format)
-                ? QStringLiteral("unknown format '%1': use wav, mp3, wma or flac").arg(formatName)
-                : QStringLiteral("cannot tell the format from '%1': give -f wav, mp3, wma or flac")
+                ? QStringLiteral("unknown format '%1': use wav, mp3, wma, flac, m4b or m4a").arg(formatName)
+                : QStringLiteral("cannot tell the format from '%1': give -f wav, mp3, wma, flac, m4b or m4a")
                       .arg(o.output));
     }
     o.kind = *kind;
+    o.m4bMusic = formatName.toLower() == QLatin1String("m4a");
+    if (o.kind == join::OutputKind::M4b && o.output == QLatin1String("-")) {
+        return UsageError(
+            QStringLiteral("M4B/M4A output is rewritten at the end to put its index first: give -o FILE, not "
+                           "standard output"));
+    }
     o.copy = parser.isSet(copy);
     if (o.copy && o.kind != join::OutputKind::Mp3) {
         return UsageError(QStringLiteral("--copy writes MP3: name an .mp3 output or give -f mp3"));
@@ -233,13 +252,24 @@ ParsedCommandLine ParseCommandLine(const QStringList& given) {
                 QStringLiteral("%1 output has no bitrate")
                     .arg(o.kind == join::OutputKind::Wav ? QStringLiteral("WAV") : QStringLiteral("FLAC")));
         }
-        const bool mp3 = o.kind == join::OutputKind::Mp3;
-        if (!number || (mp3 ? !Contains(kMp3Kbps, kbps) : !Contains(kWmaKbps, kbps))) {
-            return UsageError(QStringLiteral("%1 bitrate '%2': use one of %3")
-                                  .arg(mp3 ? QStringLiteral("MP3") : QStringLiteral("WMA"),
-                                       parser.value(bitrate), mp3 ? ListText(kMp3Kbps) : ListText(kWmaKbps)));
+        if (o.kind == join::OutputKind::M4b) {
+            if (!number || kbps < kM4bMinKbps || kbps > kM4bMaxKbps) {
+                return UsageError(QStringLiteral("M4B bitrate '%1': use %2 to %3")
+                                      .arg(parser.value(bitrate))
+                                      .arg(kM4bMinKbps)
+                                      .arg(kM4bMaxKbps));
+            }
+            o.m4bKbps = kbps;
+        } else {
+            const bool mp3 = o.kind == join::OutputKind::Mp3;
+            if (!number || (mp3 ? !Contains(kMp3Kbps, kbps) : !Contains(kWmaKbps, kbps))) {
+                return UsageError(QStringLiteral("%1 bitrate '%2': use one of %3")
+                                      .arg(mp3 ? QStringLiteral("MP3") : QStringLiteral("WMA"),
+                                           parser.value(bitrate),
+                                           mp3 ? ListText(kMp3Kbps) : ListText(kWmaKbps)));
+            }
+            (mp3 ? o.mp3Kbps : o.wmaKbps) = kbps;
         }
-        (mp3 ? o.mp3Kbps : o.wmaKbps) = kbps;
     }
     for (const QCommandLineOption* flag : {&crc, &copyright, &original, &privateFlag}) {
         if (parser.isSet(*flag) && o.kind != join::OutputKind::Mp3) {
@@ -289,6 +319,8 @@ join::JoinOutput OutputOf(const JoinOptions& options, const QString& path) {
     output.mp3Original = options.original;
     output.mp3Private = options.privateFlag;
     output.wmaBitrate = options.wmaKbps * 1000;
+    output.m4bKbps = options.m4bKbps;
+    output.m4bMusic = options.m4bMusic;
     // The joiner names its own hidden file, a FIFO, a device or a descriptor: it renames it itself.
     output.writeInPlace = true;
     return output;

@@ -19,6 +19,8 @@ struct JoinOptions {
     join::OutputKind kind = join::OutputKind::Wav;
     int mp3Kbps = 128;
     int wmaKbps = 96;
+    int m4bKbps = 0;  // 0: 64 for mono, 128 for stereo
+    bool m4bMusic = false;
     bool crc = false;
     bool copyright = false;
     bool original = false;

@@ -1,0 +1,330 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "join/M4bOutput.h"
+
+#include "audio/FfmpegOwners.h"
+#include "join/MuxerMetadata.h"
+#include "platform/FilePath.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace join {
+namespace {
+
+constexpr std::array kAacRates{96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                               22050, 16000, 12000, 11025, 8000,  7350};
+// Frames read from the temporary file at a time.
+constexpr std::size_t kReadFrames = 16384;
+
+// The source's frames as the encoder takes them: float planes of one or two channels. Wider
+// sources go down to stereo as the other encoders' feed does it, even channels to the left and odd
+// ones to the right, averaged.
+class PlanarFeed {
+public:
+    explicit PlanarFeed(const M4bSource& source)
+        : source_(source),
+          bytesPerSample_(std::max(source.bits / 8, 1)),
+          planes_(static_cast<std::size_t>(M4bChannels(source.channels))) {}
+
+    std::size_t FrameBytes() const { return static_cast<std::size_t>(source_.channels * bytesPerSample_); }
+
+    // Appends the whole frames of raw to the planes.
+    void Append(const char* raw, std::size_t frames) {
+        const std::size_t frameBytes = FrameBytes();
+        for (std::size_t f = 0; f < frames; ++f) {
+            const char* frame = raw + f * frameBytes;
+            if (source_.channels <= 2) {
+                for (int c = 0; c < source_.channels; ++c) {
+                    planes_[static_cast<std::size_t>(c)].push_back(Level(frame, c));
+                }
+                continue;
+            }
+            std::array<float, 2> sums{};
+            std::array<int, 2> counts{};
+            for (int c = 0; c < source_.channels; ++c) {
+                sums[static_cast<std::size_t>(c % 2)] += Level(frame, c);
+                ++counts[static_cast<std::size_t>(c % 2)];
+            }
+            planes_[0].push_back(sums[0] / static_cast<float>(counts[0]));
+            planes_[1].push_back(sums[1] / static_cast<float>(counts[1]));
+        }
+    }
+    std::size_t Frames() const { return planes_.front().size() - taken_; }
+    // Copies the next frames into the planes of frame and forgets them.
+    void Take(AVFrame& frame, std::size_t frames) {
+        for (std::size_t c = 0; c < planes_.size(); ++c) {
+            std::memcpy(frame.data[c], planes_[c].data() + taken_, frames * sizeof(float));
+        }
+        taken_ += frames;
+        if (taken_ == planes_.front().size()) {
+            for (std::vector<float>& plane : planes_) {
+                plane.clear();
+            }
+            taken_ = 0;
+        }
+    }
+
+private:
+    float Level(const char* frame, int channel) const {
+        const auto* p = reinterpret_cast<const unsigned char*>(frame + channel * bytesPerSample_);
+        switch (source_.bits) {
+            case 8:
+                return static_cast<float>(p[0] - 128) / 128.0f;
+            case 16:
+                return static_cast<float>(static_cast<std::int16_t>(p[0] | (p[1] << 8))) / 32768.0f;
+            case 24: {
+                std::int32_t value = p[0] | (p[1] << 8) | (p[2] << 16);
+                value -= (value & 0x800000) << 1;
+                return static_cast<float>(value) / 8388608.0f;
+            }
+            default:
+                break;
+        }
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, p, 4);
+        if (source_.isFloat) {
+            float value = 0;
+            std::memcpy(&value, &bits, 4);
+            return value;
+        }
+        return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(bits)) / 2147483648.0);
+    }
+
+    M4bSource source_;
+    int bytesPerSample_;
+    std::vector<std::vector<float>> planes_;
+    std::size_t taken_ = 0;
+};
+
+M4bResult Failed(M4bResult::Fault fault, const QString& error = {}) {
+    return {fault, error};
+}
+
+ffmpeg::CodecContextPtr OpenAac(const M4bSource& source, int kbps, bool globalHeader) {
+    const AVCodec* aac = avcodec_find_encoder_by_name("aac");
+    ffmpeg::CodecContextPtr codec(aac != nullptr ? avcodec_alloc_context3(aac) : nullptr);
+    if (!codec) {
+        return nullptr;
+    }
+    codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    codec->sample_rate = source.sampleRate;
+    codec->time_base = AVRational{1, source.sampleRate};
+    codec->bit_rate = static_cast<std::int64_t>(kbps) * 1000;
+    codec->profile = FF_PROFILE_AAC_LOW;
+    av_channel_layout_default(&codec->ch_layout, M4bChannels(source.channels));
+    if (globalHeader) {
+        codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (avcodec_open2(codec.get(), aac, nullptr) < 0) {
+        return nullptr;
+    }
+    return codec;
+}
+
+// The front cover as an attached picture, which the muxer writes as the covr atom. MP4 knows JPEG
+// and PNG covers only; another picture, or one whose size cannot be read, is left out.
+struct Cover {
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    int width = 0;
+    int height = 0;
+};
+
+int Be16(const QByteArray& bytes, qsizetype at) {
+    return static_cast<unsigned char>(bytes[at]) << 8 | static_cast<unsigned char>(bytes[at + 1]);
+}
+
+// The muxer wants the picture's size: PNG has it in its header chunk, JPEG in its start-of-frame segment.
+Cover CoverOf(const QByteArray& image) {
+    if (image.startsWith("\x89PNG\r\n\x1A\n") && image.size() >= 24) {
+        return {AV_CODEC_ID_PNG, Be16(image, 16) << 16 | Be16(image, 18),
+                Be16(image, 20) << 16 | Be16(image, 22)};
+    }
+    if (!image.startsWith("\xFF\xD8")) {
+        return {};
+    }
+    for (qsizetype at = 2; at + 9 <= image.size() && static_cast<unsigned char>(image[at]) == 0xFF;) {
+        const int marker = static_cast<unsigned char>(image[at + 1]);
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            return {AV_CODEC_ID_MJPEG, Be16(image, at + 7), Be16(image, at + 5)};
+        }
+        at += 2 + Be16(image, at + 2);
+    }
+    return {};
+}
+
+bool AddCoverStream(AVFormatContext& out, const Cover& cover) {
+    AVStream* stream = avformat_new_stream(&out, nullptr);
+    if (stream == nullptr) {
+        return false;
+    }
+    stream->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    stream->codecpar->codec_id = cover.codec;
+    stream->codecpar->width = cover.width;
+    stream->codecpar->height = cover.height;
+    stream->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    stream->time_base = AVRational{1, 90000};
+    return true;
+}
+
+bool WriteCover(AVFormatContext& out, int streamIndex, const QByteArray& cover) {
+    const ffmpeg::PacketPtr packet(av_packet_alloc());
+    if (!packet || av_new_packet(packet.get(), static_cast<int>(cover.size())) < 0) {
+        return false;
+    }
+    std::memcpy(packet->data, cover.constData(), static_cast<std::size_t>(cover.size()));
+    packet->stream_index = streamIndex;
+    packet->flags |= AV_PKT_FLAG_KEY;
+    packet->pts = 0;
+    packet->dts = 0;
+    return av_interleaved_write_frame(&out, packet.get()) >= 0;
+}
+
+// Writes the packets the encoder has finished.
+bool DrainPackets(AVCodecContext& codec, AVFormatContext& out, AVPacket* packet) {
+    for (;;) {
+        const int received = avcodec_receive_packet(&codec, packet);
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
+            return true;
+        }
+        if (received < 0) {
+            return false;
+        }
+        packet->stream_index = 0;
+        av_packet_rescale_ts(packet, codec.time_base, out.streams[0]->time_base);
+        if (av_interleaved_write_frame(&out, packet) < 0) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+int M4bChannels(int sourceChannels) {
+    return sourceChannels == 1 ? 1 : 2;
+}
+
+int DefaultM4bKbps(int sourceChannels) {
+    return 64 * M4bChannels(sourceChannels);
+}
+
+bool AacTakesRate(int sampleRate) {
+    return std::find(kAacRates.begin(), kAacRates.end(), sampleRate) != kAacRates.end();
+}
+
+M4bResult EncodeM4b(const QString& path, const M4bSource& source, const M4bSettings& settings,
+                    const M4bRead& read, const M4bProgress& progress) {
+    if (!AacTakesRate(source.sampleRate)) {
+        return Failed(M4bResult::Fault::Refused,
+                      QStringLiteral("AAC has no sample rate of %1 Hz").arg(source.sampleRate));
+    }
+    // The muxer reopens the file by its name to move the index before the audio.
+    const QByteArray name = platform::EncodeName(path);
+    AVFormatContext* created = nullptr;
+    if (avformat_alloc_output_context2(&created, nullptr, "ipod", name.constData()) < 0) {
+        return Failed(M4bResult::Fault::Write, QStringLiteral("no MP4 muxer"));
+    }
+    const ffmpeg::OutputPtr out(created);
+    const int kbps = settings.kbps > 0 ? settings.kbps : DefaultM4bKbps(source.channels);
+    const ffmpeg::CodecContextPtr codec =
+        OpenAac(source, kbps, (out->oformat->flags & AVFMT_GLOBALHEADER) != 0);
+    if (!codec) {
+        return Failed(
+            M4bResult::Fault::Refused,
+            QStringLiteral("the AAC encoder refuses %1 Hz at %2 kbps").arg(source.sampleRate).arg(kbps));
+    }
+    AVStream* audio = avformat_new_stream(out.get(), nullptr);
+    if (audio == nullptr || avcodec_parameters_from_context(audio->codecpar, codec.get()) < 0) {
+        return Failed(M4bResult::Fault::Write, QStringLiteral("out of memory"));
+    }
+    audio->time_base = codec->time_base;
+    const M4bMetadata& metadata = settings.metadata;
+    const Cover cover = CoverOf(metadata.tags.cover);
+    const bool hasCover = cover.codec != AV_CODEC_ID_NONE && cover.width > 0 && cover.height > 0;
+    SetMuxerTags(&out->metadata, metadata.tags, "date");
+    if ((hasCover && !AddCoverStream(*out, cover)) ||
+        !AddMuxerChapters(*out, metadata.chapters, source.sampleRate)) {
+        return Failed(M4bResult::Fault::Write, QStringLiteral("out of memory"));
+    }
+    if (avio_open(&out->pb, name.constData(), AVIO_FLAG_WRITE) < 0) {
+        return Failed(M4bResult::Fault::Create);
+    }
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", "+faststart", 0);
+    av_dict_set(&options, "brand", settings.music ? "M4A " : "M4B ", 0);
+    const int headed = avformat_write_header(out.get(), &options);
+    av_dict_free(&options);
+    if (headed < 0 || (hasCover && !WriteCover(*out, 1, metadata.tags.cover))) {
+        return Failed(M4bResult::Fault::Write);
+    }
+
+    PlanarFeed feed(source);
+    std::vector<char> raw(kReadFrames * feed.FrameBytes());
+    const ffmpeg::FramePtr frame(av_frame_alloc());
+    const ffmpeg::PacketPtr packet(av_packet_alloc());
+    if (!frame || !packet) {
+        return Failed(M4bResult::Fault::Write, QStringLiteral("out of memory"));
+    }
+    const auto frameSize = static_cast<std::size_t>(codec->frame_size);
+    std::int64_t sent = 0;
+    // The last frame may be short: the encoder pads it and marks its packet's duration, so the edit
+    // list ends exactly where the audio does.
+    const auto send = [&](std::size_t frames) {
+        av_frame_unref(frame.get());
+        frame->nb_samples = static_cast<int>(frames);
+        frame->format = AV_SAMPLE_FMT_FLTP;
+        frame->sample_rate = source.sampleRate;
+        frame->pts = sent;
+        if (av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout) < 0 ||
+            av_frame_get_buffer(frame.get(), 0) < 0) {
+            return false;
+        }
+        feed.Take(*frame, frames);
+        sent += static_cast<std::int64_t>(frames);
+        return avcodec_send_frame(codec.get(), frame.get()) >= 0 && DrainPackets(*codec, *out, packet.get());
+    };
+    std::size_t carried = 0;  // bytes of a partial frame kept from the last read
+    for (;;) {
+        const std::int64_t got = read(raw.data() + carried, static_cast<std::int64_t>(raw.size() - carried));
+        if (got < 0) {
+            return Failed(M4bResult::Fault::Read);
+        }
+        if (got == 0) {
+            break;
+        }
+        const std::size_t held = carried + static_cast<std::size_t>(got);
+        const std::size_t frames = held / feed.FrameBytes();
+        feed.Append(raw.data(), frames);
+        carried = held - frames * feed.FrameBytes();
+        std::memmove(raw.data(), raw.data() + frames * feed.FrameBytes(), carried);
+        while (feed.Frames() >= frameSize) {
+            if (!send(frameSize)) {
+                return Failed(M4bResult::Fault::Write);
+            }
+        }
+        if (progress && !progress(static_cast<std::uint64_t>(sent))) {
+            return Failed(M4bResult::Fault::Cancelled);
+        }
+    }
+    if ((feed.Frames() > 0 && !send(feed.Frames())) || avcodec_send_frame(codec.get(), nullptr) < 0 ||
+        !DrainPackets(*codec, *out, packet.get())) {
+        return Failed(M4bResult::Fault::Write);
+    }
+    // The trailer writes the index and moves it before the audio; both can meet a full disk.
+    if (av_write_trailer(out.get()) < 0 || avio_closep(&out->pb) < 0) {
+        return Failed(M4bResult::Fault::Write);
+    }
+    if (progress) {
+        progress(static_cast<std::uint64_t>(sent));
+    }
+    return {};
+}
+
+}  // namespace join

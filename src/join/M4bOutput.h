@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "audio/TagReader.h"
+#include "join/Chapters.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// AAC-LC in MP4 (.m4b, .m4a), as audiobook players expect it, from FFmpeg's own AAC encoder and its
+// iPod muxer: the index before the audio, the encoder's priming declared in an edit list, tags, a
+// front cover and chapters (a QuickTime chapter track and Nero chapters).
+namespace join {
+
+// The joined PCM as the temporary file holds it: interleaved, little-endian, 8-bit unsigned, 16-,
+// 24- or 32-bit signed, or 32-bit float.
+struct M4bSource {
+    int sampleRate = 0;
+    int channels = 0;
+    int bits = 16;
+    bool isFloat = false;
+};
+
+struct M4bMetadata {
+    AudioTags tags;
+    std::vector<JoinChapter> chapters;  // in frames at the source's rate
+};
+
+struct M4bSettings {
+    int kbps = 0;  // 0: DefaultM4bKbps
+    // The major brand: "M4A " for music, "M4B " (an audiobook) otherwise.
+    bool music = false;
+    M4bMetadata metadata;
+};
+
+struct M4bResult {
+    enum class Fault { None, Create, Read, Write, Refused, Cancelled };
+    Fault fault = Fault::None;
+    QString error;  // for Refused and Write
+};
+
+// Reads up to size bytes of PCM into data; returns the bytes read, 0 at the end, -1 on failure.
+using M4bRead = std::function<std::int64_t(char* data, std::int64_t size)>;
+// Told the frames encoded so far; false cancels.
+using M4bProgress = std::function<bool(std::uint64_t frames)>;
+
+// AAC holds at most two channels here: wider sources are mixed to stereo, as MP3 and WMA are.
+int M4bChannels(int sourceChannels);
+// 64 kbps for mono, 128 for stereo.
+int DefaultM4bKbps(int sourceChannels);
+// The sample rates AAC has (7350 to 96000 Hz).
+bool AacTakesRate(int sampleRate);
+
+// Encodes the PCM from read into a new file at path, which must be seekable: the index is moved
+// before the audio once the audio is written.
+M4bResult EncodeM4b(const QString& path, const M4bSource& source, const M4bSettings& settings,
+                    const M4bRead& read, const M4bProgress& progress = {});
+
+}  // namespace join
