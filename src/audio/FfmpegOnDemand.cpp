@@ -116,6 +116,9 @@ WS_FORWARD(AVDictionaryEntry*, av_dict_get,
            (m, key, prev, flags))
 WS_FORWARD(int, av_dict_set, (AVDictionary * *pm, const char* key, const char* value, int flags),
            (pm, key, value, flags))
+WS_FORWARD(AVBufferRef*, av_buffer_create,
+           (uint8_t * data, size_t size, void (*free)(void* opaque, uint8_t* data), void* opaque, int flags),
+           (data, size, free, opaque, flags))
 WS_FORWARD(void, av_dict_free, (AVDictionary * *m), (m))
 WS_FORWARD(AVFrame*, av_frame_alloc, (void), ())
 WS_FORWARD(int, av_frame_get_buffer, (AVFrame * frame, int align), (frame, align))
@@ -162,6 +165,7 @@ WS_FORWARD(int, avcodec_receive_frame, (AVCodecContext * avctx, AVFrame* frame),
 WS_FORWARD(AVPacket*, av_packet_alloc, (void), ())
 WS_FORWARD(void, av_packet_free, (AVPacket * *pkt), (pkt))
 WS_FORWARD(int, av_new_packet, (AVPacket * pkt, int size), (pkt, size))
+WS_FORWARD(void, av_packet_move_ref, (AVPacket * dst, AVPacket* src), (dst, src))
 WS_FORWARD(void, av_packet_unref, (AVPacket * pkt), (pkt))
 WS_FORWARD(void, av_packet_rescale_ts, (AVPacket * pkt, AVRational tb_src, AVRational tb_dst),
            (pkt, tb_src, tb_dst))

@@ -2,6 +2,7 @@
 #include "join/M4bOutput.h"
 
 #include "audio/FfmpegOwners.h"
+#include "encode/modules/BlockedEncoder.h"
 #include "join/MuxerMetadata.h"
 #include "platform/FilePath.h"
 
@@ -56,10 +57,10 @@ public:
         }
     }
     std::size_t Frames() const { return planes_.front().size() - taken_; }
-    // Copies the next frames into the planes of frame and forgets them.
-    void Take(AVFrame& frame, std::size_t frames) {
+    // Copies the next frames into planes and forgets them.
+    void Take(void* const* planes, std::size_t frames) {
         for (std::size_t c = 0; c < planes_.size(); ++c) {
-            std::memcpy(frame.data[c], planes_[c].data() + taken_, frames * sizeof(float));
+            std::memcpy(planes[c], planes_[c].data() + taken_, frames * sizeof(float));
         }
         taken_ += frames;
         if (taken_ == planes_.front().size()) {
@@ -187,6 +188,12 @@ bool WriteCover(AVFormatContext& out, int streamIndex, const QByteArray& cover) 
     return av_interleaved_write_frame(&out, packet.get()) >= 0;
 }
 
+bool WritePacket(const AVCodecContext& codec, AVFormatContext& out, AVPacket* packet) {
+    packet->stream_index = 0;
+    av_packet_rescale_ts(packet, codec.time_base, out.streams[0]->time_base);
+    return av_interleaved_write_frame(&out, packet) >= 0;
+}
+
 // Writes the packets the encoder has finished.
 bool DrainPackets(AVCodecContext& codec, AVFormatContext& out, AVPacket* packet) {
     for (;;) {
@@ -194,15 +201,35 @@ bool DrainPackets(AVCodecContext& codec, AVFormatContext& out, AVPacket* packet)
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
             return true;
         }
-        if (received < 0) {
-            return false;
-        }
-        packet->stream_index = 0;
-        av_packet_rescale_ts(packet, codec.time_base, out.streams[0]->time_base);
-        if (av_interleaved_write_frame(&out, packet) < 0) {
+        if (received < 0 || !WritePacket(codec, out, packet)) {
             return false;
         }
     }
+}
+
+// Blocks of the stream go to encoders on every core when there are several. A block's fresh
+// encoder hears the frame after it, which the encoder needs before it gives the packet of a frame,
+// and a long stretch before it: the encoder's rate control settles only over hundreds of frames,
+// and with fewer a tonal block came out up to 10 dB worse than one encoder makes it. With 1024 the
+// loss measured below 0.05 dB. Each block in flight holds some 40 MB of stereo, so at most four
+// workers.
+std::unique_ptr<blocked::BlockedEncoder> BlocksFor(const M4bSource& source, int kbps, AVCodecContext& first,
+                                                   AVFormatContext& out) {
+    const int threads = std::min(WorkerThreads("WAVESTITCH_M4B_THREADS"), 4);
+    if (threads < 2) {
+        return nullptr;
+    }
+    blocked::BlockPlan plan;
+    const bool globalHeader = (first.flags & AV_CODEC_FLAG_GLOBAL_HEADER) != 0;
+    plan.open = [source, kbps, globalHeader] { return OpenAac(source, kbps, globalHeader); };
+    plan.channels = first.ch_layout.nb_channels;
+    const int blockFrames = std::clamp(EnvInt("WAVESTITCH_M4B_BLOCK_FRAMES", 4096), 8, 16384);
+    plan.leadInFrames =
+        static_cast<std::size_t>(std::min(EnvInt("WAVESTITCH_M4B_LEAD_IN", 1024), blockFrames));
+    plan.leadOutFrames = 1;
+    return std::make_unique<blocked::BlockedEncoder>(
+        std::move(plan), &first, threads, blockFrames,
+        [&first, &out](AVPacket* packet) { return WritePacket(first, out, packet); });
 }
 
 }  // namespace
@@ -274,6 +301,11 @@ M4bResult EncodeM4b(const QString& path, const M4bSource& source, const M4bSetti
     }
     const auto frameSize = static_cast<std::size_t>(codec->frame_size);
     std::int64_t sent = 0;
+    const auto take = [&](void** planes, int samples) {
+        feed.Take(planes, static_cast<std::size_t>(samples));
+        sent += samples;
+        return true;
+    };
     // The last frame may be short: the encoder pads it and marks its packet's duration, so the edit
     // list ends exactly where the audio does.
     const auto send = [&](std::size_t frames) {
@@ -282,13 +314,22 @@ M4bResult EncodeM4b(const QString& path, const M4bSource& source, const M4bSetti
         frame->format = AV_SAMPLE_FMT_FLTP;
         frame->sample_rate = source.sampleRate;
         frame->pts = sent;
-        if (av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout) < 0 ||
-            av_frame_get_buffer(frame.get(), 0) < 0) {
-            return false;
+        return av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout) >= 0 &&
+               av_frame_get_buffer(frame.get(), 0) >= 0 &&
+               take(reinterpret_cast<void**>(frame->data), frame->nb_samples) &&
+               avcodec_send_frame(codec.get(), frame.get()) >= 0 && DrainPackets(*codec, *out, packet.get());
+    };
+    const std::unique_ptr<blocked::BlockedEncoder> blocks = BlocksFor(source, kbps, *codec, *out);
+    const auto encodeWholeFrames = [&] {
+        if (blocks) {
+            return blocks->Add(static_cast<int>(feed.Frames()), take);
         }
-        feed.Take(*frame, frames);
-        sent += static_cast<std::int64_t>(frames);
-        return avcodec_send_frame(codec.get(), frame.get()) >= 0 && DrainPackets(*codec, *out, packet.get());
+        while (feed.Frames() >= frameSize) {
+            if (!send(frameSize)) {
+                return false;
+            }
+        }
+        return true;
     };
     std::size_t carried = 0;  // bytes of a partial frame kept from the last read
     for (;;) {
@@ -304,17 +345,18 @@ M4bResult EncodeM4b(const QString& path, const M4bSource& source, const M4bSetti
         feed.Append(raw.data(), frames);
         carried = held - frames * feed.FrameBytes();
         std::memmove(raw.data(), raw.data() + frames * feed.FrameBytes(), carried);
-        while (feed.Frames() >= frameSize) {
-            if (!send(frameSize)) {
-                return Failed(M4bResult::Fault::Write);
-            }
+        if (!encodeWholeFrames()) {
+            return Failed(M4bResult::Fault::Write);
         }
         if (progress && !progress(static_cast<std::uint64_t>(sent))) {
             return Failed(M4bResult::Fault::Cancelled);
         }
     }
-    if ((feed.Frames() > 0 && !send(feed.Frames())) || avcodec_send_frame(codec.get(), nullptr) < 0 ||
-        !DrainPackets(*codec, *out, packet.get())) {
+    const bool finished = blocks ? blocks->Finish(static_cast<int>(feed.Frames()), take)
+                                 : (feed.Frames() == 0 || send(feed.Frames())) &&
+                                       avcodec_send_frame(codec.get(), nullptr) >= 0 &&
+                                       DrainPackets(*codec, *out, packet.get());
+    if (!finished) {
         return Failed(M4bResult::Fault::Write);
     }
     // The trailer writes the index and moves it before the audio; both can meet a full disk.

@@ -157,8 +157,9 @@ WmaStatus AudioWriter::Start() {
     stream_->time_base = codec_->time_base;
     const int threads = WorkerCount();
     if (threads > 1) {
-        blocked_ = std::make_unique<BlockedEncoder>(settings_, codec_.get(), threads, BlockFrames(),
-                                                    [this](AVPacket* packet) { return WritePacket(packet); });
+        blocked_ =
+            std::make_unique<BlockedEncoder>(BlockPlanOf(settings_), codec_.get(), threads, BlockFrames(),
+                                             [this](AVPacket* packet) { return WritePacket(packet); });
     }
     started_ = true;
     if (avformat_write_header(format_.get(), nullptr) < 0) {
@@ -334,7 +335,9 @@ bool AudioWriter::AppendSilence(int frames) {
 
 bool AudioWriter::EncodeWholeFrames() {
     if (blocked_) {
-        return blocked_->Add(fifo_.get());
+        return blocked_->Add(av_audio_fifo_size(fifo_.get()), [this](void** planes, int samples) {
+            return av_audio_fifo_read(fifo_.get(), planes, samples) == samples;
+        });
     }
     const int frameSize = codec_->frame_size;
     while (av_audio_fifo_size(fifo_.get()) >= frameSize) {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "BlockedEncoder.h"
 #include "FfmpegHandles.h"
+#include "WmaEncoder.h"
 #include "encode/WmaWriterApi.h"
 
 #include <atomic>

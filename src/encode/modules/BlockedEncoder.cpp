@@ -1,22 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "BlockedEncoder.h"
+#include "encode/modules/BlockedEncoder.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <utility>
 
-namespace wmaudsdk {
+namespace blocked {
 namespace {
 
-// The encoder's only memory between frames is the windowed second half of the frame before (the
-// transform's overlap), so hearing that one frame first makes a block's packets exactly those of
-// a single encoder.
-constexpr std::size_t kLeadInFrames = 1;
-
-// Moves the packets the encoder has finished into kept, dropping those that come before keepFrom.
-bool ReceivePackets(AVCodecContext* codec, AVPacket* packet, std::int64_t keepFrom,
-                    std::vector<PacketPtr>& kept) {
+// Moves the packets the encoder has finished into kept, dropping those outside [keepFrom, keepUntil).
+bool ReceivePackets(AVCodecContext* codec, AVPacket* packet, std::int64_t keepFrom, std::int64_t keepUntil,
+                    std::vector<ffmpeg::PacketPtr>& kept) {
     for (;;) {
         const int received = avcodec_receive_packet(codec, packet);
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
@@ -25,11 +21,11 @@ bool ReceivePackets(AVCodecContext* codec, AVPacket* packet, std::int64_t keepFr
         if (received < 0) {
             return false;
         }
-        if (packet->pts < keepFrom) {
+        if (packet->pts < keepFrom || packet->pts >= keepUntil) {
             av_packet_unref(packet);
             continue;
         }
-        PacketPtr copy(av_packet_alloc());
+        ffmpeg::PacketPtr copy(av_packet_alloc());
         if (!copy) {
             return false;
         }
@@ -40,8 +36,8 @@ bool ReceivePackets(AVCodecContext* codec, AVPacket* packet, std::int64_t keepFr
 
 void KeepSamples(void* /*opaque*/, std::uint8_t* /*data*/) {}
 
-// Makes frame the codec frame at sample from of the block's planes without copying them: the
-// planes outlive the encode, so their buffers free nothing.
+// Makes frame the frameSize samples at from of the block's planes without copying them: the planes
+// outlive the encode, so their buffers free nothing.
 bool PointFrameAt(const AVCodecContext& codec, const std::vector<std::vector<float>>& planes,
                   std::size_t from, int frameSize, AVFrame* frame) {
     frame->nb_samples = frameSize;
@@ -68,84 +64,62 @@ bool PointFrameAt(const AVCodecContext& codec, const std::vector<std::vector<flo
 }  // namespace
 
 struct BlockedEncoder::Block {
-    // Per channel: leadInFrames codec frames of the block before, then the block's own.
+    // Per channel: leadInFrames codec frames of the block before, the block's own, then
+    // leadOutFrames of the block after, or for the last block a short frame of tailSamples.
     std::vector<std::vector<float>> pcm;
     std::size_t startFrame = 0;  // of the first lead-in frame, in the stream
     std::size_t leadInFrames = 0;
     std::size_t frames = 0;  // the block's own
+    std::size_t leadOutFrames = 0;
+    std::size_t tailSamples = 0;
     bool last = false;
     AVCodecContext* encoder = nullptr;  // the stream's own for the first block; otherwise a fresh one
 
-    std::vector<PacketPtr> packets;
+    std::vector<ffmpeg::PacketPtr> packets;
     bool ok = false;
     bool done = false;  // under the mutex
 };
 
-WmaStatus OpenEncoder(const EncoderSettings& settings, CodecContextPtr* codec) {
-    const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
-    if (encoder == nullptr) {
-        return WMA_E_FAIL;
-    }
-    CodecContextPtr opened(avcodec_alloc_context3(encoder));
-    if (!opened) {
-        return WMA_E_OUTOFMEMORY;
-    }
-    opened->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    opened->sample_rate = settings.sampleRate;
-    opened->time_base = AVRational{1, settings.sampleRate};
-    opened->bit_rate = settings.bitrate;
-    av_channel_layout_default(&opened->ch_layout, settings.channels);
-    if (settings.globalHeader) {
-        opened->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    // The encoder itself refuses what it cannot do (above 48 kHz, below 24 kbit/s).
-    if (avcodec_open2(opened.get(), encoder, nullptr) < 0) {
-        return WMA_E_INVALIDARG;
-    }
-    *codec = std::move(opened);
-    return WMA_OK;
-}
-
-int WorkerCount() {
-    return WorkerThreads("WAVESTITCH_WMA_THREADS");
-}
-
-int BlockFrames() {
-    return std::clamp(EnvInt("WAVESTITCH_WMA_BLOCK_FRAMES", 128), 4, 1024);
-}
-
 // Runs on a worker, or on the caller's thread for a stream too short to split. Frames carry their
 // place in the stream as their time stamp, so the packets' stamps come out as one encoder's.
-bool BlockedEncoder::Encode(const EncoderSettings& settings, int frameSize, Block& block) {
-    CodecContextPtr own;
+bool BlockedEncoder::Encode(const BlockPlan& plan, int frameSize, Block& block) {
+    ffmpeg::CodecContextPtr own;
     AVCodecContext* codec = block.encoder;
     if (codec == nullptr) {
-        if (OpenEncoder(settings, &own) < 0) {
+        own = plan.open();
+        if (!own) {
             return false;
         }
         codec = own.get();
     }
-    const FramePtr frame(av_frame_alloc());
-    const PacketPtr packet(av_packet_alloc());
+    const ffmpeg::FramePtr frame(av_frame_alloc());
+    const ffmpeg::PacketPtr packet(av_packet_alloc());
     if (!frame || !packet) {
         return false;
     }
     const auto size = static_cast<std::size_t>(frameSize);
     const std::int64_t keepFrom =
         static_cast<std::int64_t>((block.startFrame + block.leadInFrames) * size) - codec->initial_padding;
-    for (std::size_t i = 0; i < block.leadInFrames + block.frames; ++i) {
-        if (!PointFrameAt(*codec, block.pcm, i * size, frameSize, frame.get())) {
+    const std::int64_t keepUntil = block.last ? std::numeric_limits<std::int64_t>::max()
+                                              : keepFrom + static_cast<std::int64_t>(block.frames * size);
+    const std::size_t frames = block.leadInFrames + block.frames + block.leadOutFrames;
+    for (std::size_t i = 0; i <= frames; ++i) {
+        const std::size_t samples = i < frames ? size : block.tailSamples;
+        if (samples == 0) {
+            break;
+        }
+        if (!PointFrameAt(*codec, block.pcm, i * size, static_cast<int>(samples), frame.get())) {
             return false;
         }
         frame->pts = static_cast<std::int64_t>((block.startFrame + i) * size);
         const int sent = avcodec_send_frame(codec, frame.get());
         av_frame_unref(frame.get());
-        if (sent < 0 || !ReceivePackets(codec, packet.get(), keepFrom, block.packets)) {
+        if (sent < 0 || !ReceivePackets(codec, packet.get(), keepFrom, keepUntil, block.packets)) {
             return false;
         }
     }
     if (block.last && (avcodec_send_frame(codec, nullptr) < 0 ||
-                       !ReceivePackets(codec, packet.get(), keepFrom, block.packets))) {
+                       !ReceivePackets(codec, packet.get(), keepFrom, keepUntil, block.packets))) {
         return false;
     }
     block.pcm = {};
@@ -154,20 +128,20 @@ bool BlockedEncoder::Encode(const EncoderSettings& settings, int frameSize, Bloc
     return block.last || block.packets.size() == block.frames;
 }
 
-BlockedEncoder::BlockedEncoder(const EncoderSettings& settings, AVCodecContext* first, int threads,
-                               int blockFrames, PacketWriter writer)
-    : settings_(settings),
+BlockedEncoder::BlockedEncoder(BlockPlan plan, AVCodecContext* first, int threads, int blockFrames,
+                               PacketWriter writer)
+    : plan_(std::move(plan)),
       firstEncoder_(first),
       frameSize_(first->frame_size),
       blockFrames_(static_cast<std::size_t>(blockFrames)),
       writer_(std::move(writer)),
-      incoming_(static_cast<std::size_t>(settings.channels)),
-      blocks_(threads, [this](Block& block) { return Encode(settings_, frameSize_, block); }) {}
+      incoming_(static_cast<std::size_t>(plan_.channels)),
+      blocks_(threads, [this](Block& block) { return Encode(plan_, frameSize_, block); }) {}
 
 BlockedEncoder::~BlockedEncoder() = default;
 
-bool BlockedEncoder::Add(AVAudioFifo* fifo) {
-    const int whole = av_audio_fifo_size(fifo) / frameSize_ * frameSize_;
+bool BlockedEncoder::Add(int available, const Reader& read) {
+    const int whole = available / frameSize_ * frameSize_;
     if (whole > 0) {
         std::vector<void*> planes(incoming_.size());
         for (std::size_t c = 0; c < incoming_.size(); ++c) {
@@ -175,14 +149,25 @@ bool BlockedEncoder::Add(AVAudioFifo* fifo) {
             incoming_[c].resize(used + static_cast<std::size_t>(whole));
             planes[c] = incoming_[c].data() + used;
         }
-        if (av_audio_fifo_read(fifo, planes.data(), whole) < whole) {
+        if (!read(planes.data(), whole)) {
             return false;
         }
     }
     return Dispatch() && Collect(false);
 }
 
-bool BlockedEncoder::Finish() {
+bool BlockedEncoder::Finish(int tailSamples, const Reader& read) {
+    if (tailSamples > 0) {
+        std::vector<void*> planes(incoming_.size());
+        for (std::size_t c = 0; c < incoming_.size(); ++c) {
+            const std::size_t used = incoming_[c].size();
+            incoming_[c].resize(used + static_cast<std::size_t>(tailSamples));
+            planes[c] = incoming_[c].data() + used;
+        }
+        if (!read(planes.data(), tailSamples)) {
+            return false;
+        }
+    }
     // A stream that never reached two blocks is encoded whole, here, like a one-thread encode.
     return SendBlock(true) && Collect(true);
 }
@@ -196,7 +181,8 @@ std::size_t BlockedEncoder::IncomingFrames() const {
 bool BlockedEncoder::Dispatch() {
     for (;;) {
         const std::size_t received = incomingStart_ + IncomingFrames();
-        if (received < (started_ ? nextBlock_ + 1 : 2) * blockFrames_) {
+        const std::size_t needed = (nextBlock_ + 1) * blockFrames_ + plan_.leadOutFrames;
+        if (received < std::max(needed, started_ ? 0 : 2 * blockFrames_)) {
             return true;
         }
         if (!started_) {
@@ -215,22 +201,24 @@ bool BlockedEncoder::SendBlock(bool last) {
     block->startFrame = incomingStart_;
     block->leadInFrames = nextBlock_ * blockFrames_ - incomingStart_;
     block->frames = last ? IncomingFrames() - block->leadInFrames : blockFrames_;
+    block->leadOutFrames = last ? 0 : plan_.leadOutFrames;
+    block->tailSamples = last ? incoming_.front().size() % static_cast<std::size_t>(frameSize_) : 0;
     block->encoder = nextBlock_ == 0 ? firstEncoder_ : nullptr;
     if (last) {
         block->pcm = std::move(incoming_);
         incoming_.assign(block->pcm.size(), {});
     } else {
         const std::size_t end = (nextBlock_ + 1) * blockFrames_;
-        const std::size_t nextFrom = end - kLeadInFrames;
+        const std::size_t nextFrom = end - plan_.leadInFrames;
         const auto size = static_cast<std::size_t>(frameSize_);
         block->pcm.resize(incoming_.size());
         for (std::size_t c = 0; c < incoming_.size(); ++c) {
             std::vector<float>& samples = incoming_[c];
             std::vector<float> tail;
-            tail.reserve((blockFrames_ + kLeadInFrames + 8) * size);
+            tail.reserve((blockFrames_ + plan_.leadInFrames + plan_.leadOutFrames + 8) * size);
             tail.assign(samples.begin() + static_cast<std::ptrdiff_t>((nextFrom - incomingStart_) * size),
                         samples.end());
-            samples.resize((end - incomingStart_) * size);
+            samples.resize((end + plan_.leadOutFrames - incomingStart_) * size);
             block->pcm[c] = std::move(samples);
             samples = std::move(tail);
         }
@@ -264,7 +252,7 @@ bool BlockedEncoder::TakeFront() {
     if (!block->ok) {
         return false;
     }
-    for (const PacketPtr& packet : block->packets) {
+    for (const ffmpeg::PacketPtr& packet : block->packets) {
         if (!writer_(packet.get())) {
             return false;
         }
@@ -272,4 +260,4 @@ bool BlockedEncoder::TakeFront() {
     return true;
 }
 
-}  // namespace wmaudsdk
+}  // namespace blocked

@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "audio/FfmpegOwners.h"
+#include "encode/modules/OrderedBlocks.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// One stream of an FFmpeg encoder taking planar float, encoded in blocks of codec frames on a pool
+// of worker threads. Each block after the first goes to a fresh encoder that first hears the frames
+// before the block (and, for an encoder that looks ahead, the frames after it), whose packets are
+// dropped, so every block's packets join the next block's as a single encoder's do. The caller feeds
+// whole frames from one thread and gets the packets back in stream order. The WMA writer module and
+// the join's M4B output share it.
+namespace blocked {
+
+struct BlockPlan {
+    // Opens a fresh encoder with the settings of the stream's own; null when it cannot.
+    std::function<ffmpeg::CodecContextPtr()> open;
+    int channels = 2;
+    // Codec frames a fresh encoder hears before its block: enough for the state it carries from
+    // frame to frame (the transform's overlap, a psychoacoustic model).
+    std::size_t leadInFrames = 1;
+    // Codec frames it hears after its block, for an encoder whose packet for a frame needs the next.
+    std::size_t leadOutFrames = 0;
+};
+
+class BlockedEncoder {
+public:
+    // Puts one packet, in the encoder's time base, into the file; false when that failed.
+    using PacketWriter = std::function<bool(AVPacket*)>;
+    // Reads samples frames into the planes (one per channel); false when that failed.
+    using Reader = std::function<bool(void** planes, int samples)>;
+
+    // first: the stream's own encoder, which encodes its first block (or all of a short stream).
+    BlockedEncoder(BlockPlan plan, AVCodecContext* first, int threads, int blockFrames, PacketWriter writer);
+    ~BlockedEncoder();
+    BlockedEncoder(const BlockedEncoder&) = delete;
+    BlockedEncoder& operator=(const BlockedEncoder&) = delete;
+
+    // Takes the whole frames of the available samples through read and writes the packets that are
+    // finished. False when an encoder or a write failed.
+    bool Add(int available, const Reader& read);
+    // Encodes what is left, and a last short frame of tailSamples read through read (for an encoder
+    // that takes one), and writes the rest of the packets.
+    bool Finish(int tailSamples = 0, const Reader& read = {});
+
+private:
+    struct Block;
+
+    static bool Encode(const BlockPlan& plan, int frameSize, Block& block);
+    std::size_t IncomingFrames() const;
+    bool Dispatch();
+    bool SendBlock(bool last);
+    bool Collect(bool wait);
+    bool TakeFront();
+
+    const BlockPlan plan_;
+    AVCodecContext* const firstEncoder_;
+    const int frameSize_;
+    const std::size_t blockFrames_;
+    const PacketWriter writer_;
+
+    // Frames not yet sent, per channel, starting at codec frame incomingStart_ of the stream.
+    std::vector<std::vector<float>> incoming_;
+    std::size_t incomingStart_ = 0;
+    std::size_t nextBlock_ = 0;
+    bool started_ = false;
+
+    // Last, so its workers stop before what they use goes.
+    OrderedBlocks<Block> blocks_;
+};
+
+}  // namespace blocked
