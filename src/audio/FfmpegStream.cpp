@@ -2,6 +2,7 @@
 #include "audio/FfmpegStream.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace audio::detail {
 
@@ -148,7 +149,10 @@ bool FfmpegStream::Convert(const AVFrame* frame, int samples, std::vector<std::u
 
 void FfmpegStream::Narrow(std::size_t count, std::uint8_t* out) {
     if (Bits() == 16) {
-        DitherTo16(wide_.data(), reinterpret_cast<std::int16_t*>(out), count, noise_);
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto value = static_cast<std::int16_t>(dither_.Reduce(wide_[i] / 65536.0));
+            std::memcpy(out + 2 * i, &value, 2);
+        }
         return;
     }
     // A source of up to 24 bits comes with its low byte clear, so this is exact; only a mix of more

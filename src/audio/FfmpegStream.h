@@ -82,7 +82,7 @@ private:
     ffmpeg::SwrContextPtr swr_;
     ChannelLayout inLayout_;
     std::vector<std::int32_t> wide_;
-    DitherNoise noise_;
+    Dither dither_{16};
     // Taken from libswresample at 32 bits and narrowed: to 24 bits, or dithered to 16.
     const bool narrow_;
     const AVSampleFormat swrFormat_;

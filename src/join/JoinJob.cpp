@@ -2,12 +2,12 @@
 #include "join/JoinJob.h"
 
 #include "audio/Decoder.h"
+#include "audio/Dither.h"
 #include "audio/FileProbe.h"
 #include "audio/Waveinf.h"
 #include "encode/Wavtomp3.h"
 #include "encode/Wavtowma.h"
 #include "join/DecodeAhead.h"
-#include "join/Dither.h"
 #include "join/JoinHost.h"
 #include "join/Mp3Copy.h"
 #include "join/OutputMetadata.h"
@@ -197,12 +197,12 @@ private:
     // The same for deeper samples, mixed before they are dithered.
     void MixDeepFrame(const char* frame, std::int16_t* out) {
         const auto level = [&](int c) {
-            return Level16(reinterpret_cast<const std::uint8_t*>(frame) + c * bytesPerSample_, bits_,
-                           isFloat_);
+            return Level(reinterpret_cast<const std::uint8_t*>(frame) + c * bytesPerSample_, bits_, isFloat_,
+                         16);
         };
         if (channels_ <= 2) {
             for (int c = 0; c < channels_; ++c) {
-                out[c] = dither_.Reduce(level(c));
+                out[c] = static_cast<std::int16_t>(dither_.Reduce(level(c)));
             }
             return;
         }
@@ -212,15 +212,15 @@ private:
             sums[c % 2] += level(c);
             ++counts[c % 2];
         }
-        out[0] = dither_.Reduce(sums[0] / counts[0]);
-        out[1] = dither_.Reduce(sums[1] / counts[1]);
+        out[0] = static_cast<std::int16_t>(dither_.Reduce(sums[0] / counts[0]));
+        out[1] = static_cast<std::int16_t>(dither_.Reduce(sums[1] / counts[1]));
     }
 
     int channels_;
     int bits_;
     bool isFloat_;
     bool deep_;
-    Dither16 dither_;
+    audio::Dither dither_{16};
     int bytesPerSample_;
     int outChannels_;
     std::size_t frames_;
