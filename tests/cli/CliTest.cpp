@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -456,7 +457,7 @@ TEST_F(CliTest, DeepAndFloatWavJoinAsSoxJoinsThem) {
     }
 }
 
-TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3) {
+TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3AndFlac) {
     // sox keeps no float beyond 1.0: the file is made here.
     const float samples[] = {0.5f, 1.5f, -2.0f, 0.25f};
     const QByteArray data = QByteArray(reinterpret_cast<const char*>(samples), 16).repeated(2000);
@@ -466,7 +467,27 @@ TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3) {
     testmedia::RunTool("sox",
                        {"-n", "-r", "44100", "-c", "1", "-b", "24", deep, "synth", "0.5", "sine", "440"});
     ASSERT_EQ(Run({"-o", Path("loud.wav"), loud, deep}).exitCode, 0);
-    EXPECT_EQ(testmedia::ReadFile(Path("loud.wav")).mid(58, data.size()), data);
+    const QByteArray joined = testmedia::ReadFile(Path("loud.wav")).mid(58);
+    EXPECT_EQ(joined.left(data.size()), data);
+
+    // FLAC takes integers: 24 bits, each within the dither's step of the float, beyond full scale clipped.
+    const Result flac = Run({"-o", Path("loud.flac"), loud, deep});
+    EXPECT_EQ(flac.err.toStdString(),
+              "wavestitch-join: note: 4000 samples beyond full scale were clipped to fit the encoder's "
+              "24 bits\n");
+    EXPECT_EQ(testmedia::RunTool("metaflac", {"--show-bps", Path("loud.flac")}), "24\n");
+    const QByteArray pcm = testmedia::RunTool(
+        "flac",
+        {"-d", "-s", "-c", "--force-raw-format", "--endian=little", "--sign=signed", Path("loud.flac")});
+    ASSERT_EQ(pcm.size() / 3, joined.size() / 4);
+    double worst = 0;
+    for (qsizetype i = 0; i < pcm.size() / 3; ++i) {
+        const auto wide = static_cast<std::int32_t>(Le32(pcm.mid(3 * i, 3).prepend('\0'), 0)) >> 8;
+        float level = 0;
+        std::memcpy(&level, joined.constData() + 4 * i, 4);
+        worst = std::max(worst, std::abs(wide - std::clamp(level * 8388608.0, -8388608.0, 8388607.0)));
+    }
+    EXPECT_LE(worst, 1.0);
 
     // Dithered to 16 bits for the encoder: the same file on every run, the clipped samples counted.
     for (const QString& mp3 : {Path("loud1.mp3"), Path("loud2.mp3")}) {

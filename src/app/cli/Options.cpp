@@ -109,8 +109,9 @@ QString UsageText() {
         "\n"
         "A FIFO, character device or socket is written in place; a WAV that cannot be seeked in gets\n"
         "0xFFFFFFFF sizes, or its real ones when chunks follow its data (RF64 above 4 GiB); WMA needs a\n"
-        "file it can seek in. FLAC keeps the joined samples exactly, in the join's format; one that\n"
-        "cannot be seeked in has no seek table and no MD5 signature.\n"
+        "file it can seek in. FLAC keeps the joined samples exactly, in the join's format (a float join\n"
+        "as 24 bits, dithered and clipped as for MP3); one that cannot be seeked in has no seek table\n"
+        "and no MD5 signature.\n"
         "\n"
         "Exit status: 0 joined; 1 the join failed; 2 a usage error, a refused output or a rejected input\n"
         "(nothing is written); 130 interrupted (an output file is left as it was).\n");
