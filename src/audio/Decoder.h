@@ -7,10 +7,10 @@
 #include <functional>
 
 // The decoding layer: MP3, WMA and other media files opened as streams and decoded to interleaved
-// PCM (MP3 through libmpg123, the others through FFmpeg): signed 16-bit, but a lossless media file at
-// its own depth. Streams are named by handles; 0 is
-// never a valid handle and is what every opening operation returns on failure. More than two channels are
-// mixed down to stereo. Byte counts and positions are 64-bit and count decoded PCM bytes.
+// PCM (MP3 through libmpg123, the others through FFmpeg): signed 16-bit, a lossless media file at its
+// own depth. Streams are named by handles; 0 is never a valid handle and is what every opening operation
+// returns on failure. More than two channels are mixed down to stereo. Byte counts and positions are
+// 64-bit and count decoded PCM bytes.
 namespace audio {
 
 using StreamHandle = std::uint32_t;
