@@ -8,14 +8,21 @@
 
 namespace audio::detail {
 
-// One open stream of the decoding layer: decoded interleaved signed 16-bit PCM handed out in whole
-// sample frames. Subclasses only produce blocks of PCM; this class keeps the position, the length
-// and the end-of-stream state the callers rely on. A stream is used by one thread at a time.
+// One open stream of the decoding layer: decoded interleaved PCM handed out in whole sample frames,
+// signed 16-bit unless the stream is made with other bits (24 packed, 32) or as 32-bit float. Subclasses only
+// produce blocks of PCM; this class keeps the position, the length and the end-of-stream state the callers
+// rely on. A stream is used by one thread at a time.
 class DecodeStream {
 public:
     DecodeStream(std::uint32_t rate, std::uint32_t chans, std::uint32_t ctype, std::uint64_t lengthBytes,
-                 bool lengthIsExact)
-        : rate_(rate), chans_(chans), ctype_(ctype), length_(lengthBytes), lengthIsExact_(lengthIsExact) {}
+                 bool lengthIsExact, std::uint32_t bits = 16, bool isFloat = false)
+        : rate_(rate),
+          chans_(chans),
+          ctype_(ctype),
+          bits_(bits),
+          isFloat_(isFloat),
+          length_(lengthBytes),
+          lengthIsExact_(lengthIsExact) {}
     virtual ~DecodeStream() = default;
     DecodeStream(const DecodeStream&) = delete;
     DecodeStream& operator=(const DecodeStream&) = delete;
@@ -23,9 +30,12 @@ public:
     std::uint32_t Rate() const { return rate_; }
     std::uint32_t Channels() const { return chans_; }
     std::uint32_t Ctype() const { return ctype_; }
-    std::uint32_t FrameBytes() const { return chans_ * 2; }
+    // What Read hands out: integer samples of Bits() bits, or float of 32.
+    std::uint32_t Bits() const { return bits_; }
+    bool IsFloat() const { return isFloat_; }
+    std::uint32_t FrameBytes() const { return chans_ * (bits_ / 8); }
     std::uint64_t Position() const { return position_; }
-    // The source's own resolution in bits, 0 when not known; what Read hands out is 16-bit all the same.
+    // The source's own resolution in bits, 0 when not known; a lossy source is handed out at 16 bits.
     std::uint32_t SourceBits() const { return sourceBits_; }
     bool Active() const { return !finished_; }
 
@@ -91,6 +101,8 @@ private:
     std::uint32_t rate_;
     std::uint32_t chans_;
     std::uint32_t ctype_;
+    std::uint32_t bits_;
+    bool isFloat_;
     std::uint64_t length_;
     bool lengthIsExact_;
     std::uint32_t sourceBits_ = 0;

@@ -166,10 +166,22 @@ bool GetStreamInfo(StreamHandle handle, StreamInfoRecord* info) {
     *info = StreamInfoRecord{};
     info->freq = stream->Rate();
     info->chans = stream->Channels();
-    info->flags = 0;
+    info->flags = stream->IsFloat()      ? SAMPLE_FLOAT
+                  : stream->Bits() == 24 ? SAMPLE_24BITS
+                  : stream->Bits() == 32 ? SAMPLE_32BITS
+                                         : 0;
     info->ctype = stream->Ctype();
     info->origres = stream->SourceBits();
     return true;
+}
+
+std::uint32_t SampleBits(const StreamInfoRecord& info) {
+    if ((info.flags & SAMPLE_8BITS) != 0) {
+        return 8;
+    }
+    return (info.flags & SAMPLE_24BITS) != 0                    ? 24
+           : (info.flags & (SAMPLE_32BITS | SAMPLE_FLOAT)) != 0 ? 32
+                                                                : 16;
 }
 
 std::uint64_t GetStreamLength(StreamHandle handle, std::uint32_t mode) {

@@ -7,9 +7,10 @@
 #include <functional>
 
 // The decoding layer: MP3, WMA and other media files opened as streams and decoded to interleaved
-// signed 16-bit PCM (MP3 through libmpg123, the others through FFmpeg). Streams are named by handles; 0 is
-// never a valid handle and is what every opening operation returns on failure. More than two channels are
-// mixed down to stereo. Byte counts and positions are 64-bit and count decoded PCM bytes.
+// PCM (MP3 through libmpg123, the others through FFmpeg): signed 16-bit, a lossless media file at its
+// own depth. Streams are named by handles; 0 is never a valid handle and is what every opening operation
+// returns on failure. More than two channels are mixed down to stereo. Byte counts and positions are
+// 64-bit and count decoded PCM bytes.
 namespace audio {
 
 using StreamHandle = std::uint32_t;
@@ -20,16 +21,18 @@ constexpr std::uint32_t STREAM_DECODE = 0x200000;
 
 // Sample-format flags of StreamInfoRecord::flags.
 constexpr std::uint32_t SAMPLE_8BITS = 1;
-constexpr std::uint32_t SAMPLE_FLOAT = 0x100;
+constexpr std::uint32_t SAMPLE_FLOAT = 0x100;       // 32-bit IEEE float
+constexpr std::uint32_t SAMPLE_24BITS = 0x1000000;  // packed 24-bit integers
+constexpr std::uint32_t SAMPLE_32BITS = 0x2000000;
 
 // Mode of GetStreamLength and GetStreamPosition: bytes of decoded data.
 constexpr std::uint32_t POS_BYTE = 0;
 
-// Eight 32-bit words; callers read the first three. This layer always reports flags 0 (16-bit).
+// Eight 32-bit words; callers read the first three. This layer never reports SAMPLE_8BITS.
 struct StreamInfoRecord {
     std::uint32_t freq = 0;      // sample rate in Hz
     std::uint32_t chans = 0;     // channel count (1 or 2)
-    std::uint32_t flags = 0;     // sample format: SAMPLE_8BITS, SAMPLE_FLOAT, anything else 16-bit
+    std::uint32_t flags = 0;     // sample format: one of the SAMPLE_ flags, none for 16-bit
     std::uint32_t ctype = 0;     // stream type: one of the CTYPE_ values
     std::uint32_t origres = 0;   // original resolution in bits, 0 when not known
     std::uint32_t plugin = 0;    // unused
@@ -66,7 +69,9 @@ StreamHandle OpenWmaFileStream(bool mem, const QString& path, std::uint64_t offs
 // Opens path as the media file its extension claims (FLAC, Ogg Vorbis, Opus, M4A, AIFF: see
 // MediaFormatName), told by its content. The length is exact where the container states it (FLAC's
 // total samples, the last Ogg granule less Opus's pre-skip, the MP4 edit list, AIFF's frame count).
-// A source of more than 16 bits or of floating point is dithered down to 16 bits.
+// A lossless source (FLAC, ALAC, AIFF's PCM) is handed out at its own depth: packed 24-bit for up to
+// 24 bits, 32-bit, or 32-bit float. A lossy one (Vorbis, Opus, AAC) has no depth of its own: its
+// decoder's floating point is dithered to 16 bits, so an Opus file joins as the MP3 beside it would.
 StreamHandle OpenMediaFileStream(bool mem, const QString& path, std::uint64_t offset, std::uint64_t length,
                                  std::uint32_t flags);
 
@@ -77,6 +82,8 @@ OpenFunction DecodedOpening(const QString& path);
 
 // Fills info (origres: the source's own bits, where known); false for an unknown handle.
 bool GetStreamInfo(StreamHandle handle, StreamInfoRecord* info);
+// The bits of one sample that info's flags tell: 8, 16, 24 or 32 (float too).
+std::uint32_t SampleBits(const StreamInfoRecord& info);
 
 // Length of the decoded data in bytes (mode POS_BYTE). For MP3 it is exact: it equals the bytes
 // that reading the stream yields (a file whose sample rate changes midway may yield less); so it is for

@@ -2,32 +2,32 @@
 #include "audio/Dither.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace audio {
 
-namespace {
-
-// xorshift32: fast, and good enough for noise that only has to be uncorrelated with the signal.
-std::uint32_t Next(DitherNoise& noise) {
-    std::uint32_t x = noise.state;
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    noise.state = x;
-    return x;
+std::uint64_t Dither::Next() {
+    // splitmix64: fast, and any seed gives a full-period sequence.
+    state_ += 0x9E3779B97F4A7C15u;
+    std::uint64_t z = state_;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
 }
 
-}  // namespace
-
-void DitherTo16(const std::int32_t* in, std::int16_t* out, std::size_t count, DitherNoise& noise) {
-    constexpr std::int64_t kStep = 1 << 16;  // one 16-bit step in 32-bit units
-    for (std::size_t i = 0; i < count; ++i) {
-        // The difference of two uniform values in [0, step) is triangular over (-step, step).
-        const std::int64_t triangle =
-            static_cast<std::int64_t>(Next(noise) >> 16) - static_cast<std::int64_t>(Next(noise) >> 16);
-        const std::int64_t value = (static_cast<std::int64_t>(in[i]) + triangle + kStep / 2) >> 16;
-        out[i] = static_cast<std::int16_t>(std::clamp<std::int64_t>(value, INT16_MIN, INT16_MAX));
+std::int32_t Dither::Reduce(double value) {
+    constexpr double kUnit = 1.0 / 4294967296.0;
+    if (std::isnan(value)) {
+        value = 0.0;
     }
+    if (value > fullScale_ || value < -fullScale_) {
+        ++clipped_;
+    }
+    // Two uniform values in [0, 1) from one draw; their difference is triangular in (-1, 1).
+    const std::uint64_t r = Next();
+    const double noise = static_cast<double>(r >> 32) * kUnit - static_cast<double>(r & 0xFFFFFFFFu) * kUnit;
+    const double rounded = std::floor(value + noise + 0.5);
+    return static_cast<std::int32_t>(std::clamp(rounded, -fullScale_, fullScale_ - 1.0));
 }
 
 }  // namespace audio

@@ -149,6 +149,7 @@ WS_FORWARD(int, swr_get_out_samples, (SwrContext * s, int in_samples), (s, in_sa
 // libavcodec
 WS_FORWARD(const AVCodec*, avcodec_find_decoder, (AVCodecID id), (id))
 WS_FORWARD(const AVCodec*, avcodec_find_encoder_by_name, (const char* name), (name))
+WS_FORWARD(const AVCodecDescriptor*, avcodec_descriptor_get, (AVCodecID id), (id))
 WS_FORWARD(AVCodecContext*, avcodec_alloc_context3, (const AVCodec* codec), (codec))
 WS_FORWARD(void, avcodec_free_context, (AVCodecContext * *avctx), (avctx))
 WS_FORWARD(int, avcodec_open2, (AVCodecContext * avctx, const AVCodec* codec, AVDictionary** options),

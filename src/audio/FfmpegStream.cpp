@@ -2,6 +2,7 @@
 #include "audio/FfmpegStream.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace audio::detail {
 
@@ -21,11 +22,15 @@ ffmpeg::CodecContextPtr OpenDecoder(const AVStream& st, const AVCodec& codec, bo
 
 FfmpegStream::FfmpegStream(FfmpegSource source, const FfmpegShape& shape, ffmpeg::FramePtr frame,
                            ffmpeg::PacketPtr packet)
-    : DecodeStream(shape.rate, shape.chans, shape.ctype, shape.lengthBytes, shape.exact),
+    : DecodeStream(shape.rate, shape.chans, shape.ctype, shape.lengthBytes, shape.exact, shape.bits,
+                   shape.isFloat),
       source_(std::move(source)),
       frame_(std::move(frame)),
       packet_(std::move(packet)),
-      dither_(shape.dither) {
+      narrow_(!shape.isFloat && (shape.bits == 24 || (shape.bits == 16 && shape.sourceBits > 16))),
+      swrFormat_(shape.isFloat                  ? AV_SAMPLE_FMT_FLT
+                 : shape.bits == 16 && !narrow_ ? AV_SAMPLE_FMT_S16
+                                                : AV_SAMPLE_FMT_S32) {
     SetSourceBits(shape.sourceBits);
 }
 
@@ -120,25 +125,44 @@ bool FfmpegStream::Convert(const AVFrame* frame, int samples, std::vector<std::u
         return false;
     }
     const std::size_t values = static_cast<std::size_t>(maxOut) * Channels();
+    const std::size_t sampleBytes = Bits() / 8;
     const std::size_t old = out.size();
     std::uint8_t* dst = nullptr;
-    if (dither_) {
+    if (narrow_) {
         wide_.resize(values);
         dst = reinterpret_cast<std::uint8_t*>(wide_.data());
     } else {
-        out.resize(old + values * 2);
+        out.resize(old + values * sampleBytes);
         dst = out.data() + old;
     }
     const int n =
         swr_convert(swr_.get(), &dst, maxOut,
                     frame ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr, samples);
     const std::size_t got = static_cast<std::size_t>(n > 0 ? n : 0) * Channels();
-    out.resize(old + got * 2);
-    if (dither_) {
-        DitherTo16(wide_.data(), reinterpret_cast<std::int16_t*>(out.data() + old), got, noise_);
+    out.resize(old + got * sampleBytes);
+    if (narrow_) {
+        Narrow(got, out.data() + old);
     }
     DropSkipped(out, old);
     return n >= 0;
+}
+
+void FfmpegStream::Narrow(std::size_t count, std::uint8_t* out) {
+    if (Bits() == 16) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto value = static_cast<std::int16_t>(dither_.Reduce(wide_[i] / 65536.0));
+            std::memcpy(out + 2 * i, &value, 2);
+        }
+        return;
+    }
+    // A source of up to 24 bits comes with its low byte clear, so this is exact; only a mix of more
+    // channels than two has anything to round.
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int64_t value = std::min<std::int64_t>((std::int64_t{wide_[i]} + 0x80) >> 8, 0x7FFFFF);
+        out[3 * i] = static_cast<std::uint8_t>(value);
+        out[3 * i + 1] = static_cast<std::uint8_t>(value >> 8);
+        out[3 * i + 2] = static_cast<std::uint8_t>(value >> 16);
+    }
 }
 
 // The decoder may tell its real sample format and layout only with the first frame, and change
@@ -164,8 +188,7 @@ bool FfmpegStream::MatchResampler(const AVFrame* frame) {
     ChannelLayout outLayout;
     av_channel_layout_default(outLayout.get(), static_cast<int>(Channels()));
     SwrContext* raw = nullptr;
-    if (swr_alloc_set_opts2(&raw, outLayout.get(), dither_ ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16,
-                            static_cast<int>(Rate()), mixLayout.get(),
+    if (swr_alloc_set_opts2(&raw, outLayout.get(), swrFormat_, static_cast<int>(Rate()), mixLayout.get(),
                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0) {
         return false;
     }

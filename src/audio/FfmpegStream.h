@@ -7,6 +7,7 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <cstdint>
@@ -43,15 +44,18 @@ struct FfmpegShape {
     std::uint64_t lengthBytes = 0;
     bool exact = false;  // the length ends the stream
     std::uint32_t sourceBits = 0;
-    bool dither = false;  // taken at 32 bits and dithered to 16, else converted to 16 bits directly
+    // What the stream hands out: 16, 24 (packed) or 32-bit integers, or 32-bit float. A source deeper
+    // than 16 bits handed out at 16 is dithered down.
+    std::uint32_t bits = 16;
+    bool isFloat = false;
 };
 
 // The decoder of st, opened. manualSkip leaves the samples to skip at the start to the stream (it
 // drops them) and ignores those FFmpeg would discard at the end.
 ffmpeg::CodecContextPtr OpenDecoder(const AVStream& st, const AVCodec& codec, bool manualSkip);
 
-// A file's audio through FFmpeg, as interleaved 16-bit PCM; libswresample converts it and mixes more
-// than two channels down to stereo.
+// A file's audio through FFmpeg, as interleaved PCM of the shape's format; libswresample converts it
+// and mixes more than two channels down to stereo.
 class FfmpegStream final : public DecodeStream {
 public:
     // Takes source over and decodes the first block; nullptr when that fails.
@@ -68,6 +72,8 @@ private:
     void DropSkipped(std::vector<std::uint8_t>& out, std::size_t old);
     void SendNextPacket();
     bool Convert(const AVFrame* frame, int samples, std::vector<std::uint8_t>& out);
+    // Brings count samples of wide_ to the stream's 16 or 24 bits at out.
+    void Narrow(std::size_t count, std::uint8_t* out);
     bool MatchResampler(const AVFrame* frame);
 
     FfmpegSource source_;
@@ -76,8 +82,10 @@ private:
     ffmpeg::SwrContextPtr swr_;
     ChannelLayout inLayout_;
     std::vector<std::int32_t> wide_;
-    DitherNoise noise_;
-    const bool dither_;
+    Dither dither_{16};
+    // Taken from libswresample at 32 bits and narrowed: to 24 bits, or dithered to 16.
+    const bool narrow_;
+    const AVSampleFormat swrFormat_;
     std::uint64_t skip_ = 0;
     int inFormat_ = -1;
     int inRate_ = 0;

@@ -25,7 +25,8 @@ ProbeResult ProbeStream(const QString& path, audio::OpenFunction open, ProbeStat
     AudioFileValues& v = result.values;
     v.sampleRate = static_cast<std::int32_t>(info.freq);
     v.channels = static_cast<std::int32_t>(info.chans);
-    v.bits = info.flags == audio::SAMPLE_8BITS ? 8 : info.flags == audio::SAMPLE_FLOAT ? 32 : 16;
+    v.bits = static_cast<std::int32_t>(audio::SampleBits(info));
+    v.isFloat = (info.flags & audio::SAMPLE_FLOAT) != 0;
     const platform::FileStatus entry(path);
     v.sizeBytes = entry.IsDir() ? 0 : static_cast<std::uint64_t>(std::max<qint64>(entry.Size(), 0));
     // The whole 64-bit length: recordings longer than 6 h 45 min keep their true duration.

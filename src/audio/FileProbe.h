@@ -23,7 +23,7 @@ struct AudioFileValues {
     std::int32_t bits = 0;
     std::uint64_t sizeBytes = 0;  // WAV: data + 44; the others: the size on disk
     std::uint64_t seconds = 0;
-    bool isFloat = false;  // IEEE float samples: a WAV of 32 or 64 bits
+    bool isFloat = false;  // IEEE float samples: a WAV of 32 or 64 bits, a float AIFF-C
 };
 
 struct ProbeResult {
@@ -40,5 +40,5 @@ void SortPaths(QStringList& paths);
 // Probes one file by its extension: a ".wav" by its header (the header reader shows its own
 // messages), ".mp3", ".wma" and, for the command line, the media files by opening them as streams of
 // the decoding layer. The window takes WAV of 8- and 16-bit PCM only; the command line also deeper PCM
-// and float. A media file's bits are the 16 its stream delivers, whatever its source's.
+// and float. A media file's bits are those its stream delivers: a lossless one's own, a lossy one's 16.
 ProbeResult ProbeFile(const QString& path, InputFormats formats = InputFormats::Window);

@@ -110,6 +110,21 @@ std::uint32_t SourceBits(const AVCodecParameters& par, AVSampleFormat decoded) {
     }
 }
 
+// A lossy decoder's floating point holds no depth of the source's own (an Opus file was not made
+// from 24 bits more than from 16), so lossy sources are handed out at 16 bits, as MP3 and WMA are:
+// joined to a WAV, they give a 16-bit file. A lossless one keeps its depth: packed 24 bits up to 24.
+void ChooseDelivery(AVCodecID codec, AVSampleFormat decoded, FfmpegShape& shape) {
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec);
+    const bool lossless = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS) != 0 &&
+                          (descriptor->props & AV_CODEC_PROP_LOSSY) == 0;
+    if (!lossless || shape.sourceBits <= 16) {
+        return;
+    }
+    shape.isFloat = decoded == AV_SAMPLE_FMT_FLT || decoded == AV_SAMPLE_FMT_FLTP ||
+                    decoded == AV_SAMPLE_FMT_DBL || decoded == AV_SAMPLE_FMT_DBLP;
+    shape.bits = shape.isFloat || shape.sourceBits > 24 ? 32 : 24;
+}
+
 }  // namespace
 
 const char* MediaFormatName(const QString& path) {
@@ -152,12 +167,11 @@ std::unique_ptr<DecodeStream> detail::OpenMediaStream(const QString& path) {
     shape.rate = static_cast<std::uint32_t>(rate);
     shape.chans = static_cast<std::uint32_t>(std::min(codecContext->ch_layout.nb_channels, 2));
     shape.ctype = codec->id == AV_CODEC_ID_OPUS ? CTYPE_OPUS : kind->ctype;
-    shape.lengthBytes = (stated > 0 ? stated : EstimatedSamples(*format, rate)) * shape.chans * 2;
     shape.exact = stated > 0;
     shape.sourceBits = SourceBits(*st->codecpar, codecContext->sample_fmt);
-    // Wider sources are taken at 32 bits and dithered down, so that delivering their own depth later
-    // only drops that last step.
-    shape.dither = shape.sourceBits > 16;
+    ChooseDelivery(codec->id, codecContext->sample_fmt, shape);
+    shape.lengthBytes =
+        (stated > 0 ? stated : EstimatedSamples(*format, rate)) * shape.chans * (shape.bits / 8);
     return FfmpegStream::Start({std::move(format), std::move(codecContext), index}, shape);
 }
 

@@ -2,12 +2,12 @@
 #include "join/JoinJob.h"
 
 #include "audio/Decoder.h"
+#include "audio/Dither.h"
 #include "audio/FileProbe.h"
 #include "audio/Waveinf.h"
 #include "encode/Wavtomp3.h"
 #include "encode/Wavtowma.h"
 #include "join/DecodeAhead.h"
-#include "join/Dither.h"
 #include "join/JoinHost.h"
 #include "join/Mp3Copy.h"
 #include "join/OutputMetadata.h"
@@ -197,12 +197,12 @@ private:
     // The same for deeper samples, mixed before they are dithered.
     void MixDeepFrame(const char* frame, std::int16_t* out) {
         const auto level = [&](int c) {
-            return Level16(reinterpret_cast<const std::uint8_t*>(frame) + c * bytesPerSample_, bits_,
-                           isFloat_);
+            return Level(reinterpret_cast<const std::uint8_t*>(frame) + c * bytesPerSample_, bits_, isFloat_,
+                         16);
         };
         if (channels_ <= 2) {
             for (int c = 0; c < channels_; ++c) {
-                out[c] = dither_.Reduce(level(c));
+                out[c] = static_cast<std::int16_t>(dither_.Reduce(level(c)));
             }
             return;
         }
@@ -212,21 +212,49 @@ private:
             sums[c % 2] += level(c);
             ++counts[c % 2];
         }
-        out[0] = dither_.Reduce(sums[0] / counts[0]);
-        out[1] = dither_.Reduce(sums[1] / counts[1]);
+        out[0] = static_cast<std::int16_t>(dither_.Reduce(sums[0] / counts[0]));
+        out[1] = static_cast<std::int16_t>(dither_.Reduce(sums[1] / counts[1]));
     }
 
     int channels_;
     int bits_;
     bool isFloat_;
     bool deep_;
-    Dither16 dither_;
+    audio::Dither dither_{16};
     int bytesPerSample_;
     int outChannels_;
     std::size_t frames_;
     std::vector<char> raw_;
     std::vector<std::int16_t> pcm_;
     std::size_t frameCount_ = 0;
+};
+
+// FLAC holds integers only: a float join goes in as 24-bit integers, dithered at their step (float keeps
+// no more of an integer row than 24 bits), its samples beyond full scale clipped and counted.
+class FloatTo24 {
+public:
+    explicit FloatTo24(QFile& in) : in_(in) {}
+
+    // Fills up to size bytes with 24-bit samples; -1 when the file cannot be read.
+    std::int64_t Read(char* data, std::int64_t size) {
+        floats_.resize(static_cast<std::size_t>(size / 3) * 4);
+        const qint64 got = in_.read(floats_.data(), static_cast<qint64>(floats_.size()));
+        const qint64 samples = got > 0 ? got / 4 : 0;
+        const auto* in = reinterpret_cast<const std::uint8_t*>(floats_.data());
+        for (qint64 i = 0; i < samples; ++i) {
+            const std::int32_t value = dither_.Reduce(Level(in + 4 * i, 32, true, 24));
+            data[3 * i] = static_cast<char>(value);
+            data[3 * i + 1] = static_cast<char>(value >> 8);
+            data[3 * i + 2] = static_cast<char>(value >> 16);
+        }
+        return got < 0 ? -1 : samples * 3;
+    }
+    std::uint64_t Clipped() const { return dither_.Clipped(); }
+
+private:
+    QFile& in_;
+    audio::Dither dither_{24};
+    std::vector<char> floats_;
 };
 
 // Appends the whole frames of a WAV row in the target format from in, positioned at its data, by
@@ -831,14 +859,15 @@ bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
         host_.SetJoinFailed();
         return true;
     }
-    const flac::PcmFormat format{TargetSampleRate, TargetChannels, TargetBits};
+    const flac::PcmFormat format{TargetSampleRate, TargetChannels, TargetFloat ? 24 : TargetBits};
     const std::uint64_t frames =
         static_cast<std::uint64_t>(in.size()) / static_cast<std::uint64_t>(TargetBits / 8 * TargetChannels);
     bool readFailed = false;
+    FloatTo24 fromFloat(in);
     const flac::EncodeResult result = flac::EncodeFlac(
         format, frames,
         [&](char* data, std::int64_t size) {
-            const qint64 got = in.read(data, size);
+            const std::int64_t got = TargetFloat ? fromFloat.Read(data, size) : in.read(data, size);
             readFailed = got < 0;
             return got;
         },
@@ -848,6 +877,7 @@ bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
             host_.ProcessMessages();
             return !host_.Terminated();
         });
+    clippedSamples_ = fromFloat.Clipped();
     if (!result.ok && !result.cancelled) {
         ShowError(readFailed ? QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\'')
                              : QStringLiteral("Could not write '") + output.path + QStringLiteral("': ") +

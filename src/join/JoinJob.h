@@ -96,7 +96,7 @@ public:
     // in the joined audio, exactly as converted.
     const std::vector<std::uint64_t>& RowEndFrames() const { return rowEndFrames_; }
     // Samples beyond full scale that were clipped when the joined audio was brought to the 16 bits
-    // an encoder takes; only float audio can hold them.
+    // an encoder takes, or to a FLAC output's 24; only float audio can hold them.
     std::uint64_t ClippedSamples() const { return clippedSamples_; }
 
 private:

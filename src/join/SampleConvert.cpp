@@ -78,6 +78,11 @@ float FloatSample(const std::uint8_t* in, int bits) {
     return std::bit_cast<float>(qFromLittleEndian<quint32>(in));
 }
 
+double Level(const std::uint8_t* sample, int bits, bool isFloat, int stepBits) {
+    return isFloat ? static_cast<double>(FloatSample(sample, bits)) * std::ldexp(1.0, stepBits - 1)
+                   : std::ldexp(static_cast<double>(LeftAligned(sample, bits)), stepBits - 32);
+}
+
 SampleConvert::SampleConvert(PcmSink& sink) : sink_(sink) {}
 
 void SampleConvert::Setup(int sourceRate, int sourceChannels, int sourceBits, int targetRate,

@@ -55,6 +55,9 @@ constexpr std::int16_t Widen8To16(std::uint8_t x) {
 std::int32_t LeftAligned(const std::uint8_t* in, int bits);
 // An IEEE float sample of 32 or 64 bits.
 float FloatSample(const std::uint8_t* in, int bits);
+// A sample of bits bits (an integer of 8 to 32, IEEE float of 32 or 64) in steps of stepBits bits,
+// full scale being 2^(stepBits - 1): what a dither to stepBits takes.
+double Level(const std::uint8_t* sample, int bits, bool isFloat, int stepBits);
 
 // Raises the blocks of one row to the join's target format: 8-bit to 16-bit, mono to every target
 // channel, and a lower sample rate to the target rate by repeating whole frames. Set up once per row;

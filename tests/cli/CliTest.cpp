@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -499,7 +500,7 @@ TEST_F(CliTest, DeepAndFloatWavJoinAsSoxJoinsThem) {
     }
 }
 
-TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3) {
+TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3AndFlac) {
     // sox keeps no float beyond 1.0: the file is made here.
     const float samples[] = {0.5f, 1.5f, -2.0f, 0.25f};
     const QByteArray data = QByteArray(reinterpret_cast<const char*>(samples), 16).repeated(2000);
@@ -509,7 +510,27 @@ TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3) {
     testmedia::RunTool("sox",
                        {"-n", "-r", "44100", "-c", "1", "-b", "24", deep, "synth", "0.5", "sine", "440"});
     ASSERT_EQ(Run({"-o", Path("loud.wav"), loud, deep}).exitCode, 0);
-    EXPECT_EQ(testmedia::ReadFile(Path("loud.wav")).mid(58, data.size()), data);
+    const QByteArray joined = testmedia::ReadFile(Path("loud.wav")).mid(58);
+    EXPECT_EQ(joined.left(data.size()), data);
+
+    // FLAC takes integers: 24 bits, each within the dither's step of the float, beyond full scale clipped.
+    const Result flac = Run({"-o", Path("loud.flac"), loud, deep});
+    EXPECT_EQ(flac.err.toStdString(),
+              "wavestitch-join: note: 4000 samples beyond full scale were clipped to fit the encoder's "
+              "24 bits\n");
+    EXPECT_EQ(testmedia::RunTool("metaflac", {"--show-bps", Path("loud.flac")}), "24\n");
+    const QByteArray pcm = testmedia::RunTool(
+        "flac",
+        {"-d", "-s", "-c", "--force-raw-format", "--endian=little", "--sign=signed", Path("loud.flac")});
+    ASSERT_EQ(pcm.size() / 3, joined.size() / 4);
+    double worst = 0;
+    for (qsizetype i = 0; i < pcm.size() / 3; ++i) {
+        const auto wide = static_cast<std::int32_t>(Le32(pcm.mid(3 * i, 3).prepend('\0'), 0)) >> 8;
+        float level = 0;
+        std::memcpy(&level, joined.constData() + 4 * i, 4);
+        worst = std::max(worst, std::abs(wide - std::clamp(level * 8388608.0, -8388608.0, 8388607.0)));
+    }
+    EXPECT_LE(worst, 1.0);
 
     // Dithered to 16 bits for the encoder: the same file on every run, the clipped samples counted.
     for (const QString& mp3 : {Path("loud1.mp3"), Path("loud2.mp3")}) {
@@ -523,8 +544,9 @@ TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3) {
 }
 
 // Each part at its probed length, as FFmpeg's own decoder gives it: to the bit where nothing is
-// dithered, within two steps where a wide or floating-point source is (ffmpeg itself rounds or cuts
-// without dither). The ffmpeg of Debian 12 ends some streams elsewhere than the file says: it keeps
+// dithered, within two steps where a floating-point source is (ffmpeg itself rounds or cuts without
+// dither). A 24-bit FLAC makes the join 24-bit and is in it as flac decodes it; the 16-bit parts are
+// widened exactly. The ffmpeg of Debian 12 ends some streams elsewhere than the file says: it keeps
 // the padding after an MP4 edit list's end, and cuts an oggenc file's end short of its last granule.
 TEST_F(CliTest, MediaInputsJoinAsFfmpegDecodesThemAtTheLengthProbed) {
     const QString tone = testmedia::Tone(48000, 2, 0.3);
@@ -536,12 +558,12 @@ TEST_F(CliTest, MediaInputsJoinAsFfmpegDecodesThemAtTheLengthProbed) {
     const struct {
         const char* name;
         const char* tool;
-        QStringList args;  // the output's path follows
-        int tolerance;
+        QStringList args;   // the output's path follows
+        int tolerance;      // in 16-bit steps; -1: 24 bits, as flac decodes them
         bool ffmpegLength;  // ffmpeg decodes the length the file states
     } cases[] = {
         {"a.flac", "flac", {"-s", tone, "-o"}, 0, true},
-        {"wide.flac", "flac", {"-s", wide, "-o"}, 2, true},
+        {"wide.flac", "flac", {"-s", wide, "-o"}, -1, true},
         {"six.flac", "ffmpeg", ffmpeg(tone, {"-af", "pan=5.1|c0=c0|c1=c1|c2=c0|c3=c1|c4=c0|c5=c1"}), 0, true},
         {"a.opus", "opusenc", {"--quiet", tone}, 2, true},
         {"a.ogg", "oggenc", {"-Q", tone, "-o"}, 2, false},
@@ -549,40 +571,71 @@ TEST_F(CliTest, MediaInputsJoinAsFfmpegDecodesThemAtTheLengthProbed) {
         {"a.aiff", "sox", {tone}, 0, true},
     };
     QStringList parts;
-    std::vector<std::uint64_t> lengths;
+    std::vector<qsizetype> frames;
     for (const auto& c : cases) {
         parts << Path(QLatin1String(c.name));
         testmedia::RunTool(QLatin1String(c.tool), c.args + QStringList{parts.last()});
         const audio::StreamHandle stream =
             audio::OpenMediaFileStream(false, parts.last(), 0, 0, audio::STREAM_DECODE);
         ASSERT_NE(stream, 0u) << c.name;
-        lengths.push_back(audio::GetStreamLength(stream, audio::POS_BYTE));
+        audio::StreamInfoRecord info;
+        audio::GetStreamInfo(stream, &info);
+        frames.push_back(static_cast<qsizetype>(audio::GetStreamLength(stream, audio::POS_BYTE) /
+                                                (info.chans * audio::SampleBits(info) / 8)));
         audio::FreeStream(stream);
     }
+    // A lossy source has no depth of its own: alone, it joins as 16 bits.
+    const QString floatAifc = Path("float.aifc");
+    testmedia::RunTool("sox", {tone, "-e", "floating-point", "-b", "32", floatAifc});
+    const QStringList lines = Run({"--info", parts[1], parts[3], floatAifc}).out.split('\n');
+    ASSERT_EQ(lines.size(), 5);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(lines[row].section('\t', 9, 9), QStringList({"24", "16", "32f"})[row]);
+    }
+    EXPECT_EQ(lines[3], "target\t48000\t2\t32f");
+    const QString opusWav = Path("opus.wav");
+    ASSERT_EQ(Run({"-q", "-o", opusWav, parts[3]}).exitCode, 0);
+    EXPECT_EQ(Le32(testmedia::ReadFile(opusWav), 32) >> 16, 16u);
+
     const QString out = Path("joined.wav");
     const Result r = Run(QStringList{"-q", "-o", out} + parts);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    const QByteArray joined = testmedia::ReadFile(out).mid(44);
+    const QByteArray file = testmedia::ReadFile(out);
+    const QByteArray joined = file.mid(file.indexOf("data") + 8);
+    // The FLAC output holds the very samples of the WAV.
+    const QString flacOut = Path("joined.flac");
+    ASSERT_EQ(Run(QStringList{"-q", "-o", flacOut} + parts).exitCode, 0);
+    EXPECT_TRUE(testmedia::RunTool("flac", {"-d", "-s", "-c", "--force-raw-format", "--endian=little",
+                                            "--sign=signed", flacOut}) == joined);
     qsizetype at = 0;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
-        const auto length = static_cast<qsizetype>(lengths[i]);
-        const QByteArray own = joined.mid(at, length);
-        at += length;
-        const QByteArray theirs =
-            testmedia::RunTool("ffmpeg", {"-v", "error", "-i", parts[static_cast<qsizetype>(i)], "-f",
-                                          "s16le", "-ac", "2", "-ar", "48000", "-"});
-        EXPECT_EQ(theirs.size() == length, cases[i].ffmpegLength) << theirs.size() << " " << length;
-        ASSERT_EQ(own.size(), length);
-        const auto* a = reinterpret_cast<const std::int16_t*>(own.constData());
+        const QString part = parts[static_cast<qsizetype>(i)];
+        const QByteArray own = joined.mid(at, frames[i] * 6);
+        at += frames[i] * 6;
+        ASSERT_EQ(own.size(), frames[i] * 6);
+        if (cases[i].tolerance < 0) {
+            EXPECT_TRUE(testmedia::RunTool("flac", {"-d", "-s", "-c", "--force-raw-format", "--endian=little",
+                                                    "--sign=signed", part}) == own);
+            continue;
+        }
+        const QByteArray theirs = testmedia::RunTool(
+            "ffmpeg", {"-v", "error", "-i", part, "-f", "s16le", "-ac", "2", "-ar", "48000", "-"});
+        EXPECT_EQ(theirs.size() == frames[i] * 4, cases[i].ffmpegLength) << theirs.size() << " " << frames[i];
         const auto* b = reinterpret_cast<const std::int16_t*>(theirs.constData());
         int worst = 0;
-        for (qsizetype k = 0; k < std::min(own.size(), theirs.size()) / 2; ++k) {
-            worst = std::max(worst, std::abs(a[k] - b[k]));
+        bool same = true;
+        for (qsizetype k = 0; k < std::min(frames[i] * 2, theirs.size() / 2); ++k) {
+            // A 16-bit sample widened to 24 bits: its low byte clear.
+            ASSERT_EQ(own[3 * k], 0);
+            const int sample = static_cast<std::int16_t>(static_cast<std::uint8_t>(own[3 * k + 1]) |
+                                                         (static_cast<std::uint8_t>(own[3 * k + 2]) << 8));
+            worst = std::max(worst, std::abs(sample - b[k]));
+            same = same && sample == b[k];
         }
         EXPECT_LE(worst, cases[i].tolerance);
         // Dither leaves its trace; a source cut to 16 bits would not.
-        EXPECT_EQ(cases[i].tolerance == 0, own.left(theirs.size()) == theirs.left(length));
+        EXPECT_EQ(cases[i].tolerance == 0, same);
     }
     EXPECT_EQ(at, joined.size());
 }

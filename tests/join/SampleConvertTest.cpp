@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "join/SampleConvert.h"
 
-#include "join/Dither.h"
+#include "audio/Dither.h"
 
 #include <gtest/gtest.h>
 
@@ -147,23 +147,26 @@ TEST_F(SampleConvertTest, FrameRulesForEveryBitAndChannelCombination) {
 }
 
 TEST(DitherTest, ReducesWithTriangularNoiseTheSameOnEveryRunAndCountsClips) {
-    join::Dither16 dither;
-    join::Dither16 again;
-    for (const double level : {0.5, -100.25}) {
-        double sum = 0;
-        for (int i = 0; i < 20000; ++i) {
-            const std::int16_t reduced = dither.Reduce(level);
-            ASSERT_EQ(reduced, again.Reduce(level));
-            ASSERT_LE(std::abs(reduced - level), 1.5) << level;  // +-1 step and the rounding
-            sum += reduced;
+    for (const int bits : {16, 24}) {
+        audio::Dither dither(bits);
+        audio::Dither again(bits);
+        for (const double level : {0.5, -100.25}) {
+            double sum = 0;
+            for (int i = 0; i < 20000; ++i) {
+                const std::int32_t reduced = dither.Reduce(level);
+                ASSERT_EQ(reduced, again.Reduce(level));
+                ASSERT_LE(std::abs(reduced - level), 1.5) << level;  // +-1 step and the rounding
+                sum += reduced;
+            }
+            // Unbiased: truncating or plain rounding would be off by up to half a step.
+            EXPECT_NEAR(sum / 20000, level, 0.02) << level;
         }
-        // Unbiased: truncating or plain rounding would be off by up to half a step.
-        EXPECT_NEAR(sum / 20000, level, 0.02) << level;
+        const std::int32_t full = 1 << (bits - 1);
+        EXPECT_EQ(dither.Reduce(full * 1.3), full - 1);
+        EXPECT_EQ(dither.Reduce(-1e12), -full);
+        EXPECT_GE(dither.Reduce(full), full - 2);  // full scale itself is no clip
+        EXPECT_EQ(dither.Clipped(), 2u);
     }
-    EXPECT_EQ(dither.Reduce(40000.0), 32767);
-    EXPECT_EQ(dither.Reduce(-1e9), -32768);
-    EXPECT_GE(dither.Reduce(32768.0), 32766);  // full scale itself is no clip
-    EXPECT_EQ(dither.Clipped(), 2u);
 }
 
 TEST_F(SampleConvertTest, SameFormatRowsAreCopiedInWholeFrames) {

@@ -182,8 +182,9 @@ bool RunJob(const Session& session, const JoinOptions& options, const InputRows&
     // Told after the host has cleared its progress line.
     if (clipped > 0 && !options.quiet) {
         PrintError(
-            QStringLiteral("note: %1 samples beyond full scale were clipped to fit the encoder's 16 bits")
-                .arg(clipped));
+            QStringLiteral("note: %1 samples beyond full scale were clipped to fit the encoder's %2 bits")
+                .arg(clipped)
+                .arg(options.kind == join::OutputKind::Flac ? 24 : 16));
     }
     return joined;
 }
