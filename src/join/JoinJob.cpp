@@ -841,12 +841,6 @@ void JoinJob::FailIfOutputVanished(const QString& path) {
 }
 
 bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
-    // FLAC holds integer samples only; float audio written as such would be noise.
-    if (TargetFloat) {
-        ShowError(QStringLiteral("FLAC cannot hold floating-point samples: join float inputs to WAV"));
-        host_.SetJoinFailed();
-        return false;
-    }
     QFile out(output.path);
     if (!out.open(QIODevice::WriteOnly)) {
         ShowError(QStringLiteral("Could not create '") + output.path + QLatin1Char('\''));
