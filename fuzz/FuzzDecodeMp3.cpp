@@ -3,6 +3,6 @@
 #include "FuzzDecodeStream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::DecodeAll(data, size, false);
+    fuzz::DecodeAll(data, size, fuzz::Kind::Mp3, QStringLiteral("input.mp3"));
     return 0;
 }

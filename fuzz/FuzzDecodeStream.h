@@ -16,24 +16,29 @@ namespace fuzz {
 // checking what the join relies on: no read yields more than asked or a part of a frame, the
 // position never passes the length, and a read that yields nothing ends the stream (the join reads
 // while the stream is active).
-inline void DecodeAll(const std::uint8_t* data, std::size_t size, bool wma) {
+// The kind of file the bytes are opened as.
+enum class Kind { Mp3, Wma, Media };
+
+inline void DecodeAll(const std::uint8_t* data, std::size_t size, Kind kind, const QString& name) {
     static const bool quiet = [] {
         av_log_set_level(AV_LOG_QUIET);
         return true;
     }();
     (void)quiet;
-    const QString path =
-        WriteInput(wma ? QStringLiteral("input.wma") : QStringLiteral("input.mp3"), data, size);
-    const audio::StreamHandle stream = wma ? audio::OpenWmaFileStream(false, path, 0, 0, audio::STREAM_DECODE)
-                                           : audio::OpenFileStream(false, path, 0, 0, audio::STREAM_DECODE);
+    const QString path = WriteInput(name, data, size);
+    const audio::StreamHandle stream =
+        kind == Kind::Wma     ? audio::OpenWmaFileStream(false, path, 0, 0, audio::STREAM_DECODE)
+        : kind == Kind::Media ? audio::OpenMediaFileStream(false, path, 0, 0, audio::STREAM_DECODE)
+                              : audio::OpenFileStream(false, path, 0, 0, audio::STREAM_DECODE);
     if (stream == 0) {
         return;
     }
     audio::StreamInfoRecord info;
     FUZZ_CHECK(audio::GetStreamInfo(stream, &info));
     FUZZ_CHECK(info.freq > 0 && info.freq <= 768000 && (info.chans == 1 || info.chans == 2));
-    const std::uint32_t frameBytes = info.chans * 2;
-    // An MP3 length is exact from the start; a WMA length may grow while reading.
+    const std::uint32_t frameBytes = info.chans * audio::SampleBits(info) / 8;
+    // An MP3 length is exact from the start; a WMA or media length may grow while reading.
+    const bool wma = kind != Kind::Mp3;
     const std::uint64_t openedLength = audio::GetStreamLength(stream, audio::POS_BYTE);
 
     // The join's two block sizes, and one that is not a whole number of frames.
