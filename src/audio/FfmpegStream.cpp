@@ -150,7 +150,7 @@ bool FfmpegStream::Convert(const AVFrame* frame, int samples, std::vector<std::u
 void FfmpegStream::Narrow(std::size_t count, std::uint8_t* out) {
     if (Bits() == 16) {
         for (std::size_t i = 0; i < count; ++i) {
-            const auto value = static_cast<std::int16_t>(dither_.Reduce(wide_[i] / 65536.0));
+            const std::int16_t value = dither_.Reduce32To16(wide_[i]);
             std::memcpy(out + 2 * i, &value, 2);
         }
         return;
