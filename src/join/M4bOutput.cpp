@@ -4,6 +4,7 @@
 #include "audio/FfmpegOwners.h"
 #include "encode/modules/BlockedEncoder.h"
 #include "join/MuxerMetadata.h"
+#include "join/SampleConvert.h"
 #include "platform/FilePath.h"
 
 extern "C" {
@@ -73,28 +74,15 @@ public:
 
 private:
     float Level(const char* frame, int channel) const {
-        const auto* p = reinterpret_cast<const unsigned char*>(frame + channel * bytesPerSample_);
-        switch (source_.bits) {
-            case 8:
-                return static_cast<float>(p[0] - 128) / 128.0f;
-            case 16:
-                return static_cast<float>(static_cast<std::int16_t>(p[0] | (p[1] << 8))) / 32768.0f;
-            case 24: {
-                std::int32_t value = p[0] | (p[1] << 8) | (p[2] << 16);
-                value -= (value & 0x800000) << 1;
-                return static_cast<float>(value) / 8388608.0f;
-            }
-            default:
-                break;
-        }
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, p, 4);
+        const auto* p = reinterpret_cast<const std::uint8_t*>(frame + channel * bytesPerSample_);
         if (source_.isFloat) {
-            float value = 0;
-            std::memcpy(&value, &bits, 4);
-            return value;
+            return FloatSample(p, source_.bits);
         }
-        return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(bits)) / 2147483648.0);
+        // Unsigned 8-bit PCM straight to its level, not through the 8-to-16-bit widening table.
+        if (source_.bits == 8) {
+            return static_cast<float>(p[0] - 128) / 128.0f;
+        }
+        return static_cast<float>(LeftAligned(p, source_.bits)) / 2147483648.0f;
     }
 
     M4bSource source_;
