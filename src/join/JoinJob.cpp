@@ -840,6 +840,19 @@ void JoinJob::FailIfOutputVanished(const QString& path) {
     }
 }
 
+std::uint64_t JoinJob::TempFrames(const QFile& in) const {
+    return static_cast<std::uint64_t>(in.size()) /
+           static_cast<std::uint64_t>(TargetBits / 8 * TargetChannels);
+}
+
+std::function<bool(std::uint64_t)> JoinJob::EncodeProgress(std::uint64_t frames) {
+    return [this, frames](std::uint64_t done) {
+        host_.SetOutputProgress(Percent(done, frames));
+        host_.ProcessMessages();
+        return !host_.Terminated();
+    };
+}
+
 bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
     QFile out(output.path);
     if (!out.open(QIODevice::WriteOnly)) {
@@ -854,8 +867,7 @@ bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
         return true;
     }
     const flac::PcmFormat format{TargetSampleRate, TargetChannels, TargetFloat ? 24 : TargetBits};
-    const std::uint64_t frames =
-        static_cast<std::uint64_t>(in.size()) / static_cast<std::uint64_t>(TargetBits / 8 * TargetChannels);
+    const std::uint64_t frames = TempFrames(in);
     bool readFailed = false;
     FloatTo24 fromFloat(in);
     const flac::EncodeResult result = flac::EncodeFlac(
@@ -865,12 +877,7 @@ bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
             readFailed = got < 0;
             return got;
         },
-        out, output.flacMetadata, {},
-        [&](std::uint64_t done) {
-            host_.SetOutputProgress(Percent(done, frames));
-            host_.ProcessMessages();
-            return !host_.Terminated();
-        });
+        out, output.flacMetadata, {}, EncodeProgress(frames));
     clippedSamples_ = fromFloat.Clipped();
     if (!result.ok && !result.cancelled) {
         ShowError(readFailed ? QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\'')
@@ -890,19 +897,13 @@ bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
 bool JoinJob::EncodeM4bOutput(const JoinOutput& output) {
     QFile in(TempPcmFile);
     const bool opened = in.open(QIODevice::ReadOnly);
-    const std::uint64_t frames = opened ? static_cast<std::uint64_t>(in.size()) /
-                                              static_cast<std::uint64_t>(TargetBits / 8 * TargetChannels)
-                                        : 0;
+    const std::uint64_t frames = opened ? TempFrames(in) : 0;
     const M4bSource source{TargetSampleRate, TargetChannels, TargetBits, TargetFloat};
     const M4bSettings settings{output.m4bKbps, output.m4bMusic, output.m4bMetadata};
     const M4bResult result = EncodeM4b(
         output.path, source, settings,
         [&](char* data, std::int64_t size) { return opened ? in.read(data, size) : -1; },
-        [&](std::uint64_t done) {
-            host_.SetOutputProgress(Percent(done, frames));
-            host_.ProcessMessages();
-            return !host_.Terminated();
-        });
+        EncodeProgress(frames));
     using Fault = M4bResult::Fault;
     switch (result.fault) {
         case Fault::None:

@@ -8,6 +8,7 @@
 #include "join/PartialOutput.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -152,6 +153,10 @@ private:
     bool EncodeOutput(const JoinOutput& output);
     bool EncodeFlacOutput(const JoinOutput& output);
     bool EncodeM4bOutput(const JoinOutput& output);
+    // The frames of the temporary PCM file, and what an encoder running through them tells the host
+    // (progress, events) and asks it (Cancel).
+    std::uint64_t TempFrames(const QFile& in) const;
+    std::function<bool(std::uint64_t)> EncodeProgress(std::uint64_t frames);
     // After an output stage that reported no failure: a missing output file fails the join.
     void FailIfOutputVanished(const QString& path);
     void ShowError(const QString& text);
