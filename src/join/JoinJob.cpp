@@ -279,11 +279,13 @@ ByteMover::Fault CopyRowData(int in, int out, std::uint64_t dataEnd, qint64 fram
     return fault;
 }
 
-// Whether every row is a WAV file whose converted data surely fits the canonical header's 32-bit
-// sizes, and none of them is the output file itself (which the join would cut before reading it).
-// A row's data is at most its file; raising it to the target multiplies the frames by the rate
-// ratio (a frame more per row for the rounding) and each frame by the target's frame size.
-bool FitsCanonicalWav(const JoinRows& rows, const WavTarget& target, const QString& outputPath) {
+// Whether a WAV output of the rows is expected past the canonical header's 32-bit sizes, from what the
+// WAV rows' files could hold at most once raised to the target (a frame more per row for the rounding);
+// rows that are decoded add nothing, so a join of them that grows past the limit has its data moved
+// once at the end. Nothing when a row is the output file itself, which the join would cut before
+// reading it.
+std::optional<bool> ExpectsWideWav(const JoinRows& rows, const WavTarget& target, const QString& outputPath,
+                                   std::uint64_t maxRiffSize) {
     struct stat output {};
     const bool outputExists = stat(platform::EncodeName(outputPath).constData(), &output) == 0;
     const std::uint64_t targetFrame = static_cast<std::uint64_t>(target.channels) * ((target.bits + 7) / 8);
@@ -291,10 +293,14 @@ bool FitsCanonicalWav(const JoinRows& rows, const WavTarget& target, const QStri
     for (int i = 0; i < rows.Count(); ++i) {
         const JoinRow row = rows.Row(i);
         struct stat input {};
-        if (!HasExtension(row.path, ".wav") || row.sampleRate <= 0 || row.channels <= 0 || row.bits <= 0 ||
-            stat(platform::EncodeName(row.path).constData(), &input) != 0 ||
-            (outputExists && input.st_dev == output.st_dev && input.st_ino == output.st_ino)) {
-            return false;
+        if (stat(platform::EncodeName(row.path).constData(), &input) != 0) {
+            continue;
+        }
+        if (outputExists && input.st_dev == output.st_dev && input.st_ino == output.st_ino) {
+            return std::nullopt;
+        }
+        if (!HasExtension(row.path, ".wav") || row.sampleRate <= 0 || row.channels <= 0 || row.bits <= 0) {
+            continue;
         }
         const std::uint64_t frames = static_cast<std::uint64_t>(input.st_size) /
                                          (static_cast<std::uint64_t>(row.channels) * ((row.bits + 7) / 8)) +
@@ -303,11 +309,8 @@ bool FitsCanonicalWav(const JoinRows& rows, const WavTarget& target, const QStri
                       static_cast<std::uint64_t>(row.sampleRate) +
                   2) *
                  targetFrame;
-        if (total > kMaxRiffSize - static_cast<std::uint64_t>(WavHeaderSize(target))) {
-            return false;
-        }
     }
-    return true;
+    return total > maxRiffSize - static_cast<std::uint64_t>(WavHeaderSize(target));
 }
 
 // The bitrate the join asks the MP3 encoder for: low rates get no more than 64 kbps.
@@ -568,23 +571,25 @@ bool JoinJob::JoinStraightIntoWav() {
     const JoinOutput chosen = output_();
     const JoinOutput output = Written(chosen);
     const WavTarget target{TargetSampleRate, TargetChannels, TargetBits, TargetFloat};
-    if (output.kind != OutputKind::Wav || !FitsCanonicalWav(rows_, target, output.path)) {
+    if (output.kind != OutputKind::Wav) {
         return false;
     }
+    const std::optional<bool> wide = ExpectsWideWav(rows_, target, output.path, WavSizeLimit);
     // Only a new or empty regular file, which a failed join can put back as it was: a file with
-    // data keeps it until the join has succeeded, and a pipe or a device is written as before. A
-    // failed open leaves the message to the usual moment, the output stage.
+    // data keeps it until the join has succeeded, and a pipe or a device, which cannot be given its
+    // sizes afterwards, is written as before. A failed open leaves the message to the usual moment,
+    // the output stage.
     const platform::FileStatus info(output.path);
     const bool existed = info.Exists();
-    if (info.IsSymLink() || (existed && (!info.IsFile() || info.Size() != 0))) {
+    if (!wide || info.IsSymLink() || (existed && (!info.IsFile() || info.Size() != 0))) {
         return false;
     }
     QFile file;
     if (!platform::OpenFile(file, output.path,
-                            QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+                            QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered)) {
         return false;
     }
-    const QByteArray header = WavHeader(target, 0, 0);
+    const QByteArray header = StartingWavHeader(target, *wide);
     sinkName_ = output.path;
     const qint64 frameBytes = std::max(1, TargetChannels * TargetBits / 8);
     rowEndFrames_.clear();
@@ -597,20 +602,24 @@ bool JoinJob::JoinStraightIntoWav() {
         joinFailed_ = !AppendRows(
             sink, [&] { return sink.Failed(); }, rowEnded);
     }
-    if (joinFailed_ || host_.Terminated()) {
-        existed ? static_cast<void>(file.resize(0)) : static_cast<void>(platform::RemoveFile(output.path));
-    } else {
+    StraightWavEnd end = StraightWavEnd::Terminated;
+    if (!joinFailed_ && !host_.Terminated()) {
         host_.SetStatusText(chosen.path);
         // Asked again now that the rows have ended: chunks of metadata may depend on where.
-        if (FinishCanonicalWav(file, target, WithMetadata(output_()).wavChunks)) {
+        end = FinishStraightWav(file, target, *wide, WithMetadata(output_()).wavChunks, host_, WavSizeLimit);
+        if (end == StraightWavEnd::Done) {
             host_.SetOutputProgress(100);
             file.close();
             FailIfOutputVanished(output.path);
             FinishOutput(chosen, TargetSampleRate);
-        } else {
+        } else if (end == StraightWavEnd::Failed) {
             ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
             host_.SetJoinFailed();
         }
+    }
+    if (end != StraightWavEnd::Done) {
+        existed ? static_cast<void>(file.resize(0)) : static_cast<void>(platform::RemoveFile(output.path));
+        file.close();
     }
     partial_.reset();
     host_.Close();
@@ -810,7 +819,7 @@ bool JoinJob::WriteOutput(const JoinOutput& output) {
     if (output.kind == OutputKind::Wav) {
         const WavTarget target{TargetSampleRate, TargetChannels, TargetBits, TargetFloat};
         const WavOutputResult result =
-            WriteWavOutput(TempPcmFile, output.path, target, host_, output.wavChunks);
+            WriteWavOutput(TempPcmFile, output.path, target, host_, output.wavChunks, WavSizeLimit);
         if (result == WavOutputResult::Done) {
             FailIfOutputVanished(output.path);
         }

@@ -90,6 +90,8 @@ public:
     // The output function gives the same choice whenever it is asked, so the job may read it
     // before the output stage (a WAV output can then be written while the rows are joined).
     bool OutputFixed = false;
+    // The largest RIFF size a WAV output keeps the canonical header for; a seam for tests.
+    std::uint64_t WavSizeLimit = 0xFFFFFFFFu;
 
     void DoJoin();
 
@@ -131,9 +133,9 @@ private:
     void FinishOutput(const JoinOutput& output, int sampleRate);
     // The rows copied frame for frame into the output, as Mp3Copy does.
     void JoinByCopy(const JoinOutput& output);
-    // A WAV output of WAV rows is written as the rows are joined, without the temporary file, when
-    // the output is a regular file that opens and the data surely fits the canonical header. False
-    // when the join goes the usual way instead; true when it has run.
+    // A WAV output is written as the rows are joined, without the temporary file, when the output is
+    // a new or empty regular file that opens. False when the join goes the usual way instead; true
+    // when it has run.
     bool JoinStraightIntoWav();
     // The file the rows are appended to, for messages.
     const QString& SinkName() const { return sinkName_.isEmpty() ? TempPcmFile : sinkName_; }

@@ -8,8 +8,11 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace join {
 
@@ -143,6 +146,35 @@ bool FinishFile(QFile& file, const WavTarget& target, bool wide, const QByteArra
     return file.seek(0) && WriteAll(file, header.constData(), header.size()) && ok;
 }
 
+enum class MoveResult { Done, Terminated, Failed };
+
+// Moves size bytes at from by shift bytes within the file (later ones first when moving toward the
+// end), in chunks that hand the host its events; the output bar tells how far it has come.
+MoveResult MoveData(int fd, qint64 from, qint64 size, qint64 shift, int frameBytes, JoinHost& host) {
+    CopyPace pace(std::max(frameBytes, 1));
+    std::vector<char> buffer;
+    qint64 moved = 0;
+    while (moved < size) {
+        const qint64 chunk = std::min(pace.Chunk(), size - moved);
+        const qint64 at = shift > 0 ? from + size - moved - chunk : from + moved;
+        buffer.resize(static_cast<std::size_t>(chunk));
+        pace.Start();
+        if (pread(fd, buffer.data(), static_cast<std::size_t>(chunk), at) != chunk ||
+            pwrite(fd, buffer.data(), static_cast<std::size_t>(chunk), at + shift) != chunk) {
+            return MoveResult::Failed;
+        }
+        pace.Finish();
+        moved += chunk;
+        host.SetOutputProgress(
+            static_cast<int>(static_cast<double>(moved) * 100.0 / static_cast<double>(size)));
+        host.ProcessMessages();
+        if (host.Terminated()) {
+            return MoveResult::Terminated;
+        }
+    }
+    return MoveResult::Done;
+}
+
 }  // namespace
 
 int WavHeaderSize(const WavTarget& target) {
@@ -192,15 +224,32 @@ QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint3
     return header;
 }
 
-bool FinishCanonicalWav(QFile& file, const WavTarget& target, const QByteArray& trailingChunks) {
-    const int headerSize = WavHeaderSize(target);
-    const qint64 dataSize = file.size() - headerSize;
-    if (dataSize >= 0 && RiffSize(headerSize, static_cast<std::uint64_t>(dataSize),
-                                  static_cast<std::uint64_t>(trailingChunks.size())) > kMaxRiffSize) {
-        const QByteArray header = WavHeader(target, kToTheEnd, kToTheEnd);
-        return file.seek(0) && WriteAll(file, header.constData(), header.size());
+QByteArray StartingWavHeader(const WavTarget& target, bool wide) {
+    return Header(target, wide, 0, 0, kMaxRiffSize);
+}
+
+StraightWavEnd FinishStraightWav(QFile& file, const WavTarget& target, bool wide,
+                                 const QByteArray& trailingChunks, JoinHost& host,
+                                 std::uint64_t maxRiffSize) {
+    const qint64 start = WavHeaderSize(target) + (wide ? kRf64Room : 0);
+    const qint64 dataSize = file.size() - start;
+    if (dataSize < 0) {
+        return StraightWavEnd::Failed;
     }
-    return FinishFile(file, target, false, trailingChunks, kMaxRiffSize);
+    const bool needsWide = RiffSize(WavHeaderSize(target), static_cast<std::uint64_t>(dataSize),
+                                    static_cast<std::uint64_t>(trailingChunks.size())) > maxRiffSize;
+    if (needsWide != wide) {
+        const MoveResult moved = MoveData(file.handle(), start, dataSize, needsWide ? kRf64Room : -kRf64Room,
+                                          BlockAlign(target), host);
+        if (moved != MoveResult::Done) {
+            return moved == MoveResult::Terminated ? StraightWavEnd::Terminated : StraightWavEnd::Failed;
+        }
+        if (!needsWide && !file.resize(start - kRf64Room + dataSize)) {
+            return StraightWavEnd::Failed;
+        }
+    }
+    return FinishFile(file, target, needsWide, trailingChunks, maxRiffSize) ? StraightWavEnd::Done
+                                                                            : StraightWavEnd::Failed;
 }
 
 WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& outputPath, const WavTarget& target,

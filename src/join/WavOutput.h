@@ -48,11 +48,19 @@ constexpr int kWavCopyBlock = 10240;
 // "fact" chunk gets the frames of dataSize (0xFFFFFFFF when that is).
 QByteArray WavHeader(const WavTarget& target, std::uint32_t riffSize, std::uint32_t dataSize);
 
-// Finishes a file written as the canonical header and whole frames of data: trailingChunks (as
-// below) behind the data, then the header rewritten from the file's length. Data too large for
-// the 32-bit sizes gets 0xFFFFFFFF in both and no chunks, as the data would be read to the end.
-// False when a write failed.
-bool FinishCanonicalWav(QFile& file, const WavTarget& target, const QByteArray& trailingChunks);
+// The header a WAV output written as the rows are joined starts with, both sizes 0: the canonical
+// one, or with RF64's room (wide) where the data is expected past the size limit.
+QByteArray StartingWavHeader(const WavTarget& target, bool wide);
+
+enum class StraightWavEnd { Done, Terminated, Failed };
+
+// Finishes a file written as StartingWavHeader(target, wide) and whole frames of data: trailingChunks
+// behind the data and the header rewritten from the file's length, byte for byte the file
+// WriteWavOutput makes of the same data. Where the data ended on the other side of maxRiffSize than
+// wide expected, it is first moved by RF64's room, in paced chunks with host's progress and events.
+StraightWavEnd FinishStraightWav(QFile& file, const WavTarget& target, bool wide,
+                                 const QByteArray& trailingChunks, JoinHost& host,
+                                 std::uint64_t maxRiffSize = kMaxRiffSize);
 
 // Writes the joined PCM of tempPcmFile as a WAV file at outputPath: the header with both sizes 0,
 // the whole frames of the data copied in blocks with progress and a terminate check after each,
