@@ -124,6 +124,11 @@ std::uint32_t Le32(const char* p) {
     return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
 }
 
+// The bitrate the join asks the MP3 encoder for: low rates get no more than 64 kbps.
+int Mp3RequestKbps(int targetSampleRate, int kbps) {
+    return targetSampleRate <= 11025 && kbps > 64 ? 64 : kbps;
+}
+
 // Frames of the temporary file as the encoders take them: 16-bit, and at most two channels. Deeper
 // samples are dithered down to 16 bits, in file order, so the blocks the encoders share out among
 // their threads are the same on every run.
@@ -143,29 +148,36 @@ public:
     // Reads the next chunk; the bytes taken from the file go to consumed. False at the end of the
     // file or on a read error (readFailed).
     bool Next(QFile& in, std::uint64_t& consumed, bool& readFailed) {
-        // 16-bit mono or stereo is already what the encoders take: it is read straight into place.
-        const bool direct = !deep_ && bytesPerSample_ == 2 && channels_ <= 2;
-        char* target = direct ? reinterpret_cast<char*>(pcm_.data()) : raw_.data();
-        const qint64 got = in.read(target, static_cast<qint64>(raw_.size()));
+        const qint64 got = in.read(Raw(), static_cast<qint64>(RawBytes()));
         if (got <= 0) {
             readFailed = got < 0;
             return false;
         }
         consumed += static_cast<std::uint64_t>(got);
+        Take(static_cast<std::size_t>(got));
+        return true;
+    }
+    // Where the bytes of the next chunk go, RawBytes() of them at most, when they come from memory.
+    char* Raw() { return Direct() ? reinterpret_cast<char*>(pcm_.data()) : raw_.data(); }
+    std::size_t RawBytes() const { return raw_.size(); }
+    // Makes the got bytes put at Raw() the chunk the encoder takes.
+    void Take(std::size_t got) {
         const std::size_t frameBytes = static_cast<std::size_t>(channels_ * bytesPerSample_);
-        frameCount_ = static_cast<std::size_t>(got) / frameBytes;
-        for (std::size_t f = 0; !direct && f < frameCount_; ++f) {
+        frameCount_ = got / frameBytes;
+        for (std::size_t f = 0; !Direct() && f < frameCount_; ++f) {
             std::int16_t* out = pcm_.data() + f * static_cast<std::size_t>(outChannels_);
             deep_ ? MixDeepFrame(raw_.data() + f * frameBytes, out)
                   : MixFrame(raw_.data() + f * frameBytes, out);
         }
-        return true;
     }
     std::uint64_t Clipped() const { return dither_.Clipped(); }
     const std::int16_t* Samples() const { return pcm_.data(); }
     int Bytes() const { return static_cast<int>(frameCount_ * static_cast<std::size_t>(outChannels_) * 2); }
 
 private:
+    // 16-bit mono or stereo is already what the encoders take: it is read straight into place.
+    bool Direct() const { return !deep_ && bytesPerSample_ == 2 && channels_ <= 2; }
+
     int Sample(const char* frame, int channel) const {
         if (bytesPerSample_ == 1) {
             return Widen8To16(static_cast<std::uint8_t>(frame[channel]));
@@ -227,6 +239,84 @@ private:
     std::vector<char> raw_;
     std::vector<std::int16_t> pcm_;
     std::size_t frameCount_ = 0;
+};
+
+}  // namespace
+
+// The MP3 or WMA encoder of an output, which takes 16-bit chunks of at most two channels.
+class PushEncoder {
+public:
+    // Opens the encoder on output's file; the bytes of PCM each chunk takes, or 0 or less when it
+    // cannot be opened (the adapter has told why).
+    int Open(const JoinOutput& output, int sampleRate, int targetChannels) {
+        // The encoders take at most two channels; wider targets are mixed down frame by frame.
+        const int channels = targetChannels == 1 ? 1 : 2;
+        if (output.kind == OutputKind::Mp3) {
+            const int kbps = Mp3RequestKbps(sampleRate, output.mp3Kbps);
+            mp3_ = std::make_unique<WavToMp3>();
+            return mp3_->Init(output.path, sampleRate, channels == 2 ? 1 : 4, kbps, output.mp3Copyright,
+                              output.mp3Crc, output.mp3Original, output.mp3Private, output.mp3Tag);
+        }
+        wma_ = std::make_unique<WavToWma>();
+        return wma_->Init(output.path, sampleRate, channels, output.wmaBitrate);
+    }
+    bool IsMp3() const { return mp3_ != nullptr; }
+    // False when the chunk could not be encoded or written; the MP3 adapter has shown its message,
+    // the WMA writer says nothing of its own.
+    bool Encode(const EncoderFeed& feed) {
+        return mp3_ ? mp3_->EncodeChunk(feed.Samples(), feed.Bytes()) != -1
+                    : wma_->WriteChunk(feed.Samples(), feed.Bytes());
+    }
+    // The MP3 adapter shows its own message when the end of the file cannot be written.
+    bool Close() { return mp3_ ? mp3_->Close() : wma_->Close(); }
+
+private:
+    std::unique_ptr<WavToMp3> mp3_;
+    std::unique_ptr<WavToWma> wma_;
+};
+
+namespace {
+
+// Hands the joined PCM to an encoder as it comes, in the chunks the temporary file would have been
+// read in, so the encoder sees the same chunks and makes the same file.
+class EncoderSink : public PcmSink {
+public:
+    EncoderSink(EncoderFeed& feed, PushEncoder& encoder) : feed_(feed), encoder_(encoder) {}
+    void Append(const char* data, std::size_t size) override {
+        appended_ += size;
+        while (size > 0 && !failed_) {
+            const std::size_t part = std::min(size, feed_.RawBytes() - filled_);
+            std::memcpy(feed_.Raw() + filled_, data, part);
+            filled_ += part;
+            data += part;
+            size -= part;
+            if (filled_ == feed_.RawBytes()) {
+                Flush();
+            }
+        }
+    }
+    // Encodes the last, shorter chunk; false when any chunk failed.
+    bool Finish() {
+        if (filled_ > 0 && !failed_) {
+            Flush();
+        }
+        return !failed_;
+    }
+    bool Failed() const { return failed_; }
+    std::uint64_t Appended() const { return appended_; }
+
+private:
+    void Flush() {
+        feed_.Take(filled_);
+        filled_ = 0;
+        failed_ = !encoder_.Encode(feed_);
+    }
+
+    EncoderFeed& feed_;
+    PushEncoder& encoder_;
+    std::size_t filled_ = 0;
+    std::uint64_t appended_ = 0;
+    bool failed_ = false;
 };
 
 // FLAC holds integers only: a float join goes in as 24-bit integers, dithered at their step (float keeps
@@ -311,11 +401,6 @@ std::optional<bool> ExpectsWideWav(const JoinRows& rows, const WavTarget& target
                  targetFrame;
     }
     return total > maxRiffSize - static_cast<std::uint64_t>(WavHeaderSize(target));
-}
-
-// The bitrate the join asks the MP3 encoder for: low rates get no more than 64 kbps.
-int Mp3RequestKbps(int targetSampleRate, int kbps) {
-    return targetSampleRate <= 11025 && kbps > 64 ? 64 : kbps;
 }
 
 }  // namespace
@@ -499,6 +584,15 @@ void JoinJob::JoinByCopy(const JoinOutput& output) {
     host_.Close();
 }
 
+std::function<bool()> JoinJob::SinkFailed(const DeviceSink& sink) {
+    return [this, &sink] {
+        if (sink.Failed()) {
+            ShowError(QStringLiteral("Could not write '") + SinkName() + QLatin1Char('\''));
+        }
+        return sink.Failed();
+    };
+}
+
 void JoinJob::ShowError(const QString& text) {
     host_.MessageBox(text, QStringLiteral("Error"), platform::MB_OK);
 }
@@ -515,7 +609,7 @@ void JoinJob::DoJoin() {
         JoinByCopy(output_());
         return;
     }
-    if (JoinStraightIntoWav()) {
+    if (JoinStraightIntoWav() || JoinStraightIntoEncoder()) {
         return;
     }
     TempPcm temp(TempPcmFile);
@@ -536,8 +630,7 @@ void JoinJob::DoJoin() {
         const auto rowEnded = [&] {
             rowEndFrames_.push_back(static_cast<std::uint64_t>(temp.File().pos() / frameBytes));
         };
-        const auto writeFailed = [&] { return sink.Failed(); };
-        if (!AppendRows(sink, writeFailed, rowEnded)) {
+        if (!AppendRows(sink, SinkFailed(sink), rowEnded)) {
             joinFailed_ = true;
         } else if (!temp.File().flush()) {
             // The last block may still wait in the write buffer: a full disk can show only here.
@@ -599,8 +692,7 @@ bool JoinJob::JoinStraightIntoWav() {
         const auto rowEnded = [&] {
             rowEndFrames_.push_back(static_cast<std::uint64_t>((file.pos() - header.size()) / frameBytes));
         };
-        joinFailed_ = !AppendRows(
-            sink, [&] { return sink.Failed(); }, rowEnded);
+        joinFailed_ = !AppendRows(sink, SinkFailed(sink), rowEnded);
     }
     StraightWavEnd end = StraightWavEnd::Terminated;
     if (!joinFailed_ && !host_.Terminated()) {
@@ -624,6 +716,102 @@ bool JoinJob::JoinStraightIntoWav() {
     partial_.reset();
     host_.Close();
     return true;
+}
+
+bool JoinJob::JoinStraightIntoEncoder() {
+    if (!OutputFixed || !StreamEncoders) {
+        return false;
+    }
+    const JoinOutput chosen = output_();
+    if (chosen.kind != OutputKind::Mp3 && chosen.kind != OutputKind::Wma) {
+        return false;
+    }
+    // The tag before the first frame is completed at the end, when the rows' ends are known, which
+    // needs a file to go back into; a pipe or a device gets the usual two stages.
+    const QString written = Written(chosen).path;
+    const platform::FileStatus info(written);
+    if (info.IsSymLink() || (info.Exists() && !info.IsFile())) {
+        return false;
+    }
+    // Row ends for the tag written first: a day per row, so each row's own chapters fit in it as
+    // they will in the end. The tag's fields take the same room whatever the times.
+    std::vector<std::uint64_t> provisional;
+    for (int i = 0; i < rows_.Count(); ++i) {
+        provisional.push_back(static_cast<std::uint64_t>(i + 1) * 86400 *
+                              static_cast<std::uint64_t>(std::max(TargetSampleRate, 1)));
+    }
+    JoinOutput output = Written(chosen);
+    if (output.metadata != nullptr) {
+        output.metadata->AddTo(output, provisional, TargetSampleRate);
+    }
+    PushEncoder encoder;
+    const int chunk = encoder.Open(output, TargetSampleRate, TargetChannels);
+    if (chunk <= 0) {
+        // As in the output stage: the adapter has told why, and the job ends at once.
+        partial_.reset();
+        return true;
+    }
+    EncoderFeed feed(TargetChannels, TargetBits, TargetFloat, chunk);
+    const qint64 frameBytes = std::max(1, TargetChannels * TargetBits / 8);
+    rowEndFrames_.clear();
+    bool failed = false;
+    {
+        EncoderSink sink(feed, encoder);
+        const auto rowEnded = [&] {
+            rowEndFrames_.push_back(sink.Appended() / static_cast<std::uint64_t>(frameBytes));
+        };
+        const auto writeFailed = [&] {
+            // The MP3 adapter has shown its message; the WMA writer says nothing of its own.
+            if (sink.Failed() && !encoder.IsMp3()) {
+                ShowError(QStringLiteral("Could not write '") + chosen.path + QLatin1Char('\''));
+            }
+            return sink.Failed();
+        };
+        failed = !AppendRows(sink, writeFailed, rowEnded);
+        if (!failed && !host_.Terminated()) {
+            host_.SetStatusText(chosen.path);
+            if (!sink.Finish() && writeFailed()) {
+                host_.SetJoinFailed();
+                failed = true;
+            }
+        }
+    }
+    joinFailed_ = failed;
+    clippedSamples_ = feed.Clipped();
+    CloseEncoder(encoder, output, false);
+    if (!host_.Failed() && !host_.Terminated()) {
+        const JoinOutput finished = WithMetadata(Written(chosen));
+        if (finished.mp3Tag != output.mp3Tag &&
+            !ReplaceLeadingTag(output.path, output.mp3Tag.size(), finished.mp3Tag)) {
+            ShowError(QStringLiteral("Could not write '") + chosen.path + QLatin1Char('\''));
+            host_.SetJoinFailed();
+        }
+        if (!host_.Failed() && chosen.kind == OutputKind::Wma) {
+            AddWmaMetadata(output);
+        }
+        host_.SetOutputProgress(100);
+    }
+    FinishOutput(chosen, TargetSampleRate);
+    partial_.reset();
+    host_.Close();
+    return true;
+}
+
+bool JoinJob::ReplaceLeadingTag(const QString& path, qsizetype oldSize, const QByteArray& tag) {
+    QFile file;
+    if (!platform::OpenFile(file, path, QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        return false;
+    }
+    const qint64 shift = tag.size() - oldSize;
+    const qint64 audio = file.size() - oldSize;
+    if (shift != 0 &&
+        (audio < 0 || MoveWithinFile(file.handle(), oldSize, audio, shift, 1, host_) != MoveResult::Done)) {
+        return false;
+    }
+    if (shift < 0 && !file.resize(tag.size() + audio)) {
+        return false;
+    }
+    return file.seek(0) && file.write(tag) == tag.size();
 }
 
 bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed,
@@ -658,7 +846,6 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
             ok = JoinDecodedRow(row, open, convert, taken);
         }
         if (ok && writeFailed()) {
-            ShowError(QStringLiteral("Could not write '") + SinkName() + QLatin1Char('\''));
             ok = false;
         }
         if (!ok) {
@@ -938,30 +1125,12 @@ bool JoinJob::EncodeM4bOutput(const JoinOutput& output) {
 }
 
 bool JoinJob::EncodeOutput(const JoinOutput& output) {
-    const bool mp3 = output.kind == OutputKind::Mp3;
-    // The encoders take at most two channels; wider targets are mixed down frame by frame.
-    const int channels = TargetChannels == 1 ? 1 : 2;
-    WavToMp3* mp3Encoder = nullptr;
-    WavToWma* wmaEncoder = nullptr;
-    std::unique_ptr<WavToMp3> mp3Owner;
-    std::unique_ptr<WavToWma> wmaOwner;
-    int chunk = -1;
-    if (mp3) {
-        const int kbps = Mp3RequestKbps(TargetSampleRate, output.mp3Kbps);
-        mp3Owner = std::make_unique<WavToMp3>();
-        mp3Encoder = mp3Owner.get();
-        chunk =
-            mp3Encoder->Init(output.path, TargetSampleRate, channels == 2 ? 1 : 4, kbps, output.mp3Copyright,
-                             output.mp3Crc, output.mp3Original, output.mp3Private, output.mp3Tag);
-    } else {
-        wmaOwner = std::make_unique<WavToWma>();
-        wmaEncoder = wmaOwner.get();
-        chunk = wmaEncoder->Init(output.path, TargetSampleRate, channels, output.wmaBitrate);
-    }
+    PushEncoder encoder;
+    const int chunk = encoder.Open(output, TargetSampleRate, TargetChannels);
     if (chunk <= 0) {
         return false;
     }
-
+    const bool mp3 = encoder.IsMp3();
     QFile in(TempPcmFile);
     const bool opened = in.open(QIODevice::ReadOnly);
     const std::uint64_t size = opened ? static_cast<std::uint64_t>(in.size()) : 0;
@@ -969,10 +1138,7 @@ bool JoinJob::EncodeOutput(const JoinOutput& output) {
     EncoderFeed feed(TargetChannels, TargetBits, TargetFloat, chunk);
     std::uint64_t position = 0;
     while (!readFailed && position < size && feed.Next(in, position, readFailed)) {
-        const bool encoded = mp3 ? mp3Encoder->EncodeChunk(feed.Samples(), feed.Bytes()) != -1
-                                 : wmaEncoder->WriteChunk(feed.Samples(), feed.Bytes());
-        if (!encoded) {
-            // The MP3 adapter has shown its message; the WMA writer says nothing of its own.
+        if (!encoder.Encode(feed)) {
             if (!mp3) {
                 ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
             }
@@ -991,24 +1157,22 @@ bool JoinJob::EncodeOutput(const JoinOutput& output) {
         ShowError(QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\''));
         host_.SetJoinFailed();
     }
-    // The MP3 adapter shows its own message when the end of the file cannot be written.
-    bool closed = true;
-    if (mp3) {
-        closed = mp3Encoder->Close();
-        if (!closed && !joinFailed_) {
-            host_.SetJoinFailed();
-        }
-    } else {
-        closed = wmaEncoder->Close();
-        if (!closed && !joinFailed_ && !readFailed) {
+    CloseEncoder(encoder, output, readFailed);
+    return true;
+}
+
+void JoinJob::CloseEncoder(PushEncoder& encoder, const JoinOutput& output, bool readFailed) {
+    const bool closed = encoder.Close();
+    if (!closed && !joinFailed_ && !readFailed) {
+        // The MP3 adapter has told why.
+        if (!encoder.IsMp3()) {
             ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\''));
-            host_.SetJoinFailed();
         }
+        host_.SetJoinFailed();
     }
     if (closed && !joinFailed_ && !readFailed && !host_.Terminated()) {
         FailIfOutputVanished(output.path);
     }
-    return true;
 }
 
 }  // namespace join

@@ -20,8 +20,10 @@
 
 namespace join {
 
+class DeviceSink;
 class OutputMetadata;
 class PcmSink;
+class PushEncoder;
 class SampleConvert;
 
 // One input of a join as the file list holds it: the path and the format recorded when the file
@@ -90,6 +92,9 @@ public:
     // The output function gives the same choice whenever it is asked, so the job may read it
     // before the output stage (a WAV output can then be written while the rows are joined).
     bool OutputFixed = false;
+    // An MP3 or WMA output that is a regular file gets the rows as they are joined, without the
+    // temporary file: the command line's way, which shows one bar at a time.
+    bool StreamEncoders = false;
     // The largest RIFF size a WAV output keeps the canonical header for; a seam for tests.
     std::uint64_t WavSizeLimit = 0xFFFFFFFFu;
 
@@ -137,6 +142,17 @@ private:
     // a new or empty regular file that opens. False when the join goes the usual way instead; true
     // when it has run.
     bool JoinStraightIntoWav();
+    // An MP3 or WMA output fed as the rows are joined, when StreamEncoders allows it and the output is
+    // a regular file: the tag before the audio is written with the rows' ends guessed and put right at
+    // the end. False when the join goes the usual way instead; true when it has run.
+    bool JoinStraightIntoEncoder();
+    // Puts tag in place of the oldSize bytes at the start of the file at path, moving what follows
+    // when the sizes differ; false when that failed.
+    bool ReplaceLeadingTag(const QString& path, qsizetype oldSize, const QByteArray& tag);
+    // Closes the encoder at the end of the output stage and tells what went wrong.
+    void CloseEncoder(PushEncoder& encoder, const JoinOutput& output, bool readFailed);
+    // Whether appending to sink failed, the message shown the first time it is asked.
+    std::function<bool()> SinkFailed(const DeviceSink& sink);
     // The file the rows are appended to, for messages.
     const QString& SinkName() const { return sinkName_.isEmpty() ? TempPcmFile : sinkName_; }
     // The rows in list order; false when one failed (its message shown) or the temporary file

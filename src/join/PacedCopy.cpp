@@ -101,4 +101,29 @@ PacedCopyResult PacedCopy(int in, int out, qint64 size, qint64 frameBytes, JoinH
     return result;
 }
 
+MoveResult MoveWithinFile(int fd, qint64 from, qint64 size, qint64 shift, int frameBytes, JoinHost& host) {
+    CopyPace pace(std::max(frameBytes, 1));
+    std::vector<char> buffer;
+    qint64 moved = 0;
+    while (moved < size) {
+        const qint64 chunk = std::min(pace.Chunk(), size - moved);
+        const qint64 at = shift > 0 ? from + size - moved - chunk : from + moved;
+        buffer.resize(static_cast<std::size_t>(chunk));
+        pace.Start();
+        if (pread(fd, buffer.data(), static_cast<std::size_t>(chunk), at) != chunk ||
+            pwrite(fd, buffer.data(), static_cast<std::size_t>(chunk), at + shift) != chunk) {
+            return MoveResult::Failed;
+        }
+        pace.Finish();
+        moved += chunk;
+        host.SetOutputProgress(
+            static_cast<int>(static_cast<double>(moved) * 100.0 / static_cast<double>(size)));
+        host.ProcessMessages();
+        if (host.Terminated()) {
+            return MoveResult::Terminated;
+        }
+    }
+    return MoveResult::Done;
+}
+
 }  // namespace join

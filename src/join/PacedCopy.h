@@ -65,4 +65,11 @@ struct PacedCopyResult {
 PacedCopyResult PacedCopy(int in, int out, qint64 size, qint64 frameBytes, JoinHost& host,
                           const std::function<void(qint64 moved)>& progress);
 
+enum class MoveResult { Done, Terminated, Failed };
+
+// Moves size bytes at from by shift bytes within the file fd (later ones first when moving toward
+// the end), in paced chunks of whole frames; the host's output bar tells how far it has come, and
+// it handles its events and may end the move.
+MoveResult MoveWithinFile(int fd, qint64 from, qint64 size, qint64 shift, int frameBytes, JoinHost& host);
+
 }  // namespace join

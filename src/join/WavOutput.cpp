@@ -8,8 +8,6 @@
 #include <QFile>
 #include <QtEndian>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -146,35 +144,6 @@ bool FinishFile(QFile& file, const WavTarget& target, bool wide, const QByteArra
     return file.seek(0) && WriteAll(file, header.constData(), header.size()) && ok;
 }
 
-enum class MoveResult { Done, Terminated, Failed };
-
-// Moves size bytes at from by shift bytes within the file (later ones first when moving toward the
-// end), in chunks that hand the host its events; the output bar tells how far it has come.
-MoveResult MoveData(int fd, qint64 from, qint64 size, qint64 shift, int frameBytes, JoinHost& host) {
-    CopyPace pace(std::max(frameBytes, 1));
-    std::vector<char> buffer;
-    qint64 moved = 0;
-    while (moved < size) {
-        const qint64 chunk = std::min(pace.Chunk(), size - moved);
-        const qint64 at = shift > 0 ? from + size - moved - chunk : from + moved;
-        buffer.resize(static_cast<std::size_t>(chunk));
-        pace.Start();
-        if (pread(fd, buffer.data(), static_cast<std::size_t>(chunk), at) != chunk ||
-            pwrite(fd, buffer.data(), static_cast<std::size_t>(chunk), at + shift) != chunk) {
-            return MoveResult::Failed;
-        }
-        pace.Finish();
-        moved += chunk;
-        host.SetOutputProgress(
-            static_cast<int>(static_cast<double>(moved) * 100.0 / static_cast<double>(size)));
-        host.ProcessMessages();
-        if (host.Terminated()) {
-            return MoveResult::Terminated;
-        }
-    }
-    return MoveResult::Done;
-}
-
 }  // namespace
 
 int WavHeaderSize(const WavTarget& target) {
@@ -239,8 +208,8 @@ StraightWavEnd FinishStraightWav(QFile& file, const WavTarget& target, bool wide
     const bool needsWide = RiffSize(WavHeaderSize(target), static_cast<std::uint64_t>(dataSize),
                                     static_cast<std::uint64_t>(trailingChunks.size())) > maxRiffSize;
     if (needsWide != wide) {
-        const MoveResult moved = MoveData(file.handle(), start, dataSize, needsWide ? kRf64Room : -kRf64Room,
-                                          BlockAlign(target), host);
+        const MoveResult moved = MoveWithinFile(file.handle(), start, dataSize,
+                                                needsWide ? kRf64Room : -kRf64Room, BlockAlign(target), host);
         if (moved != MoveResult::Done) {
             return moved == MoveResult::Terminated ? StraightWavEnd::Terminated : StraightWavEnd::Failed;
         }

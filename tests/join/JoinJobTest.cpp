@@ -9,6 +9,7 @@
 #include "audio/Decoder.h"
 #include "audio/TestMedia.h"
 #include "join/DecodeAhead.h"
+#include "join/OutputMetadata.h"
 #include "platform/ExeFolder.h"
 
 #include <QDateTime>
@@ -89,6 +90,7 @@ protected:
             out.kind = kind;
             out.path = output;
             out.mp3Kbps = mp3Kbps;
+            out.metadata = metadata_;
             return out;
         });
         const join::TargetFormat target = join::TargetOf(rows_);
@@ -98,6 +100,7 @@ protected:
         job.TargetBits = target.bits;
         job.OutputFixed = outputFixed_;
         job.WavSizeLimit = wavSizeLimit_;
+        job.StreamEncoders = streamEncoders_;
         job.DoJoin();
     }
 
@@ -107,6 +110,8 @@ protected:
     QString tempPcm_;  // empty: AudioTemp.pcm in the test's folder
     bool outputFixed_ = false;
     std::uint64_t wavSizeLimit_ = join::kMaxRiffSize;
+    bool streamEncoders_ = false;
+    const join::OutputMetadata* metadata_ = nullptr;
 };
 
 TEST_F(JoinJobTest, RowsInTheTargetFormatAreConcatenatedExactly) {
@@ -374,6 +379,58 @@ TEST_F(JoinJobTest, RowsGoStraightIntoANewWavOutput) {
             EXPECT_EQ(existed ? testmedia::ReadFile(Path(name)) : QByteArray(), before);
         }
     }
+}
+
+// MP3 and WMA outputs fed as the rows are joined are the files the two stages make, in every target
+// (8-bit, 16-bit stereo, deeper and wider ones dithered and mixed down). Their tags are written first
+// with the rows' ends guessed and put right at the end, also when a row's own chapters do not fit in
+// it after all and the tag shrinks.
+TEST_F(JoinJobTest, EncodersFedAsTheRowsAreJoinedMakeTheFilesTheTwoStagesMake) {
+    const QString tone = testmedia::Tone(44100, 2, 0.4);
+    const QString low =
+        Write("low.wav", WavBuilder().Format(1, 22050, 8).Data(QByteArray(3001, '\x90')).Bytes());
+    const QString deep = Path("deep.wav");
+    testmedia::RunTool("sox",
+                       {"-n", "-r", "48000", "-c", "4", "-b", "24", deep, "synth", "0.3", "sine", "500"});
+    // A FLAC row whose own chapters reach past its end: one chapter in the end, two in the first guess.
+    const QString own = Path("own.flac");
+    testmedia::RunTool("ffmpeg", {"-v", "error", "-i", tone, "-metadata", "CHAPTER001=00:00:00.000",
+                                  "-metadata", "CHAPTER002=00:00:01.000", own});
+    const QString mp3 = testmedia::Lame("plain.mp3", tone, {"-b", "128"});
+    const std::vector<std::vector<QString>> joins = {{low, low}, {tone, mp3, own, low}, {deep, tone}};
+    for (const auto& join : joins) {
+        rows_.rows.clear();
+        for (const QString& row : join) {
+            AddRow(row,
+                   row == low    ? 22050
+                   : row == deep ? 48000
+                                 : 44100,
+                   row == low    ? 1
+                   : row == deep ? 4
+                                 : 2,
+                   row == low    ? 8
+                   : row == deep ? 24
+                                 : 16);
+        }
+        const join::OutputMetadata rowsMetadata({join::TagSource::First, 0, true, false},
+                                                join::PathsOf(rows_));
+        metadata_ = &rowsMetadata;
+        for (const auto kind : {join::OutputKind::Mp3, join::OutputKind::Wma}) {
+            SCOPED_TRACE(testing::Message() << join.size() << " rows, kind " << static_cast<int>(kind));
+            outputFixed_ = true;
+            streamEncoders_ = false;
+            host_ = JoinHostLog();
+            Join(kind, Path("two.out"));
+            streamEncoders_ = true;
+            host_ = JoinHostLog();
+            host_.onProcess = [&] { EXPECT_FALSE(QFile::exists(Path("AudioTemp.pcm"))); };
+            Join(kind, Path("fed.out"));
+            EXPECT_TRUE(host_.closed && !host_.joinFailed && host_.messages.empty());
+            EXPECT_EQ(testmedia::ReadFile(Path("fed.out")), testmedia::ReadFile(Path("two.out")));
+        }
+    }
+    metadata_ = nullptr;
+    streamEncoders_ = false;
 }
 
 // Cancel, in the join or in the output stage, leaves the output path as it was: the old file byte

@@ -173,6 +173,7 @@ bool RunJob(const Session& session, const JoinOptions& options, const InputRows&
         job.TargetBits = target.bits;
         job.TargetFloat = target.isFloat;
         job.OutputFixed = true;
+        job.StreamEncoders = true;
         job.DoJoin();
         rowEndFrames = job.RowEndFrames();
         clipped = job.ClippedSamples();
