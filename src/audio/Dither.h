@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace audio {
@@ -41,14 +42,33 @@ public:
     // decoders' loop over every sample of a lossy input, in integers only.
     std::int16_t Reduce32To16(std::int32_t sample) {
         const std::uint64_t r = Next();
-        const auto noise = static_cast<std::int64_t>(r >> 48) - static_cast<std::int64_t>((r >> 32) & 0xFFFF);
-        const std::int64_t value = (std::int64_t{sample} + noise + 0x8000) >> 16;
-        return static_cast<std::int16_t>(value > 32767 ? 32767 : value < -32768 ? -32768 : value);
+        return Noised(sample, r >> 48, (r >> 32) & 0xFFFF);
+    }
+    // The same for count samples, two to a draw of the generator: the decoders' loop over every
+    // sample of a lossy input.
+    void Reduce32To16(const std::int32_t* in, std::int16_t* out, std::size_t count) {
+        std::size_t i = 0;
+        for (; i + 1 < count; i += 2) {
+            const std::uint64_t r = Next();
+            out[i] = Noised(in[i], r >> 48, (r >> 32) & 0xFFFF);
+            out[i + 1] = Noised(in[i + 1], (r >> 16) & 0xFFFF, r & 0xFFFF);
+        }
+        if (i < count) {
+            out[i] = Reduce32To16(in[i]);
+        }
     }
     // Samples beyond full scale so far.
     std::uint64_t Clipped() const { return clipped_; }
 
 private:
+    // sample with the difference of two uniform 16-bit values added, rounded to 16 bits.
+    static std::int16_t Noised(std::int32_t sample, std::uint64_t a, std::uint64_t b) {
+        const std::int64_t value =
+            (std::int64_t{sample} + static_cast<std::int64_t>(a) - static_cast<std::int64_t>(b) + 0x8000) >>
+            16;
+        return static_cast<std::int16_t>(value > 32767 ? 32767 : value < -32768 ? -32768 : value);
+    }
+
     std::uint64_t Next() {
         // splitmix64: fast, and any seed gives a full-period sequence.
         state_ += 0x9E3779B97F4A7C15u;

@@ -2,6 +2,7 @@
 #include "audio/FfmpegStream.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace audio::detail {
@@ -149,10 +150,14 @@ bool FfmpegStream::Convert(const AVFrame* frame, int samples, std::vector<std::u
 
 void FfmpegStream::Narrow(std::size_t count, std::uint8_t* out) {
     if (Bits() == 16) {
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::int16_t value = dither_.Reduce32To16(wide_[i]);
-            std::memcpy(out + 2 * i, &value, 2);
+        // out is where whole frames of 16-bit samples begin in a vector: aligned for them.
+        if (reinterpret_cast<std::uintptr_t>(out) % alignof(std::int16_t) == 0) {
+            dither_.Reduce32To16(wide_.data(), reinterpret_cast<std::int16_t*>(out), count);
+            return;
         }
+        narrowed_.resize(count);
+        dither_.Reduce32To16(wide_.data(), narrowed_.data(), count);
+        std::memcpy(out, narrowed_.data(), 2 * count);
         return;
     }
     // A source of up to 24 bits comes with its low byte clear, so this is exact; only a mix of more

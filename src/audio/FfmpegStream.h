@@ -82,6 +82,7 @@ private:
     ffmpeg::SwrContextPtr swr_;
     ChannelLayout inLayout_;
     std::vector<std::int32_t> wide_;
+    std::vector<std::int16_t> narrowed_;
     Dither dither_{16};
     // Taken from libswresample at 32 bits and narrowed: to 24 bits, or dithered to 16.
     const bool narrow_;

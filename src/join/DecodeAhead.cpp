@@ -11,59 +11,130 @@ DecodeAhead::DecodeAhead(const QString& path, audio::OpenFunction open, std::siz
     : path_(path), open_(open), blockBytes_(blockBytes), limit_(limit) {
     try {
         worker_ = std::thread([this] { Run(); });
+        threaded_ = true;
     } catch (const std::system_error&) {
-        // No thread to spare: the row is only opened here, and the job decodes all of it.
-        stop_ = true;
-        Run();
+        // No thread to spare: the row is opened here, and Next decodes each block when asked.
+        stream_ = open_(false, path_, 0, 0, audio::STREAM_DECODE);
+        tried_ = true;
     }
 }
 
 DecodeAhead::~DecodeAhead() {
-    const Taken left = TakeOver();
-    if (left.stream != 0) {
-        audio::FreeStream(left.stream);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
     }
-}
-
-DecodeAhead::Taken DecodeAhead::TakeOver() {
-    stop_ = true;
+    changed_.notify_all();
     if (worker_.joinable()) {
         worker_.join();
     }
-    return std::exchange(taken_, Taken{});
+    if (stream_ != 0) {
+        audio::FreeStream(stream_);
+    }
+}
+
+bool DecodeAhead::Opened() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return tried_; });
+    return stream_ != 0;
+}
+
+bool DecodeAhead::Next(DecodedBlock& block) {
+    if (!threaded_) {
+        return stream_ != 0 && Read(block);
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    // The block given back is the worker's to fill again, without allocating.
+    if (block.bytes.capacity() >= blockBytes_ && spares_.size() < kWakeBlocks) {
+        spares_.push_back(std::move(block.bytes));
+    }
+    changed_.wait(lock, [this] { return !blocks_.empty() || finished_; });
+    if (blocks_.empty()) {
+        return false;
+    }
+    block = std::move(blocks_.front());
+    blocks_.pop_front();
+    held_ -= block.bytes.size();
+    // A worker waiting at its limit goes on once half of it is free: not woken for every block.
+    const bool wake = held_ <= limit_ / 2;
+    lock.unlock();
+    if (wake) {
+        changed_.notify_all();
+    }
+    return true;
+}
+
+bool DecodeAhead::Read(DecodedBlock& block) {
+    if (audio::IsStreamActive(stream_) == 0) {
+        return false;
+    }
+    block.bytes.resize(blockBytes_);
+    const std::uint32_t got =
+        audio::ReadStreamData(stream_, block.bytes.data(), static_cast<std::uint32_t>(blockBytes_));
+    block.bytes.resize(got);
+    block.position = audio::GetStreamPosition(stream_, audio::POS_BYTE);
+    block.length = audio::GetStreamLength(stream_, audio::POS_BYTE);
+    return true;
 }
 
 void DecodeAhead::Run() {
-    // An exception must not end the program from this thread: the job reads on from where the
-    // worker stopped, or shows that the row could not be opened.
+    // An exception must not end the program from this thread: the row ends where the worker
+    // stopped, or shows that it could not be opened.
     try {
         Decode();
     } catch (...) {
     }
-    finished_ = true;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        tried_ = true;
+        finished_ = true;
+    }
+    changed_.notify_all();
 }
 
 void DecodeAhead::Decode() {
-    taken_.stream = open_(false, path_, 0, 0, audio::STREAM_DECODE);
-    if (taken_.stream == 0) {
+    const audio::StreamHandle stream = open_(false, path_, 0, 0, audio::STREAM_DECODE);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stream_ = stream;
+        tried_ = true;
+    }
+    changed_.notify_all();
+    if (stream == 0) {
         return;
     }
-    std::size_t held = 0;
-    std::vector<DecodedBlock>& blocks = taken_.blocks;
-    while (!stop_ && held < limit_ && audio::IsStreamActive(taken_.stream) != 0) {
-        // Everything that can fail to allocate comes before the read, so nothing read is lost.
-        DecodedBlock block;
-        block.bytes.resize(blockBytes_);
-        if (blocks.size() == blocks.capacity()) {
-            blocks.reserve(2 * blocks.size() + 16);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (held_ >= limit_ && !blocks_.empty()) {
+                changed_.wait(lock, [this] { return stop_ || held_ <= limit_ / 2 || blocks_.empty(); });
+            }
+            if (stop_) {
+                return;
+            }
         }
-        const std::uint32_t got =
-            audio::ReadStreamData(taken_.stream, block.bytes.data(), static_cast<std::uint32_t>(blockBytes_));
-        block.bytes.resize(got);
-        block.position = audio::GetStreamPosition(taken_.stream, audio::POS_BYTE);
-        block.length = audio::GetStreamLength(taken_.stream, audio::POS_BYTE);
-        blocks.push_back(std::move(block));
-        held += got;
+        DecodedBlock block;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!spares_.empty()) {
+                block.bytes = std::move(spares_.back());
+                spares_.pop_back();
+            }
+        }
+        if (!Read(block)) {
+            return;
+        }
+        bool wake = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            held_ += block.bytes.size();
+            blocks_.push_back(std::move(block));
+            // The job, when it waits, is woken for a few blocks at a time.
+            wake = blocks_.size() >= kWakeBlocks || held_ >= limit_;
+        }
+        if (wake) {
+            changed_.notify_all();
+        }
     }
 }
 

@@ -5,9 +5,11 @@
 
 #include <QString>
 
-#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -20,45 +22,53 @@ struct DecodedBlock {
     std::uint64_t length = 0;
 };
 
-// A decoded row (MP3, WMA, other media) opened and decoded on a worker thread, read by blocks as the job's
-// loop reads it, while the job works on the rows before it: on two cores the rows decode side by side. The
-// worker stops at the end of the row or after limit bytes; the job takes the stream over from there.
+// A decoded row (MP3, WMA, other media) opened and decoded on a worker thread, by blocks as the job's
+// loop would read them: the job converts and writes one block while the next is decoded, and a row
+// started before its turn decodes beside the row before it. The worker keeps at most limit bytes
+// ahead of the job and waits there.
 class DecodeAhead {
 public:
     static constexpr std::size_t kLimit = 32 * 1024 * 1024;
-
-    struct Taken {
-        audio::StreamHandle stream = 0;  // 0: the row could not be opened
-        std::vector<DecodedBlock> blocks;
-    };
+    // Blocks the worker decodes before it wakes a job waiting for them.
+    static constexpr std::size_t kWakeBlocks = 8;
 
     DecodeAhead(const QString& path, audio::OpenFunction open, std::size_t blockBytes,
                 std::size_t limit = kLimit);
-    // Stops the worker and frees the stream unless it was taken over.
+    // Stops the worker after the block it is reading and frees the stream.
     ~DecodeAhead();
     DecodeAhead(const DecodeAhead&) = delete;
     DecodeAhead& operator=(const DecodeAhead&) = delete;
 
     const QString& Path() const { return path_; }
-    // True once the worker has stopped by itself: at the end of the row, at the limit, or when the
-    // row could not be opened.
-    bool Finished() const { return finished_; }
-    // Stops the worker after the block it is reading and hands over the stream, positioned after
-    // the blocks read so far; the caller frees it. Once only.
-    Taken TakeOver();
+    // Whether the row opened; waits for the worker to have tried.
+    bool Opened();
+    // The next block of the row into block, waiting for the worker; false after the last. The bytes
+    // block held are taken back for a later block.
+    bool Next(DecodedBlock& block);
 
 private:
     void Run();
     void Decode();
+    // Reads one block from the stream; false at its end.
+    bool Read(DecodedBlock& block);
 
     const QString path_;
     const audio::OpenFunction open_;
     const std::size_t blockBytes_;
     const std::size_t limit_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> finished_{false};
-    // The worker's until it has stopped.
-    Taken taken_;
+    audio::StreamHandle stream_ = 0;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // Under mutex_, while the worker runs.
+    bool tried_ = false;
+    bool finished_ = false;
+    bool stop_ = false;
+    std::deque<DecodedBlock> blocks_;
+    std::vector<std::vector<char>> spares_;
+    std::size_t held_ = 0;
+
+    bool threaded_ = false;
     std::thread worker_;
 };
 

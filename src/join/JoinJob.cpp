@@ -822,28 +822,33 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
         host_.ProcessMessages();
         return host_.Terminated();
     });
-    // The next MP3 or WMA row, decoded on a worker while the job works on this one.
+    // A decoded row is decoded on a worker while the job converts and writes it, and the next one
+    // is started on another while the job works on this one: two decoders at a time at most.
     std::unique_ptr<DecodeAhead> ahead;
     for (int i = 0; i < rows_.Count(); ++i) {
         const JoinRow row = rows_.Row(i);
         host_.SetStatusText(row.path);
-        // This row's worker stops before the next row's starts: two decoders at a time at most.
-        std::optional<DecodeAhead::Taken> taken;
+        std::unique_ptr<DecodeAhead> decoded;
         if (ahead && ahead->Path() == row.path) {
-            taken = ahead->TakeOver();
+            decoded = std::move(ahead);
         }
         ahead.reset();
+        const audio::OpenFunction open =
+            HasExtension(row.path, ".wav") ? nullptr : audio::DecodedOpening(row.path);
+        if (open != nullptr && !decoded) {
+            decoded = std::make_unique<DecodeAhead>(row.path, open, DecodedBlockBytes(row));
+        }
         if (i + 1 < rows_.Count()) {
             const JoinRow next = rows_.Row(i + 1);
-            if (const audio::OpenFunction open = audio::DecodedOpening(next.path)) {
-                ahead = std::make_unique<DecodeAhead>(next.path, open, DecodedBlockBytes(next));
+            if (const audio::OpenFunction nextOpen = audio::DecodedOpening(next.path)) {
+                ahead = std::make_unique<DecodeAhead>(next.path, nextOpen, DecodedBlockBytes(next));
             }
         }
         bool ok = true;
         if (HasExtension(row.path, ".wav")) {
             ok = JoinWavRow(row, convert);
-        } else if (const audio::OpenFunction open = audio::DecodedOpening(row.path)) {
-            ok = JoinDecodedRow(row, open, convert, taken);
+        } else if (decoded) {
+            ok = JoinDecodedRow(row, *decoded, convert);
         }
         if (ok && writeFailed()) {
             ok = false;
@@ -963,42 +968,23 @@ std::size_t JoinJob::DecodedBlockBytes(const JoinRow& row) const {
     return sameFormat || row.bits == 8 ? kBlock : kWideBlock;
 }
 
-bool JoinJob::JoinDecodedRow(const JoinRow& row, audio::OpenFunction open, SampleConvert& convert,
-                             std::optional<DecodeAhead::Taken>& taken) {
-    const audio::StreamHandle stream =
-        taken ? taken->stream : open(false, row.path, 0, 0, audio::STREAM_DECODE);
-    if (stream == 0) {
+bool JoinJob::JoinDecodedRow(const JoinRow& row, DecodeAhead& decoded, SampleConvert& convert) {
+    if (!decoded.Opened()) {
         ShowError(QStringLiteral("Could not open '") + row.path + QLatin1Char('\''));
         return false;
     }
     convert.Setup(row.sampleRate, row.channels, row.bits, TargetSampleRate, TargetChannels, TargetBits,
                   row.isFloat, TargetFloat);
-    // Every block, whether decoded ahead or now, moves the progress and gives Cancel its chance.
-    const auto append = [&](const char* data, std::uint32_t size, std::uint64_t position,
-                            std::uint64_t length) {
-        convert.Convert(data, size);
-        host_.SetJoinProgress(Percent(position, length));
+    // Every block moves the progress and gives Cancel its chance.
+    DecodedBlock block;
+    while (decoded.Next(block)) {
+        convert.Convert(block.bytes.data(), block.bytes.size());
+        host_.SetJoinProgress(Percent(block.position, block.length));
         host_.ProcessMessages();
-        return !host_.Terminated();
-    };
-    bool going = true;
-    if (taken) {
-        for (std::size_t b = 0; going && b < taken->blocks.size(); ++b) {
-            const DecodedBlock& block = taken->blocks[b];
-            going = append(block.bytes.data(), static_cast<std::uint32_t>(block.bytes.size()), block.position,
-                           block.length);
+        if (host_.Terminated()) {
+            break;
         }
-        taken->blocks = {};
     }
-    const std::size_t block = DecodedBlockBytes(row);
-    std::vector<char> buffer(block);
-    while (going && audio::IsStreamActive(stream) != 0) {
-        const std::uint32_t got =
-            audio::ReadStreamData(stream, buffer.data(), static_cast<std::uint32_t>(block));
-        going = append(buffer.data(), got, audio::GetStreamPosition(stream, audio::POS_BYTE),
-                       audio::GetStreamLength(stream, audio::POS_BYTE));
-    }
-    audio::FreeStream(stream);
     return true;
 }
 

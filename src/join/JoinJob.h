@@ -161,9 +161,8 @@ private:
                     const std::function<void()>& rowEnded);
     // A row failure shows its message itself and returns false.
     bool JoinWavRow(const JoinRow& row, SampleConvert& convert);
-    // taken: the row as decoded ahead, if it was.
-    bool JoinDecodedRow(const JoinRow& row, audio::OpenFunction open, SampleConvert& convert,
-                        std::optional<DecodeAhead::Taken>& taken);
+    // decoded: the row as a worker decodes it.
+    bool JoinDecodedRow(const JoinRow& row, DecodeAhead& decoded, SampleConvert& convert);
     // The bytes of decoded PCM read at a time for the row.
     std::size_t DecodedBlockBytes(const JoinRow& row) const;
     // False when the output stage ended at once: the dialog stays open and nothing is cleaned up.

@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <thread>
 
@@ -173,33 +174,34 @@ TEST_F(JoinJobTest, GaplessMp3InputsKeepEverySampleInMp3Output) {
     EXPECT_EQ(testmedia::OpenAndReadAll(out, false).Frames(), inputFrames);
 }
 
-// Wherever the worker stops (at once, at its limit, at the end), the blocks it read and the rest of
-// the stream are the row's samples once each, in order, each block with the position after it.
-TEST_F(JoinJobTest, ARowDecodedAheadIsTakenOverWithoutLosingABlock) {
+// Whatever the worker's lead (none, a few blocks, all), and whether it has waited at its limit, the
+// blocks are the row's samples once each, in order, each with the position after it; a worker left
+// waiting at its limit ends with its row.
+TEST_F(JoinJobTest, ARowDecodedAheadGivesEveryBlockOnceInOrder) {
     const QString mp3 = testmedia::Lame("ahead.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"});
     const QByteArray whole = Pcm(mp3);
     for (const std::size_t limit : {std::size_t{0}, std::size_t{30000}, join::DecodeAhead::kLimit}) {
         for (const bool wait : {false, true}) {
             join::DecodeAhead ahead(mp3, audio::OpenFileStream, 10240, limit);
-            while (wait && !ahead.Finished()) {
-                std::this_thread::yield();
+            ASSERT_TRUE(ahead.Opened());
+            if (wait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
-            const join::DecodeAhead::Taken taken = ahead.TakeOver();
-            ASSERT_NE(taken.stream, 0u);
             QByteArray pcm;
-            for (const join::DecodedBlock& block : taken.blocks) {
+            join::DecodedBlock block;
+            while (ahead.Next(block)) {
                 pcm.append(block.bytes.data(), static_cast<qsizetype>(block.bytes.size()));
                 EXPECT_EQ(block.position, static_cast<std::uint64_t>(pcm.size()));
             }
-            std::vector<char> buffer(10240);
-            while (audio::IsStreamActive(taken.stream) != 0) {
-                pcm.append(buffer.data(), audio::ReadStreamData(taken.stream, buffer.data(), 10240));
-            }
-            audio::FreeStream(taken.stream);
             EXPECT_EQ(pcm, whole) << limit;
         }
     }
-    EXPECT_EQ(join::DecodeAhead(Path("missing.mp3"), audio::OpenFileStream, 10240).TakeOver().stream, 0u);
+    join::DecodeAhead left(mp3, audio::OpenFileStream, 10240, 30000);
+    join::DecodedBlock block;
+    EXPECT_TRUE(left.Next(block));
+    join::DecodeAhead missing(Path("missing.mp3"), audio::OpenFileStream, 10240);
+    EXPECT_FALSE(missing.Opened());
+    EXPECT_FALSE(missing.Next(block));
 }
 
 TEST_F(JoinJobTest, WideAndNarrowTargetsEncodeToMp3AndWma) {
