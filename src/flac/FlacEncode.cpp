@@ -162,6 +162,50 @@ int CodedNumberLength(std::uint8_t first) {
     return ones == 0 ? 1 : ones;
 }
 
+// CRC-16 (polynomial 0x8005, from 0) is linear: crc(A + B) = crc(A) carried through |B| zero bytes,
+// xor crc(B). This carries crc through count zero bytes by squaring the one-byte step (as zlib combines
+// CRC-32s), in a few dozen operations whatever the count.
+std::uint16_t Crc16AfterZeros(std::uint16_t crc, std::size_t count) {
+    // Column i of a step: where bit i of the register goes.
+    using Step = std::array<std::uint16_t, 16>;
+    const auto apply = [](const Step& step, std::uint16_t value) {
+        std::uint16_t sum = 0;
+        for (int i = 0; value != 0; ++i, value = static_cast<std::uint16_t>(value >> 1)) {
+            if ((value & 1) != 0) {
+                sum ^= step[static_cast<std::size_t>(i)];
+            }
+        }
+        return sum;
+    };
+    const auto square = [&](const Step& step) {
+        Step twice{};
+        for (std::size_t i = 0; i < 16; ++i) {
+            twice[i] = apply(step, step[i]);
+        }
+        return twice;
+    };
+    // The steps for 1, 2, 4, ... zero bytes, made once.
+    static const auto steps = [&] {
+        Step bit{};
+        for (std::size_t i = 0; i < 15; ++i) {
+            bit[i] = static_cast<std::uint16_t>(1u << (i + 1));
+        }
+        bit[15] = 0x8005;
+        std::array<Step, 64> powers{};
+        powers[0] = square(square(square(bit)));
+        for (std::size_t k = 1; k < powers.size(); ++k) {
+            powers[k] = square(powers[k - 1]);
+        }
+        return powers;
+    }();
+    for (std::size_t k = 0; count != 0; ++k, count >>= 1) {
+        if ((count & 1) != 0) {
+            crc = apply(steps[k], crc);
+        }
+    }
+    return crc;
+}
+
 // One frame as the encoder of a segment wrote it, given its number in the whole stream. False when
 // the bytes are not a frame of a fixed block size.
 bool AppendRenumbered(QByteArray& out, const std::uint8_t* frame, std::size_t size, std::uint64_t number) {
@@ -188,12 +232,17 @@ bool AppendRenumbered(QByteArray& out, const std::uint8_t* frame, std::size_t si
                static_cast<qsizetype>(headerEnd - numberEnd));
     const auto* header = reinterpret_cast<const std::uint8_t*>(out.constData() + start);
     out.append(static_cast<char>(Crc8(header, static_cast<std::size_t>(out.size() - start))));
+    const auto newHeaderSize = static_cast<std::size_t>(out.size() - start);
     // The subframes, without the old header's checksum and the old frame checksum.
-    out.append(reinterpret_cast<const char*>(frame + headerEnd + 1),
-               static_cast<qsizetype>(size - headerEnd - 3));
-    const std::uint16_t crc = Crc16(reinterpret_cast<const std::uint8_t*>(out.constData() + start),
-                                    static_cast<std::size_t>(out.size() - start));
-    PutBE(out, crc, 2);
+    const std::size_t bodySize = size - headerEnd - 3;
+    out.append(reinterpret_cast<const char*>(frame + headerEnd + 1), static_cast<qsizetype>(bodySize));
+    // The frame's checksum follows from the encoder's, which covered the same subframes behind the
+    // old header: only the two headers are read, not the whole frame again.
+    const auto oldCrc = static_cast<std::uint16_t>(frame[size - 2] << 8 | frame[size - 1]);
+    const std::uint16_t headers =
+        Crc16(frame, headerEnd + 1) ^
+        Crc16(reinterpret_cast<const std::uint8_t*>(out.constData() + start), newHeaderSize);
+    PutBE(out, static_cast<std::uint16_t>(oldCrc ^ Crc16AfterZeros(headers, bodySize)), 2);
     return true;
 }
 
