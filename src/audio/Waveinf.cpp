@@ -45,7 +45,7 @@ std::uint64_t Le64(const char* p) {
 
 }  // namespace
 
-bool ReadWaveHead(std::istream& in, std::array<char, 36>& head, Ds64Sizes& ds64) {
+bool ReadWaveHead(std::istream& in, std::array<char, 36>& head, Ds64Sizes& ds64, bool skipChunks) {
     constexpr std::streamsize kRiffAndChunk = 20;
     constexpr std::uint32_t kDs64Sizes = 28;  // RIFF size, data size, frame count, table length
     in.read(head.data(), kRiffAndChunk);
@@ -69,6 +69,18 @@ bool ReadWaveHead(std::istream& in, std::array<char, 36>& head, Ds64Sizes& ds64)
             return false;
         }
         SkipPad(in, leadSize);
+        in.read(head.data() + 12, 8);
+        if (in.gcount() != 8) {
+            return false;
+        }
+    }
+    // Stops at the data chunk too, which no format chunk may follow.
+    while (skipChunks && std::memcmp(lead, "fmt ", 4) != 0 && std::memcmp(lead, "data", 4) != 0) {
+        const std::uint32_t size = Le32(lead + 4);
+        if (!Skip(in, size)) {
+            return false;
+        }
+        SkipPad(in, size);
         in.read(head.data() + 12, 8);
         if (in.gcount() != 8) {
             return false;
@@ -173,7 +185,7 @@ bool ReadWaveHeader(std::istream& in, std::uint64_t streamSize, WaveHeaderInfo& 
     // The RIFF header is not checked: files with any first 12 bytes are read on.
     std::array<char, 36> head{};
     Ds64Sizes ds64;
-    if (!ReadWaveHead(in, head, ds64)) {
+    if (!ReadWaveHead(in, head, ds64, wide)) {
         NotValid();
         return false;
     }

@@ -39,9 +39,10 @@ struct Ds64Sizes {
 
 // Reads the RIFF header and the first 24 bytes of the format chunk into head, where a canonical
 // header has them (the chunk id at 12). Before the format chunk may come one "ds64" chunk, whose
-// sizes go to ds64, or a "JUNK" chunk keeping its place; any other chunk there stays at 12. False
-// when the stream ends first or a ds64 chunk is too short for its sizes.
-bool ReadWaveHead(std::istream& in, std::array<char, 36>& head, Ds64Sizes& ds64);
+// sizes go to ds64, or a "JUNK" chunk keeping its place; any other chunk there stays at 12, unless
+// skipChunks: then any chunks before the format chunk are passed over (a recorder's "bext" or "iXML").
+// False when the stream ends first or a ds64 chunk is too short for its sizes.
+bool ReadWaveHead(std::istream& in, std::array<char, 36>& head, Ds64Sizes& ds64, bool skipChunks = false);
 
 // The length of a data chunk whose header states statedSize: 0xFFFFFFFF in an RF64 file stands for
 // the ds64 chunk's data size.

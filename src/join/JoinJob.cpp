@@ -874,7 +874,8 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
     }
     std::array<char, 36> head{};
     Ds64Sizes ds64;
-    const bool headRead = ReadWaveHead(in, head, ds64);
+    // Chunks before the format chunk were refused when the row was added, where they must be.
+    const bool headRead = ReadWaveHead(in, head, ds64, true);
     const char* fmt = head.data() + 12;
     if (!headRead || std::memcmp(fmt, "fmt ", 4) != 0) {
         ShowError(QStringLiteral("This is not a valid Wave file"));

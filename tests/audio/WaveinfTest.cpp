@@ -170,6 +170,15 @@ TEST_F(WaveinfTest, TheCommandLinesWiderReadingTakesDeepAndFloatSamplesOnly) {
         QString message;
     } cases[] = {
         {WavBuilder().Format(2, 48000, 24).Chunk("bext", QByteArray(602, 'b')).Data(data).Bytes(), 24, {}},
+        // As field recorders write them: their chunks before the format.
+        {WavBuilder()
+             .Chunk("bext", QByteArray(603, 'b'))
+             .Chunk("iXML", "<x/>")
+             .Format(2, 48000, 24)
+             .Data(data)
+             .Bytes(),
+         24,
+         {}},
         {WavBuilder().ExtensiblePcm(6, 48000, 64, 3).Data(data).Bytes(), 64, {}},
         {WavBuilder().Format(2, 48000, 16, 3).Data(data).Bytes(), 0, kNotPcm},
         {WavBuilder().Format(2, 48000, 12).Data(data).Bytes(), 0, kNotPcm},

@@ -317,8 +317,12 @@ TEST_F(JoinJobTest, AMissingEncoderLeavesTheDialogOpenAndDeletesTheTemporaryFile
 // through the temporary file, on either side of the size limit; the header's shape is guessed from
 // the WAV rows' files and the data moved where the guess was wrong. A failure puts the output back.
 TEST_F(JoinJobTest, RowsGoStraightIntoANewWavOutput) {
-    const QString odd =
-        Write("odd.wav", WavBuilder().Format(1, 22050, 8).Data(QByteArray(3001, '\x90')).Bytes());
+    // A recorder's chunk before the format, which only the command line's rows have.
+    const QString odd = Write("odd.wav", WavBuilder()
+                                             .Chunk("bext", QByteArray(603, 'b'))
+                                             .Format(1, 22050, 8)
+                                             .Data(QByteArray(3001, '\x90'))
+                                             .Bytes());
     const QString tone = testmedia::Tone(44100, 2, 0.3);
     const QString mp3 = testmedia::Lame("straight.mp3", tone, {"-b", "128"});
     struct Case {
