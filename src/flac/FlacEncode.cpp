@@ -479,8 +479,11 @@ EncodeResult EncodeFlac(const PcmFormat& format, std::uint64_t totalFrames, cons
             break;
         }
         AddToChecksum(md5, format, pcm);
-        pending.emplace_back(frames, std::async(std::launch::async, EncodeSegment, format, options.level,
-                                                ToSamples(format, pcm), nextNumber));
+        // The samples are unpacked on the segment's thread too.
+        pending.emplace_back(frames, std::async(std::launch::async, [format, level = options.level,
+                                                                     pcm = std::move(pcm), nextNumber] {
+                                 return EncodeSegment(format, level, ToSamples(format, pcm), nextNumber);
+                             }));
         nextNumber += (frames + kBlockSize - 1) / kBlockSize;
         taken += frames;
         while (pending.size() > static_cast<std::size_t>(threads)) {
