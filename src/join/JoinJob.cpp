@@ -781,8 +781,9 @@ bool JoinJob::JoinStraightIntoEncoder() {
     CloseEncoder(encoder, output, false);
     if (!host_.Failed() && !host_.Terminated()) {
         const JoinOutput finished = WithMetadata(Written(chosen));
+        // Cancel may stop the audio being moved for a tag of another size: no failure to tell then.
         if (finished.mp3Tag != output.mp3Tag &&
-            !ReplaceLeadingTag(output.path, output.mp3Tag.size(), finished.mp3Tag)) {
+            !ReplaceLeadingTag(output.path, output.mp3Tag.size(), finished.mp3Tag) && !host_.Terminated()) {
             ShowError(QStringLiteral("Could not write '") + chosen.path + QLatin1Char('\''));
             host_.SetJoinFailed();
         }
