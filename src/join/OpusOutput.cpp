@@ -1,0 +1,330 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "join/OpusOutput.h"
+
+#include "audio/FfmpegOwners.h"
+#include "encode/modules/BlockedEncoder.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <ogg/ogg.h>
+
+#include <QCryptographicHash>
+#include <QIODevice>
+
+#include <algorithm>
+#include <optional>
+
+namespace join {
+namespace {
+
+constexpr int kStreamRate = 48000;
+
+// Blocks of 30 s, each encoder first hearing the 2 s before its block: its rate control and
+// predictions then meet a single encoder's (with music, to the bit), and SILK at low rates drifts no
+// further than a single encoder's own run does (bench/opus-seams). The lead-in costs 7% more encoding.
+constexpr int kBlockFrames = 1500;
+constexpr int kLeadInFrames = 100;
+
+OpusResult Failed(OpusResult::Fault fault, const QString& error = {}) {
+    return {fault, error};
+}
+
+void PutLE(QByteArray& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+}
+
+ffmpeg::CodecContextPtr OpenOpus(int channels, int kbps) {
+    const AVCodec* opus = avcodec_find_encoder_by_name("libopus");
+    ffmpeg::CodecContextPtr codec(opus != nullptr ? avcodec_alloc_context3(opus) : nullptr);
+    if (!codec) {
+        return nullptr;
+    }
+    codec->sample_fmt = AV_SAMPLE_FMT_FLT;
+    codec->sample_rate = kStreamRate;
+    codec->time_base = AVRational{1, kStreamRate};
+    codec->bit_rate = static_cast<std::int64_t>(kbps) * 1000;
+    // opusenc's complexity, so that its speed and ours compare.
+    codec->compression_level = 10;
+    av_channel_layout_default(&codec->ch_layout, channels);
+    if (avcodec_open2(codec.get(), opus, nullptr) < 0) {
+        return nullptr;
+    }
+    return codec;
+}
+
+// Identification header: mapping family 0 (mono or stereo), no gain; the input rate is the join's.
+QByteArray OpusHead(int channels, int preSkip, int inputRate) {
+    QByteArray head = QByteArrayLiteral("OpusHead");
+    head.append(char{1});
+    head.append(static_cast<char>(channels));
+    PutLE(head, static_cast<std::uint32_t>(preSkip), 2);
+    PutLE(head, static_cast<std::uint32_t>(inputRate), 4);
+    PutLE(head, 0, 2);
+    head.append(char{0});
+    return head;
+}
+
+QByteArray OpusTags(const flac::Metadata& metadata) {
+    QStringList comments = metadata.comments;
+    for (const flac::Picture& picture : metadata.pictures) {
+        comments << QStringLiteral("METADATA_BLOCK_PICTURE=") +
+                        QString::fromLatin1(flac::PictureBody(picture).toBase64());
+    }
+    return QByteArrayLiteral("OpusTags") + flac::VorbisCommentBody(comments);
+}
+
+// The stream's serial number from its headers, so that the same join gives the same bytes.
+int SerialOf(const QByteArray& headers) {
+    const QByteArray digest = QCryptographicHash::hash(headers, QCryptographicHash::Md5);
+    std::uint32_t serial = 0;
+    for (int i = 0; i < 4; ++i) {
+        serial = serial << 8 | static_cast<std::uint8_t>(digest[i]);
+    }
+    return static_cast<int>(serial & 0x7FFFFFFF);
+}
+
+struct StreamClear {
+    void operator()(ogg_stream_state* p) const {
+        ogg_stream_clear(p);
+        delete p;
+    }
+};
+
+// The Ogg pages of one logical stream, written to out as libogg completes them.
+class OggPages {
+public:
+    OggPages(QIODevice& out, int serial) : out_(out), stream_(new ogg_stream_state) {
+        ogg_stream_init(stream_.get(), serial);
+    }
+
+    // flush ends the page after the packet: each header ends its own, and the last page is flushed.
+    bool Add(const QByteArray& data, std::int64_t granule, bool last, bool flush) {
+        ogg_packet packet{};
+        packet.packet = reinterpret_cast<unsigned char*>(const_cast<char*>(data.constData()));
+        packet.bytes = static_cast<long>(data.size());
+        packet.b_o_s = packetNumber_ == 0 ? 1 : 0;
+        packet.e_o_s = last ? 1 : 0;
+        packet.granulepos = granule;
+        packet.packetno = packetNumber_++;
+        if (ogg_stream_packetin(stream_.get(), &packet) != 0) {
+            return false;
+        }
+        ogg_page page;
+        while ((flush ? ogg_stream_flush(stream_.get(), &page) : ogg_stream_pageout(stream_.get(), &page)) !=
+               0) {
+            if (!Write(page.header, page.header_len) || !Write(page.body, page.body_len)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    bool Write(const unsigned char* data, long size) {
+        return out_.write(reinterpret_cast<const char*>(data), size) == size;
+    }
+
+    QIODevice& out_;
+    std::unique_ptr<ogg_stream_state, StreamClear> stream_;
+    std::int64_t packetNumber_ = 0;
+};
+
+// The encoder's packets as pages. Each packet waits for the next, so that the last is known: it
+// ends the stream, its granule position the joined length, which trims the padding of its frame.
+class PacketPages {
+public:
+    PacketPages(OggPages& pages, int preSkip, int frameSize)
+        : pages_(pages), preSkip_(preSkip), frameSize_(frameSize) {}
+
+    void SetTotal(std::int64_t samples) { total_ = samples; }
+
+    // A packet's time stamp is where its audio starts in the input; those past the input's end
+    // (the encoder's flush) hold nothing a decoder keeps.
+    bool Add(const AVPacket& packet) {
+        if (total_ && packet.pts >= *total_) {
+            return true;
+        }
+        const bool written = !held_ || pages_.Add(*held_, heldEnd_, false, false);
+        held_ = QByteArray(reinterpret_cast<const char*>(packet.data), packet.size);
+        heldEnd_ = packet.pts + preSkip_ + frameSize_;
+        return written;
+    }
+    bool Finish() { return !held_ || pages_.Add(*held_, preSkip_ + total_.value_or(0), true, true); }
+
+private:
+    OggPages& pages_;
+    const int preSkip_;
+    const int frameSize_;
+    std::optional<std::int64_t> total_;
+    std::optional<QByteArray> held_;
+    std::int64_t heldEnd_ = 0;
+};
+
+// The planes at the join's rate to interleaved float at 48 kHz; the SoX resampler, where the
+// rate differs, for its quality.
+ffmpeg::SwrContextPtr OpenResampler(int rate, int channels) {
+    AVChannelLayout layout{};
+    av_channel_layout_default(&layout, channels);
+    SwrContext* created = nullptr;
+    if (swr_alloc_set_opts2(&created, &layout, AV_SAMPLE_FMT_FLT, kStreamRate, &layout, AV_SAMPLE_FMT_FLTP,
+                            rate, 0, nullptr) < 0) {
+        return nullptr;
+    }
+    ffmpeg::SwrContextPtr swr(created);
+    if (rate != kStreamRate && av_opt_set_int(swr.get(), "resampler", SWR_ENGINE_SOXR, 0) < 0) {
+        return nullptr;
+    }
+    return swr_init(swr.get()) < 0 ? nullptr : std::move(swr);
+}
+
+// The stream's samples at 48 kHz, interleaved, as the resampler gives them and the encoder takes them.
+class Resampled {
+public:
+    Resampled(SwrContext& swr, int channels) : swr_(swr), channels_(static_cast<std::size_t>(channels)) {}
+
+    bool Convert(const std::uint8_t** in, int frames) { return Made(in, frames) >= 0; }
+    // Takes what the resampler still holds.
+    bool Flush() {
+        for (;;) {
+            const int made = Made(nullptr, 0);
+            if (made <= 0) {
+                return made == 0;
+            }
+        }
+    }
+    // Cuts or pads the end so that exactly total frames were made, which the rounding of the
+    // resampler's flush does not promise.
+    void EndAt(std::int64_t total) {
+        const std::int64_t frames = std::max<std::int64_t>(Frames() + total - made_, 0);
+        samples_.resize(static_cast<std::size_t>(frames) * channels_);
+        made_ = total;
+    }
+    int Frames() const { return static_cast<int>(samples_.size() / channels_); }
+    // Moves the first frames into the one plane of interleaved samples.
+    bool Take(void** planes, int frames) {
+        const std::size_t floats = static_cast<std::size_t>(frames) * channels_;
+        std::copy_n(samples_.begin(), floats, static_cast<float*>(planes[0]));
+        samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(floats));
+        return true;
+    }
+
+private:
+    // The frames made, or a negative error.
+    int Made(const std::uint8_t** in, int frames) {
+        const int room = swr_get_out_samples(&swr_, frames);
+        if (room < 0) {
+            return room;
+        }
+        const std::size_t used = samples_.size();
+        samples_.resize(used + static_cast<std::size_t>(room) * channels_);
+        auto* out = reinterpret_cast<std::uint8_t*>(samples_.data() + used);
+        const int made = swr_convert(&swr_, &out, room, in, frames);
+        samples_.resize(used + static_cast<std::size_t>(std::max(made, 0)) * channels_);
+        made_ += std::max(made, 0);
+        return made;
+    }
+
+    SwrContext& swr_;
+    const std::size_t channels_;
+    std::vector<float> samples_;
+    std::int64_t made_ = 0;
+};
+
+std::unique_ptr<blocked::BlockedEncoder> BlocksFor(int channels, int kbps, AVCodecContext& first,
+                                                   PacketPages& pages) {
+    const int threads = WorkerThreads("WAVESTITCH_OPUS_THREADS");
+    blocked::BlockPlan plan;
+    plan.open = [channels, kbps] { return OpenOpus(channels, kbps); };
+    plan.channels = channels;
+    plan.interleaved = true;
+    // One thread encodes the stream whole, as one encoder: no block is ever complete.
+    const int blockFrames = threads < 2 ? 1 << 30 : EnvInt("WAVESTITCH_OPUS_BLOCK_FRAMES", kBlockFrames);
+    plan.leadInFrames =
+        static_cast<std::size_t>(std::min(EnvInt("WAVESTITCH_OPUS_LEAD_IN", kLeadInFrames), blockFrames));
+    return std::make_unique<blocked::BlockedEncoder>(
+        std::move(plan), &first, threads, blockFrames,
+        [&pages](AVPacket* packet) { return pages.Add(*packet); });
+}
+
+}  // namespace
+
+int DefaultOpusKbps(int sourceChannels) {
+    return StereoAtMost(sourceChannels) == 1 ? 64 : 96;
+}
+
+OpusResult EncodeOpus(QIODevice& out, const PcmSource& source, const OpusSettings& settings,
+                      const PcmRead& read, const PcmProgress& progress) {
+    const int channels = StereoAtMost(source.channels);
+    const int kbps = settings.kbps > 0 ? settings.kbps : DefaultOpusKbps(source.channels);
+    const ffmpeg::CodecContextPtr codec =
+        kbps >= kOpusMinKbps && kbps <= kOpusMaxKbps ? OpenOpus(channels, kbps) : nullptr;
+    if (!codec) {
+        return Failed(OpusResult::Fault::Refused,
+                      QStringLiteral("the Opus encoder refuses %1 kbps").arg(kbps));
+    }
+    const ffmpeg::SwrContextPtr swr = OpenResampler(source.sampleRate, channels);
+    if (!swr) {
+        return Failed(OpusResult::Fault::Refused,
+                      QStringLiteral("no resampler from %1 Hz").arg(source.sampleRate));
+    }
+    const QByteArray head = OpusHead(channels, codec->initial_padding, source.sampleRate);
+    const QByteArray tags = OpusTags(settings.metadata);
+    OggPages pages(out, SerialOf(head + tags));
+    if (!pages.Add(head, 0, false, true) || !pages.Add(tags, 0, false, true)) {
+        return Failed(OpusResult::Fault::Write, out.errorString());
+    }
+
+    PacketPages packets(pages, codec->initial_padding, codec->frame_size);
+    const std::unique_ptr<blocked::BlockedEncoder> blocks = BlocksFor(channels, kbps, *codec, packets);
+    PlanarFeed feed(source);
+    Resampled resampled(*swr, channels);
+    std::vector<std::vector<float>> planes(static_cast<std::size_t>(channels));
+    const auto take = [&](void** to, int frames) { return resampled.Take(to, frames); };
+    std::uint64_t frames = 0;
+    for (;;) {
+        const std::int64_t got = feed.Read(read);
+        if (got < 0) {
+            return Failed(OpusResult::Fault::Read);
+        }
+        if (got == 0) {
+            break;
+        }
+        std::vector<const std::uint8_t*> in;
+        std::vector<void*> to;
+        for (std::vector<float>& plane : planes) {
+            plane.resize(static_cast<std::size_t>(got));
+            in.push_back(reinterpret_cast<const std::uint8_t*>(plane.data()));
+            to.push_back(plane.data());
+        }
+        feed.Take(to.data(), static_cast<std::size_t>(got));
+        frames += static_cast<std::uint64_t>(got);
+        if (!resampled.Convert(in.data(), static_cast<int>(got)) || !blocks->Add(resampled.Frames(), take)) {
+            return Failed(OpusResult::Fault::Write, out.errorString());
+        }
+        if (progress && !progress(frames)) {
+            return Failed(OpusResult::Fault::Cancelled);
+        }
+    }
+    const auto total =
+        static_cast<std::int64_t>((frames * kStreamRate + static_cast<std::uint64_t>(source.sampleRate) / 2) /
+                                  static_cast<std::uint64_t>(source.sampleRate));
+    if (!resampled.Flush()) {
+        return Failed(OpusResult::Fault::Write);
+    }
+    resampled.EndAt(total);
+    packets.SetTotal(total);
+    if (!blocks->Finish(resampled.Frames(), take) || !packets.Finish()) {
+        return Failed(OpusResult::Fault::Write, out.errorString());
+    }
+    if (progress) {
+        progress(frames);
+    }
+    return {};
+}
+
+}  // namespace join
