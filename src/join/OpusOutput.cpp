@@ -138,8 +138,8 @@ private:
 // ends the stream, its granule position the joined length, which trims the padding of its frame.
 class PacketPages {
 public:
-    PacketPages(OggPages& pages, int preSkip, int frameSize)
-        : pages_(pages), preSkip_(preSkip), frameSize_(frameSize) {}
+    PacketPages(OggPages& pages, int preSkip, int frameSize, int channels)
+        : pages_(pages), preSkip_(preSkip), frameSize_(frameSize), channels_(channels) {}
 
     void SetTotal(std::int64_t samples) { total_ = samples; }
 
@@ -154,12 +154,18 @@ public:
         heldEnd_ = packet.pts + preSkip_ + frameSize_;
         return written;
     }
-    bool Finish() { return !held_ || pages_.Add(*held_, preSkip_ + total_.value_or(0), true, true); }
+    // An empty join gets one frame with no data, which decoders take for a lost one, trimmed away
+    // whole: a stream needs an audio page to end on.
+    bool Finish() {
+        const char empty = static_cast<char>(0xF8 | (channels_ == 2 ? 0x04 : 0));  // CELT, 20 ms
+        return pages_.Add(held_.value_or(QByteArray(1, empty)), preSkip_ + total_.value_or(0), true, true);
+    }
 
 private:
     OggPages& pages_;
     const int preSkip_;
     const int frameSize_;
+    const int channels_;
     std::optional<std::int64_t> total_;
     std::optional<QByteArray> held_;
     std::int64_t heldEnd_ = 0;
@@ -279,7 +285,7 @@ OpusResult EncodeOpus(QIODevice& out, const PcmSource& source, const OpusSetting
         return Failed(OpusResult::Fault::Write, out.errorString());
     }
 
-    PacketPages packets(pages, codec->initial_padding, codec->frame_size);
+    PacketPages packets(pages, codec->initial_padding, codec->frame_size, channels);
     const std::unique_ptr<blocked::BlockedEncoder> blocks = BlocksFor(channels, kbps, *codec, packets);
     PlanarFeed feed(source);
     Resampled resampled(*swr, channels);
