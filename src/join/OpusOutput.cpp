@@ -3,13 +3,12 @@
 
 #include "audio/FfmpegOwners.h"
 #include "encode/modules/BlockedEncoder.h"
+#include "join/InterleavedResampler.h"
+#include "join/OggPages.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
 }
-
-#include <ogg/ogg.h>
 
 #include <QCryptographicHash>
 #include <QIODevice>
@@ -88,52 +87,6 @@ int SerialOf(const QByteArray& headers) {
     return static_cast<int>(serial & 0x7FFFFFFF);
 }
 
-struct StreamClear {
-    void operator()(ogg_stream_state* p) const {
-        ogg_stream_clear(p);
-        delete p;
-    }
-};
-
-// The Ogg pages of one logical stream, written to out as libogg completes them.
-class OggPages {
-public:
-    OggPages(QIODevice& out, int serial) : out_(out), stream_(new ogg_stream_state) {
-        ogg_stream_init(stream_.get(), serial);
-    }
-
-    // flush ends the page after the packet: each header ends its own, and the last page is flushed.
-    bool Add(const QByteArray& data, std::int64_t granule, bool last, bool flush) {
-        ogg_packet packet{};
-        packet.packet = reinterpret_cast<unsigned char*>(const_cast<char*>(data.constData()));
-        packet.bytes = static_cast<long>(data.size());
-        packet.b_o_s = packetNumber_ == 0 ? 1 : 0;
-        packet.e_o_s = last ? 1 : 0;
-        packet.granulepos = granule;
-        packet.packetno = packetNumber_++;
-        if (ogg_stream_packetin(stream_.get(), &packet) != 0) {
-            return false;
-        }
-        ogg_page page;
-        while ((flush ? ogg_stream_flush(stream_.get(), &page) : ogg_stream_pageout(stream_.get(), &page)) !=
-               0) {
-            if (!Write(page.header, page.header_len) || !Write(page.body, page.body_len)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-private:
-    bool Write(const unsigned char* data, long size) {
-        return out_.write(reinterpret_cast<const char*>(data), size) == size;
-    }
-
-    QIODevice& out_;
-    std::unique_ptr<ogg_stream_state, StreamClear> stream_;
-    std::int64_t packetNumber_ = 0;
-};
-
 // The encoder's packets as pages. Each packet waits for the next, so that the last is known: it
 // ends the stream, its granule position the joined length, which trims the padding of its frame.
 class PacketPages {
@@ -171,76 +124,6 @@ private:
     std::int64_t heldEnd_ = 0;
 };
 
-// The planes at the join's rate to interleaved float at 48 kHz; the SoX resampler, where the
-// rate differs, for its quality.
-ffmpeg::SwrContextPtr OpenResampler(int rate, int channels) {
-    AVChannelLayout layout{};
-    av_channel_layout_default(&layout, channels);
-    SwrContext* created = nullptr;
-    if (swr_alloc_set_opts2(&created, &layout, AV_SAMPLE_FMT_FLT, kStreamRate, &layout, AV_SAMPLE_FMT_FLTP,
-                            rate, 0, nullptr) < 0) {
-        return nullptr;
-    }
-    ffmpeg::SwrContextPtr swr(created);
-    if (rate != kStreamRate && av_opt_set_int(swr.get(), "resampler", SWR_ENGINE_SOXR, 0) < 0) {
-        return nullptr;
-    }
-    return swr_init(swr.get()) < 0 ? nullptr : std::move(swr);
-}
-
-// The stream's samples at 48 kHz, interleaved, as the resampler gives them and the encoder takes them.
-class Resampled {
-public:
-    Resampled(SwrContext& swr, int channels) : swr_(swr), channels_(static_cast<std::size_t>(channels)) {}
-
-    bool Convert(const std::uint8_t** in, int frames) { return Made(in, frames) >= 0; }
-    // Takes what the resampler still holds.
-    bool Flush() {
-        for (;;) {
-            const int made = Made(nullptr, 0);
-            if (made <= 0) {
-                return made == 0;
-            }
-        }
-    }
-    // Cuts or pads the end so that exactly total frames were made, which the rounding of the
-    // resampler's flush does not promise.
-    void EndAt(std::int64_t total) {
-        const std::int64_t frames = std::max<std::int64_t>(Frames() + total - made_, 0);
-        samples_.resize(static_cast<std::size_t>(frames) * channels_);
-        made_ = total;
-    }
-    int Frames() const { return static_cast<int>(samples_.size() / channels_); }
-    // Moves the first frames into the one plane of interleaved samples.
-    bool Take(void** planes, int frames) {
-        const std::size_t floats = static_cast<std::size_t>(frames) * channels_;
-        std::copy_n(samples_.begin(), floats, static_cast<float*>(planes[0]));
-        samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(floats));
-        return true;
-    }
-
-private:
-    // The frames made, or a negative error.
-    int Made(const std::uint8_t** in, int frames) {
-        const int room = swr_get_out_samples(&swr_, frames);
-        if (room < 0) {
-            return room;
-        }
-        const std::size_t used = samples_.size();
-        samples_.resize(used + static_cast<std::size_t>(room) * channels_);
-        auto* out = reinterpret_cast<std::uint8_t*>(samples_.data() + used);
-        const int made = swr_convert(&swr_, &out, room, in, frames);
-        samples_.resize(used + static_cast<std::size_t>(std::max(made, 0)) * channels_);
-        made_ += std::max(made, 0);
-        return made;
-    }
-
-    SwrContext& swr_;
-    const std::size_t channels_;
-    std::vector<float> samples_;
-    std::int64_t made_ = 0;
-};
-
 std::unique_ptr<blocked::BlockedEncoder> BlocksFor(int channels, int kbps, AVCodecContext& first,
                                                    PacketPages& pages) {
     const int threads = WorkerThreads("WAVESTITCH_OPUS_THREADS");
@@ -273,8 +156,8 @@ OpusResult EncodeOpus(QIODevice& out, const PcmSource& source, const OpusSetting
         return Failed(OpusResult::Fault::Refused,
                       QStringLiteral("the Opus encoder refuses %1 kbps").arg(kbps));
     }
-    const ffmpeg::SwrContextPtr swr = OpenResampler(source.sampleRate, channels);
-    if (!swr) {
+    InterleavedResampler resampled(source.sampleRate, kStreamRate, channels);
+    if (!resampled.Opened()) {
         return Failed(OpusResult::Fault::Refused,
                       QStringLiteral("no resampler from %1 Hz").arg(source.sampleRate));
     }
@@ -288,7 +171,6 @@ OpusResult EncodeOpus(QIODevice& out, const PcmSource& source, const OpusSetting
     PacketPages packets(pages, codec->initial_padding, codec->frame_size, channels);
     const std::unique_ptr<blocked::BlockedEncoder> blocks = BlocksFor(channels, kbps, *codec, packets);
     PlanarFeed feed(source);
-    Resampled resampled(*swr, channels);
     std::vector<std::vector<float>> planes(static_cast<std::size_t>(channels));
     const auto take = [&](void** to, int frames) { return resampled.Take(to, frames); };
     std::uint64_t frames = 0;
