@@ -324,7 +324,7 @@ QByteArray PictureBody(const Picture& picture) {
     body.append(mime);
     PutBE(body, static_cast<std::uint32_t>(description.size()), 4);
     body.append(description);
-    PutBE(body, 0, 16);
+    body.append(QByteArray(16, '\0'));  // width, height, depth, colours
     PutBE(body, static_cast<std::uint32_t>(picture.data.size()), 4);
     body.append(picture.data);
     return body;
