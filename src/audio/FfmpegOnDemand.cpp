@@ -20,6 +20,7 @@ extern "C" {
 #include <libavutil/macros.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/mem.h>
+#include <libavutil/opt.h>
 #include <libavutil/version.h>
 #include <libswresample/swresample.h>
 #include <libswresample/version.h>
@@ -131,6 +132,8 @@ WS_FORWARD(int, av_channel_layout_compare, (const AVChannelLayout* chl, const AV
 WS_FORWARD(int, av_channel_layout_copy, (AVChannelLayout * dst, const AVChannelLayout* src), (dst, src))
 WS_FORWARD(void, av_channel_layout_default, (AVChannelLayout * layout, int nb_channels),
            (layout, nb_channels))
+WS_FORWARD(int, av_opt_set_int, (void* obj, const char* name, int64_t val, int search_flags),
+           (obj, name, val, search_flags))
 WS_FORWARD(void, av_channel_layout_uninit, (AVChannelLayout * layout), (layout))
 
 // libswresample

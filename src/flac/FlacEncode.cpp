@@ -105,36 +105,6 @@ QByteArray SeekTable(const std::vector<std::uint64_t>& seekFrames,
     return body;
 }
 
-QByteArray VorbisComment(const QStringList& comments) {
-    QByteArray body;
-    const QByteArray vendor = QByteArrayLiteral("Wavestitch " WAVESTITCH_VERSION);
-    PutLE32(body, static_cast<std::uint32_t>(vendor.size()));
-    body.append(vendor);
-    PutLE32(body, static_cast<std::uint32_t>(comments.size()));
-    for (const QString& comment : comments) {
-        const QByteArray text = comment.toUtf8();
-        PutLE32(body, static_cast<std::uint32_t>(text.size()));
-        body.append(text);
-    }
-    return body;
-}
-
-// Width, height and colour depth are left 0 (unknown): readers take them from the picture itself.
-QByteArray PictureBlock(const Picture& picture) {
-    QByteArray body;
-    const QByteArray mime = picture.mimeType.toLatin1();
-    const QByteArray description = picture.description.toUtf8();
-    PutBE(body, static_cast<std::uint32_t>(picture.type), 4);
-    PutBE(body, static_cast<std::uint32_t>(mime.size()), 4);
-    body.append(mime);
-    PutBE(body, static_cast<std::uint32_t>(description.size()), 4);
-    body.append(description);
-    PutBE(body, 0, 16);
-    PutBE(body, static_cast<std::uint32_t>(picture.data.size()), 4);
-    body.append(picture.data);
-    return body;
-}
-
 // FLAC's frame header codes the frame number the way UTF-8 codes a character.
 QByteArray CodedNumber(std::uint64_t number) {
     QByteArray out;
@@ -380,6 +350,35 @@ std::uint8_t Crc8(const std::uint8_t* data, std::size_t size) {
     return crc;
 }
 
+QByteArray VorbisCommentBody(const QStringList& comments) {
+    QByteArray body;
+    const QByteArray vendor = QByteArrayLiteral("Wavestitch " WAVESTITCH_VERSION);
+    PutLE32(body, static_cast<std::uint32_t>(vendor.size()));
+    body.append(vendor);
+    PutLE32(body, static_cast<std::uint32_t>(comments.size()));
+    for (const QString& comment : comments) {
+        const QByteArray text = comment.toUtf8();
+        PutLE32(body, static_cast<std::uint32_t>(text.size()));
+        body.append(text);
+    }
+    return body;
+}
+
+QByteArray PictureBody(const Picture& picture) {
+    QByteArray body;
+    const QByteArray mime = picture.mimeType.toLatin1();
+    const QByteArray description = picture.description.toUtf8();
+    PutBE(body, static_cast<std::uint32_t>(picture.type), 4);
+    PutBE(body, static_cast<std::uint32_t>(mime.size()), 4);
+    body.append(mime);
+    PutBE(body, static_cast<std::uint32_t>(description.size()), 4);
+    body.append(description);
+    body.append(QByteArray(16, '\0'));  // width, height, depth, colours
+    PutBE(body, static_cast<std::uint32_t>(picture.data.size()), 4);
+    body.append(picture.data);
+    return body;
+}
+
 std::uint16_t Crc16(const std::uint8_t* data, std::size_t size) {
     static const auto table = [] {
         std::array<std::uint16_t, 256> t{};
@@ -416,9 +415,9 @@ EncodeResult EncodeFlac(const PcmFormat& format, std::uint64_t totalFrames, cons
     if (!seekFrames.empty()) {
         PutBlock(header, kSeekTable, SeekTable(seekFrames, {}, totalFrames), false);
     }
-    PutBlock(header, kVorbisComment, VorbisComment(metadata.comments), false);
+    PutBlock(header, kVorbisComment, VorbisCommentBody(metadata.comments), false);
     for (const Picture& picture : metadata.pictures) {
-        const QByteArray body = PictureBlock(picture);
+        const QByteArray body = PictureBody(picture);
         if (static_cast<std::uint32_t>(body.size()) <= kMaxBlockLength) {
             PutBlock(header, kPicture, body, false);
         }

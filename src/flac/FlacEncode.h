@@ -58,6 +58,12 @@ EncodeResult EncodeFlac(const PcmFormat& format, std::uint64_t totalFrames, cons
                         QIODevice& out, const Metadata& metadata, const EncodeOptions& options = {},
                         const Progress& progress = {});
 
+// The bodies of the VORBIS_COMMENT and PICTURE metadata blocks, which Ogg streams carry too: the
+// comments after this program's vendor string, and the picture with its size left 0 (unknown), as
+// readers take it from the picture itself.
+QByteArray VorbisCommentBody(const QStringList& comments);
+QByteArray PictureBody(const Picture& picture);
+
 // FLAC's frame checksums (CRC-8 of the header, CRC-16 of the whole frame).
 std::uint8_t Crc8(const std::uint8_t* data, std::size_t size);
 std::uint16_t Crc16(const std::uint8_t* data, std::size_t size);

@@ -1006,6 +1006,9 @@ bool JoinJob::WriteOutput(const JoinOutput& output) {
     if (output.kind == OutputKind::M4b) {
         return EncodeM4bOutput(output);
     }
+    if (output.kind == OutputKind::Opus) {
+        return EncodeOpusOutput(output);
+    }
     if (!EncodeOutput(output)) {
         return false;
     }
@@ -1061,7 +1064,7 @@ bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
             readFailed = got < 0;
             return got;
         },
-        out, output.flacMetadata, {}, EncodeProgress(frames));
+        out, output.vorbisMetadata, {}, EncodeProgress(frames));
     clippedSamples_ = fromFloat.Clipped();
     if (!result.ok && !result.cancelled) {
         ShowError(readFailed ? QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\'')
@@ -1107,6 +1110,40 @@ bool JoinJob::EncodeM4bOutput(const JoinOutput& output) {
             ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\'') +
                       (result.error.isEmpty() ? QString() : QStringLiteral(": ") + result.error));
             break;
+    }
+    host_.SetJoinFailed();
+    return true;
+}
+
+bool JoinJob::EncodeOpusOutput(const JoinOutput& output) {
+    QFile out(output.path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        ShowError(QStringLiteral("Could not create '") + output.path + QLatin1Char('\''));
+        host_.SetJoinFailed();
+        return false;
+    }
+    QFile in(TempPcmFile);
+    const bool opened = in.open(QIODevice::ReadOnly);
+    const std::uint64_t frames = opened ? TempFrames(in) : 0;
+    const PcmSource source{TargetSampleRate, TargetChannels, TargetBits, TargetFloat};
+    const OpusResult result = EncodeOpus(
+        out, source, {output.opusKbps, output.vorbisMetadata},
+        [&](char* data, std::int64_t size) { return opened ? in.read(data, size) : -1; },
+        EncodeProgress(frames));
+    using Fault = OpusResult::Fault;
+    if (result.fault == Fault::None && !out.flush()) {
+        ShowError(QStringLiteral("Could not write '") + output.path + QStringLiteral("': ") +
+                  out.errorString());
+    } else if (result.fault == Fault::Read) {
+        ShowError(QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\''));
+    } else if (result.fault == Fault::Write || result.fault == Fault::Refused) {
+        ShowError(QStringLiteral("Could not write '") + output.path + QLatin1Char('\'') +
+                  (result.error.isEmpty() ? QString() : QStringLiteral(": ") + result.error));
+    } else {
+        if (result.fault == Fault::None) {
+            FailIfOutputVanished(output.path);
+        }
+        return true;
     }
     host_.SetJoinFailed();
     return true;

@@ -5,6 +5,7 @@
 #include "join/DecodeAhead.h"
 #include "join/JoinHost.h"
 #include "join/M4bOutput.h"
+#include "join/OpusOutput.h"
 #include "join/PartialOutput.h"
 
 #include <QByteArray>
@@ -44,7 +45,7 @@ public:
     virtual JoinRow Row(int index) const = 0;
 };
 
-enum class OutputKind { Wav, Mp3, Wma, Flac, M4b };
+enum class OutputKind { Wav, Mp3, Wma, Flac, M4b, Opus };
 
 // The output the user chose, read when the output stage begins.
 struct JoinOutput {
@@ -58,12 +59,14 @@ struct JoinOutput {
     int wmaBitrate = 96000;  // bit/s
     int m4bKbps = 0;         // 0: by the channels, DefaultM4bKbps
     bool m4bMusic = false;   // an .m4a rather than an audiobook
+    int opusKbps = 0;        // 0: by the channels, DefaultOpusKbps
     // What the join writes besides the audio, its tags and chapters; none when null, as the design's
     // joins. The job makes it into these, from where each row ends, and into a WMA file's header.
     const OutputMetadata* metadata = nullptr;
     QByteArray mp3Tag;     // an ID3v2 tag before the first MP3 frame
     QByteArray wavChunks;  // complete chunks after the WAV data chunk
-    flac::Metadata flacMetadata;
+    // Vorbis comments and pictures, for FLAC and Opus.
+    flac::Metadata vorbisMetadata;
     M4bMetadata m4bMetadata;
     // A cue sheet for the output, written there once the join has succeeded; none when empty. It
     // needs metadata.
@@ -170,6 +173,7 @@ private:
     bool EncodeOutput(const JoinOutput& output);
     bool EncodeFlacOutput(const JoinOutput& output);
     bool EncodeM4bOutput(const JoinOutput& output);
+    bool EncodeOpusOutput(const JoinOutput& output);
     // The frames of the temporary PCM file, and what an encoder running through them tells the host
     // (progress, events) and asks it (Cancel).
     std::uint64_t TempFrames(const QFile& in) const;

@@ -4,7 +4,7 @@
 #include "audio/FfmpegOwners.h"
 #include "encode/modules/BlockedEncoder.h"
 #include "join/MuxerMetadata.h"
-#include "join/SampleConvert.h"
+#include "join/PlanarFeed.h"
 #include "platform/FilePath.h"
 
 extern "C" {
@@ -21,76 +21,6 @@ namespace {
 
 constexpr std::array kAacRates{96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                22050, 16000, 12000, 11025, 8000,  7350};
-// Frames read from the temporary file at a time.
-constexpr std::size_t kReadFrames = 16384;
-
-// The source's frames as the encoder takes them: float planes of one or two channels. Wider
-// sources go down to stereo as the other encoders' feed does it, even channels to the left and odd
-// ones to the right, averaged.
-class PlanarFeed {
-public:
-    explicit PlanarFeed(const M4bSource& source)
-        : source_(source),
-          bytesPerSample_(std::max(source.bits / 8, 1)),
-          planes_(static_cast<std::size_t>(M4bChannels(source.channels))) {}
-
-    std::size_t FrameBytes() const { return static_cast<std::size_t>(source_.channels * bytesPerSample_); }
-
-    // Appends the whole frames of raw to the planes.
-    void Append(const char* raw, std::size_t frames) {
-        const std::size_t frameBytes = FrameBytes();
-        for (std::size_t f = 0; f < frames; ++f) {
-            const char* frame = raw + f * frameBytes;
-            if (source_.channels <= 2) {
-                for (int c = 0; c < source_.channels; ++c) {
-                    planes_[static_cast<std::size_t>(c)].push_back(Level(frame, c));
-                }
-                continue;
-            }
-            std::array<float, 2> sums{};
-            std::array<int, 2> counts{};
-            for (int c = 0; c < source_.channels; ++c) {
-                sums[static_cast<std::size_t>(c % 2)] += Level(frame, c);
-                ++counts[static_cast<std::size_t>(c % 2)];
-            }
-            planes_[0].push_back(sums[0] / static_cast<float>(counts[0]));
-            planes_[1].push_back(sums[1] / static_cast<float>(counts[1]));
-        }
-    }
-    std::size_t Frames() const { return planes_.front().size() - taken_; }
-    // Copies the next frames into planes and forgets them.
-    void Take(void* const* planes, std::size_t frames) {
-        for (std::size_t c = 0; c < planes_.size(); ++c) {
-            std::memcpy(planes[c], planes_[c].data() + taken_, frames * sizeof(float));
-        }
-        taken_ += frames;
-        if (taken_ == planes_.front().size()) {
-            for (std::vector<float>& plane : planes_) {
-                plane.clear();
-            }
-            taken_ = 0;
-        }
-    }
-
-private:
-    float Level(const char* frame, int channel) const {
-        const auto* p = reinterpret_cast<const std::uint8_t*>(frame + channel * bytesPerSample_);
-        if (source_.isFloat) {
-            return FloatSample(p, source_.bits);
-        }
-        // Unsigned 8-bit PCM straight to its level, not through the 8-to-16-bit widening table.
-        if (source_.bits == 8) {
-            return static_cast<float>(p[0] - 128) / 128.0f;
-        }
-        return static_cast<float>(LeftAligned(p, source_.bits)) / 2147483648.0f;
-    }
-
-    M4bSource source_;
-    int bytesPerSample_;
-    std::vector<std::vector<float>> planes_;
-    std::size_t taken_ = 0;
-};
-
 M4bResult Failed(M4bResult::Fault fault, const QString& error = {}) {
     return {fault, error};
 }
@@ -106,7 +36,7 @@ ffmpeg::CodecContextPtr OpenAac(const M4bSource& source, int kbps, bool globalHe
     codec->time_base = AVRational{1, source.sampleRate};
     codec->bit_rate = static_cast<std::int64_t>(kbps) * 1000;
     codec->profile = FF_PROFILE_AAC_LOW;
-    av_channel_layout_default(&codec->ch_layout, M4bChannels(source.channels));
+    av_channel_layout_default(&codec->ch_layout, StereoAtMost(source.channels));
     if (globalHeader) {
         codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
@@ -222,12 +152,8 @@ std::unique_ptr<blocked::BlockedEncoder> BlocksFor(const M4bSource& source, int 
 
 }  // namespace
 
-int M4bChannels(int sourceChannels) {
-    return sourceChannels == 1 ? 1 : 2;
-}
-
 int DefaultM4bKbps(int sourceChannels) {
-    return 64 * M4bChannels(sourceChannels);
+    return 64 * StereoAtMost(sourceChannels);
 }
 
 bool AacTakesRate(int sampleRate) {
@@ -281,7 +207,6 @@ M4bResult EncodeM4b(const QString& path, const M4bSource& source, const M4bSetti
     }
 
     PlanarFeed feed(source);
-    std::vector<char> raw(kReadFrames * feed.FrameBytes());
     const ffmpeg::FramePtr frame(av_frame_alloc());
     const ffmpeg::PacketPtr packet(av_packet_alloc());
     if (!frame || !packet) {
@@ -319,20 +244,14 @@ M4bResult EncodeM4b(const QString& path, const M4bSource& source, const M4bSetti
         }
         return true;
     };
-    std::size_t carried = 0;  // bytes of a partial frame kept from the last read
     for (;;) {
-        const std::int64_t got = read(raw.data() + carried, static_cast<std::int64_t>(raw.size() - carried));
+        const std::int64_t got = feed.Read(read);
         if (got < 0) {
             return Failed(M4bResult::Fault::Read);
         }
         if (got == 0) {
             break;
         }
-        const std::size_t held = carried + static_cast<std::size_t>(got);
-        const std::size_t frames = held / feed.FrameBytes();
-        feed.Append(raw.data(), frames);
-        carried = held - frames * feed.FrameBytes();
-        std::memmove(raw.data(), raw.data() + frames * feed.FrameBytes(), carried);
         if (!encodeWholeFrames()) {
             return Failed(M4bResult::Fault::Write);
         }

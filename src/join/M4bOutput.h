@@ -3,11 +3,11 @@
 
 #include "audio/TagReader.h"
 #include "join/Chapters.h"
+#include "join/PlanarFeed.h"
 
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 // AAC-LC in MP4 (.m4b, .m4a), as audiobook players expect it, from FFmpeg's own AAC encoder and its
@@ -15,14 +15,7 @@
 // front cover and chapters (a QuickTime chapter track and Nero chapters).
 namespace join {
 
-// The joined PCM as the temporary file holds it: interleaved, little-endian, 8-bit unsigned, 16-,
-// 24- or 32-bit signed, or 32-bit float.
-struct M4bSource {
-    int sampleRate = 0;
-    int channels = 0;
-    int bits = 16;
-    bool isFloat = false;
-};
+using M4bSource = PcmSource;
 
 struct M4bMetadata {
     AudioTags tags;
@@ -42,13 +35,9 @@ struct M4bResult {
     QString error;  // for Refused and Write
 };
 
-// Reads up to size bytes of PCM into data; returns the bytes read, 0 at the end, -1 on failure.
-using M4bRead = std::function<std::int64_t(char* data, std::int64_t size)>;
-// Told the frames encoded so far; false cancels.
-using M4bProgress = std::function<bool(std::uint64_t frames)>;
+using M4bRead = PcmRead;
+using M4bProgress = PcmProgress;
 
-// AAC holds at most two channels here: wider sources are mixed to stereo, as MP3 and WMA are.
-int M4bChannels(int sourceChannels);
 // 64 kbps for mono, 128 for stereo.
 int DefaultM4bKbps(int sourceChannels);
 // The sample rates AAC has (7350 to 96000 Hz).

@@ -63,8 +63,8 @@ void OutputMetadata::AddTo(JoinOutput& output, const std::vector<std::uint64_t>&
         output.mp3Tag = Id3v2Tag(tags_, chapters, sampleRate);
     } else if (output.kind == OutputKind::Wav) {
         output.wavChunks = RiffInfoChunk(tags_) + RiffCueChunks(chapters);
-    } else if (output.kind == OutputKind::Flac) {
-        output.flacMetadata = VorbisMetadata(tags_, chapters, sampleRate);
+    } else if (output.kind == OutputKind::Flac || output.kind == OutputKind::Opus) {
+        output.vorbisMetadata = VorbisMetadata(tags_, chapters, sampleRate);
     } else if (output.kind == OutputKind::M4b) {
         output.m4bMetadata = {tags_, chapters};
     }

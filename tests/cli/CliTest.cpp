@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +58,19 @@ bool AsfHeaderAddsUp(const QByteArray& file) {
         ++present;
     }
     return at == end && present == Le32(file, 24);
+}
+
+// The SNR in dB of the float samples y against x.
+double SnrDb(const QByteArray& x, const QByteArray& y) {
+    const auto* a = reinterpret_cast<const float*>(x.constData());
+    const auto* b = reinterpret_cast<const float*>(y.constData());
+    double signal = 0;
+    double noise = 0;
+    for (qsizetype i = 0; i < std::min(x.size(), y.size()) / 4; ++i) {
+        signal += double{a[i]} * a[i];
+        noise += (double{a[i]} - b[i]) * (double{a[i]} - b[i]);
+    }
+    return 10 * std::log10(signal / noise);
 }
 
 // The names in a folder as the system holds them; QDir passes over those that are not UTF-8.
@@ -168,6 +182,8 @@ TEST_F(CliTest, UsageErrorsWriteNothing) {
         {QStringLiteral("--copy"), QStringLiteral("-b"), QStringLiteral("128"), QStringLiteral("-o"), out,
          wav},
         {QStringLiteral("-b"), QStringLiteral("400"), QStringLiteral("-o"), Path(QStringLiteral("out.m4b")),
+         wav},
+        {QStringLiteral("-b"), QStringLiteral("5"), QStringLiteral("-o"), Path(QStringLiteral("out.opus")),
          wav},
         // MP4 moves its index before the audio at the end, which a stream cannot do.
         {QStringLiteral("-f"), QStringLiteral("m4a"), QStringLiteral("-o"), QStringLiteral("-"), wav},
@@ -386,7 +402,7 @@ TEST_F(CliTest, JoinsToEachFormat) {
     const QString b = testmedia::Tone(22050, 1, 0.5);
     // The second input raised to 44100 Hz doubles its 11025 frames.
     const std::uint64_t frames = 22050 + 11025 * 2;
-    for (const char* format : {"wav", "flac", "mp3", "wma", "m4b"}) {
+    for (const char* format : {"wav", "flac", "mp3", "wma", "m4b", "opus"}) {
         const QString out = Path(QStringLiteral("joined.") + QLatin1String(format));
         const Result r = Run({QStringLiteral("-q"), QStringLiteral("-o"), out, a, b});
         ASSERT_EQ(r.exitCode, 0) << format << ": " << r.err.toStdString();
@@ -427,18 +443,30 @@ TEST_F(CliTest, JoinsToEachFormat) {
                 EXPECT_LT(bytes.indexOf("moov"), bytes.indexOf("mdat"));
                 if (blocks) {
                     ASSERT_EQ(pcm.size(), single.size());
-                    const auto* x = reinterpret_cast<const float*>(single.constData());
-                    const auto* y = reinterpret_cast<const float*>(pcm.constData());
-                    double signal = 0;
-                    double noise = 0;
-                    for (qsizetype i = 0; i < pcm.size() / 4; ++i) {
-                        signal += double{x[i]} * x[i];
-                        noise += (double{x[i]} - y[i]) * (double{x[i]} - y[i]);
-                    }
-                    EXPECT_GT(10 * std::log10(signal / noise), 20.0);
+                    EXPECT_GT(SnrDb(single, pcm), 20.0);
                 }
                 single = pcm;
             }
+            continue;
+        }
+        // Always 48 kHz in the stream: the 44100 joined frames decode to 48000 exactly, the encoder's
+        // pre-skip and the padding the last granule position trims taken off. Standard output gets
+        // the file's bytes. In blocks of 8 Opus frames on two workers, as for M4B.
+        if (QLatin1String(format) == QLatin1String("opus")) {
+            const auto decode = [&] {
+                return testmedia::RunTool("opusdec", {"--quiet", "--float", "--rate", "48000", out, "-"});
+            };
+            const QByteArray single = decode();
+            EXPECT_EQ(single.size(), 48000 * 2 * 4);
+            EXPECT_EQ(Run({"-q", "-f", "opus", "-o", "-", a, b}).outBytes, testmedia::ReadFile(out));
+            qputenv("WAVESTITCH_OPUS_THREADS", "2");
+            qputenv("WAVESTITCH_OPUS_BLOCK_FRAMES", "8");
+            ASSERT_EQ(Run({"-q", "--overwrite", "-o", out, a, b}).exitCode, 0);
+            qunsetenv("WAVESTITCH_OPUS_THREADS");
+            qunsetenv("WAVESTITCH_OPUS_BLOCK_FRAMES");
+            const QByteArray blocked = decode();
+            ASSERT_EQ(blocked.size(), single.size());
+            EXPECT_GT(SnrDb(single, blocked), 20.0);
             continue;
         }
         // MP3 carries its delay and padding, so it decodes to the joined length exactly; the
@@ -500,7 +528,7 @@ TEST_F(CliTest, DeepAndFloatWavJoinAsSoxJoinsThem) {
     }
 }
 
-TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3AndFlac) {
+TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndOpusAndClippedWithANoteForMp3AndFlac) {
     // sox keeps no float beyond 1.0: the file is made here.
     const float samples[] = {0.5f, 1.5f, -2.0f, 0.25f};
     const QByteArray data = QByteArray(reinterpret_cast<const char*>(samples), 16).repeated(2000);
@@ -531,6 +559,13 @@ TEST_F(CliTest, FloatBeyondFullScaleIsKeptInWavAndClippedWithANoteForMp3AndFlac)
         worst = std::max(worst, std::abs(wide - std::clamp(level * 8388608.0, -8388608.0, 8388607.0)));
     }
     EXPECT_LE(worst, 1.0);
+
+    // Opus takes float: the 11025 Hz wave of 1.4 beyond full scale decodes as it went in.
+    const Result opus = Run({"-o", Path("loud.opus"), loud, deep});
+    EXPECT_TRUE(opus.err.isEmpty()) << opus.err.toStdString();
+    const QByteArray decoded = testmedia::RunTool("opusdec", {"--quiet", "--float", Path("loud.opus"), "-"});
+    const auto* levels = reinterpret_cast<const float*>(decoded.constData());
+    EXPECT_GT(*std::max_element(levels, levels + decoded.size() / 4), 1.3f);
 
     // Dithered to 16 bits for the encoder: the same file on every run, the clipped samples counted.
     for (const QString& mp3 : {Path("loud1.mp3"), Path("loud2.mp3")}) {
@@ -700,11 +735,19 @@ TEST_F(CliTest, MediaInputsBringTheirTagsCoverAndChapters) {
         {book, {"title=Book", "artist=Teller", "genre=Talk"}},
     };
     for (const auto& c : cases) {
-        for (const QString& out : {Path("tagged.mp3"), Path("tagged.m4b")}) {
+        for (const QString& out : {Path("tagged.mp3"), Path("tagged.m4b"), Path("tagged.opus")}) {
             const Result r = Run({"-q", "--overwrite", "--tags=1", "-o", out, c.input, tone});
             ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
             const QJsonObject json = probe(out);
-            const QJsonObject tags = json["format"].toObject()["tags"].toObject();
+            // Ogg keeps the tags on the stream, in the case they are written in.
+            const QJsonObject given =
+                (out.endsWith("opus") ? json["streams"].toArray().first() : json["format"])
+                    .toObject()["tags"]
+                    .toObject();
+            QJsonObject tags;
+            for (auto it = given.begin(); it != given.end(); ++it) {
+                tags[it.key().toLower()] = it.value();
+            }
             for (const QString& tag : c.tags) {
                 EXPECT_EQ(tags[tag.section('=', 0, 0)].toString(), tag.section('=', 1)) << tag.toStdString();
             }
@@ -1014,7 +1057,7 @@ TEST_F(CliTest, ChaptersTagsAndCueSheetFollowThePartsInNaturalOrder) {
     ASSERT_TRUE(QFile::copy(testmedia::Tone(22050, 1, 0.7), third));
     const std::vector<double> starts{0.0, 0.5, 1.5};
 
-    for (const char* format : {"mp3", "wav", "wma", "flac", "m4b"}) {
+    for (const char* format : {"mp3", "wav", "wma", "flac", "m4b", "opus"}) {
         SCOPED_TRACE(format);
         const QString out = Path(QStringLiteral("book.") + QLatin1String(format));
         const QString cue = Path(QStringLiteral("book.cue"));
@@ -1024,8 +1067,9 @@ TEST_F(CliTest, ChaptersTagsAndCueSheetFollowThePartsInNaturalOrder) {
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
 
         const QJsonObject probe =
-            QJsonDocument::fromJson(testmedia::RunTool("ffprobe", {"-v", "error", "-of", "json",
-                                                                   "-show_chapters", "-show_format", out}))
+            QJsonDocument::fromJson(
+                testmedia::RunTool("ffprobe", {"-v", "error", "-of", "json", "-show_chapters", "-show_format",
+                                               "-show_streams", out}))
                 .object();
         const QJsonArray chapters = probe[QStringLiteral("chapters")].toArray();
         ASSERT_EQ(chapters.size(), 3);
@@ -1036,10 +1080,12 @@ TEST_F(CliTest, ChaptersTagsAndCueSheetFollowThePartsInNaturalOrder) {
             EXPECT_EQ(chapter[QStringLiteral("tags")].toObject()[QStringLiteral("title")].toString(),
                       titles[i]);
         }
-        // FLAC's Vorbis comments keep the case they are written in (TITLE).
+        // FLAC's Vorbis comments keep the case they are written in (TITLE); Ogg's are the stream's.
         QJsonObject tags;
         const QJsonObject given =
-            probe[QStringLiteral("format")].toObject()[QStringLiteral("tags")].toObject();
+            (QLatin1String(format) == "opus" ? probe["streams"].toArray().first() : probe["format"])
+                .toObject()["tags"]
+                .toObject();
         for (auto it = given.begin(); it != given.end(); ++it) {
             tags[it.key() == QLatin1String("WM/Year") ? it.key() : it.key().toLower()] = it.value();
         }

@@ -37,6 +37,9 @@ std::optional<join::OutputKind> KindOf(const QString& name) {
     if (lower == QLatin1String("m4b") || lower == QLatin1String("m4a")) {
         return join::OutputKind::M4b;
     }
+    if (lower == QLatin1String("opus")) {
+        return join::OutputKind::Opus;
+    }
     return std::nullopt;
 }
 
@@ -67,14 +70,15 @@ QString UsageText() {
         "Usage: wavestitch-join [OPTIONS] -o OUTPUT INPUT...\n"
         "       wavestitch-join --info INPUT...\n"
         "Joins WAV, MP3, WMA, FLAC, Ogg Vorbis, Opus, M4A and AIFF files, in the order given, into one\n"
-        "WAV, MP3, WMA, FLAC or M4B/M4A (AAC) file.\n"
+        "WAV, MP3, WMA, FLAC, M4B/M4A (AAC) or Opus file.\n"
         "\n"
         "  -o, --output FILE     the output file; - writes to standard output (give -f)\n"
-        "  -f, --format FMT      wav, mp3, wma, flac, m4b or m4a; by default taken from the output's\n"
-        "                        extension\n"
+        "  -f, --format FMT      wav, mp3, wma, flac, m4b, m4a or opus; by default taken from the\n"
+        "                        output's extension\n"
         "  -b, --bitrate KBPS    MP3: 32 64 96 128 192 256 320 (default 128);\n"
         "                        WMA: 48 64 80 96 128 160 (default 96);\n"
-        "                        M4B/M4A: 32 to 320 (default 64 for mono, 128 for stereo)\n"
+        "                        M4B/M4A: 32 to 320 (default 64 for mono, 128 for stereo);\n"
+        "                        Opus: 6 to 256 (default 64 for mono, 96 for stereo)\n"
         "      --crc --copyright --original --private     the MP3 flags\n"
         "      --sort[=add]      order the inputs as the program's Add button does: by full path,\n"
         "                        ignoring case (by default they keep the order given)\n"
@@ -84,8 +88,8 @@ QString UsageText() {
         "                        and front cover: first (default: each from the first input that has\n"
         "                        it), N (from input N as joined) or none\n"
         "      --chapters        a chapter where each input begins: MP3 ID3v2 chapters, WMA markers,\n"
-        "                        WAV cue points with labels, FLAC CHAPTERxxx comments, M4B chapters\n"
-        "                        (a QuickTime chapter track and Nero chapters); titled by the\n"
+        "                        WAV cue points with labels, FLAC and Opus CHAPTERxxx comments, M4B\n"
+        "                        chapters (a QuickTime chapter track and Nero chapters); titled by the\n"
         "                        input's title or file name (a FLAC, Ogg, Opus or M4A input with\n"
         "                        chapters brings its own)\n"
         "      --cue FILE        also write a cue sheet for the output (UTF-8)\n"
@@ -125,6 +129,11 @@ QString UsageText() {
         "the output must be a file it can seek in, never standard output) and the encoder's priming\n"
         "in an edit list; more than two channels are mixed to stereo, and the join's rate must be one\n"
         "AAC has (7350 to 96000 Hz). .m4b is marked as an audiobook, .m4a (or -f m4a) as music.\n"
+        "\n"
+        "Opus is Ogg Opus by libopus at complexity 10, always 48 kHz: other rates are resampled (SoX\n"
+        "resampler), and the decoded length is the joined length exactly. More than two channels are\n"
+        "mixed to stereo; tags, cover and chapters are Vorbis comments. It can be written to standard\n"
+        "output.\n"
         "\n"
         "Exit status: 0 joined; 1 the join failed; 2 a usage error, a refused output or a rejected input\n"
         "(nothing is written); 130 interrupted (an output file is left as it was).\n");
@@ -217,15 +226,17 @@ ParsedCommandLine ParseCommandLine(const QStringList& given) {
     }
     if (o.output == QLatin1String("-") && !parser.isSet(format)) {
         return UsageError(
-            QStringLiteral("standard output (-o -) has no extension: give -f wav, mp3, wma or flac"));
+            QStringLiteral("standard output (-o -) has no extension: give -f wav, mp3, wma, flac or opus"));
     }
     const QString formatName = parser.isSet(format) ? parser.value(format) : FileExtension(o.output).mid(1);
     const std::optional<join::OutputKind> kind = KindOf(formatName);
     if (!kind) {
         return UsageError(
             parser.isSet(format)
-                ? QStringLiteral("unknown format '%1': use wav, mp3, wma, flac, m4b or m4a").arg(formatName)
-                : QStringLiteral("cannot tell the format from '%1': give -f wav, mp3, wma, flac, m4b or m4a")
+                ? QStringLiteral("unknown format '%1': use wav, mp3, wma, flac, m4b, m4a or opus")
+                      .arg(formatName)
+                : QStringLiteral(
+                      "cannot tell the format from '%1': give -f wav, mp3, wma, flac, m4b, m4a or opus")
                       .arg(o.output));
     }
     o.kind = *kind;
@@ -262,6 +273,14 @@ ParsedCommandLine ParseCommandLine(const QStringList& given) {
                                       .arg(kM4bMaxKbps));
             }
             o.m4bKbps = kbps;
+        } else if (o.kind == join::OutputKind::Opus) {
+            if (!number || kbps < join::kOpusMinKbps || kbps > join::kOpusMaxKbps) {
+                return UsageError(QStringLiteral("Opus bitrate '%1': use %2 to %3")
+                                      .arg(parser.value(bitrate))
+                                      .arg(join::kOpusMinKbps)
+                                      .arg(join::kOpusMaxKbps));
+            }
+            o.opusKbps = kbps;
         } else {
             const bool mp3 = o.kind == join::OutputKind::Mp3;
             if (!number || (mp3 ? !Contains(kMp3Kbps, kbps) : !Contains(kWmaKbps, kbps))) {
@@ -323,6 +342,7 @@ join::JoinOutput OutputOf(const JoinOptions& options, const QString& path) {
     output.wmaBitrate = options.wmaKbps * 1000;
     output.m4bKbps = options.m4bKbps;
     output.m4bMusic = options.m4bMusic;
+    output.opusKbps = options.opusKbps;
     // The joiner names its own hidden file, a FIFO, a device or a descriptor: it renames it itself.
     output.writeInPlace = true;
     return output;

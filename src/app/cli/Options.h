@@ -21,6 +21,7 @@ struct JoinOptions {
     int wmaKbps = 96;
     int m4bKbps = 0;  // 0: 64 for mono, 128 for stereo
     bool m4bMusic = false;
+    int opusKbps = 0;  // 0: 64 for mono, 96 for stereo
     bool crc = false;
     bool copyright = false;
     bool original = false;

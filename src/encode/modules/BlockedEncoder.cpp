@@ -39,14 +39,14 @@ void KeepSamples(void* /*opaque*/, std::uint8_t* /*data*/) {}
 // Makes frame the frameSize samples at from of the block's planes without copying them: the planes
 // outlive the encode, so their buffers free nothing.
 bool PointFrameAt(const AVCodecContext& codec, const std::vector<std::vector<float>>& planes,
-                  std::size_t from, int frameSize, AVFrame* frame) {
+                  std::size_t from, int frameSize, std::size_t width, AVFrame* frame) {
     frame->nb_samples = frameSize;
     frame->format = codec.sample_fmt;
     frame->sample_rate = codec.sample_rate;
     if (av_channel_layout_copy(&frame->ch_layout, &codec.ch_layout) < 0) {
         return false;
     }
-    const int bytes = frameSize * static_cast<int>(sizeof(float));
+    const int bytes = frameSize * static_cast<int>(width * sizeof(float));
     frame->linesize[0] = bytes;
     for (std::size_t c = 0; c < planes.size(); ++c) {
         auto* data = reinterpret_cast<std::uint8_t*>(const_cast<float*>(planes[c].data() + from));
@@ -98,6 +98,7 @@ bool BlockedEncoder::Encode(const BlockPlan& plan, int frameSize, Block& block) 
         return false;
     }
     const auto size = static_cast<std::size_t>(frameSize);
+    const std::size_t width = plan.interleaved ? static_cast<std::size_t>(plan.channels) : 1;
     const std::int64_t keepFrom =
         static_cast<std::int64_t>((block.startFrame + block.leadInFrames) * size) - codec->initial_padding;
     const std::int64_t keepUntil = block.last ? std::numeric_limits<std::int64_t>::max()
@@ -108,7 +109,8 @@ bool BlockedEncoder::Encode(const BlockPlan& plan, int frameSize, Block& block) 
         if (samples == 0) {
             break;
         }
-        if (!PointFrameAt(*codec, block.pcm, i * size, static_cast<int>(samples), frame.get())) {
+        if (!PointFrameAt(*codec, block.pcm, i * size * width, static_cast<int>(samples), width,
+                          frame.get())) {
             return false;
         }
         frame->pts = static_cast<std::int64_t>((block.startFrame + i) * size);
@@ -133,47 +135,43 @@ BlockedEncoder::BlockedEncoder(BlockPlan plan, AVCodecContext* first, int thread
     : plan_(std::move(plan)),
       firstEncoder_(first),
       frameSize_(first->frame_size),
+      width_(plan_.interleaved ? static_cast<std::size_t>(plan_.channels) : 1),
       blockFrames_(static_cast<std::size_t>(blockFrames)),
       writer_(std::move(writer)),
-      incoming_(static_cast<std::size_t>(plan_.channels)),
+      incoming_(plan_.interleaved ? 1 : static_cast<std::size_t>(plan_.channels)),
       blocks_(threads, [this](Block& block) { return Encode(plan_, frameSize_, block); }) {}
 
 BlockedEncoder::~BlockedEncoder() = default;
 
+// Makes room for samples more at the end of every plane; where they go.
+std::vector<void*> BlockedEncoder::Grow(int samples) {
+    std::vector<void*> planes(incoming_.size());
+    for (std::size_t c = 0; c < incoming_.size(); ++c) {
+        const std::size_t used = incoming_[c].size();
+        incoming_[c].resize(used + static_cast<std::size_t>(samples) * width_);
+        planes[c] = incoming_[c].data() + used;
+    }
+    return planes;
+}
+
 bool BlockedEncoder::Add(int available, const Reader& read) {
     const int whole = available / frameSize_ * frameSize_;
-    if (whole > 0) {
-        std::vector<void*> planes(incoming_.size());
-        for (std::size_t c = 0; c < incoming_.size(); ++c) {
-            const std::size_t used = incoming_[c].size();
-            incoming_[c].resize(used + static_cast<std::size_t>(whole));
-            planes[c] = incoming_[c].data() + used;
-        }
-        if (!read(planes.data(), whole)) {
-            return false;
-        }
+    if (whole > 0 && !read(Grow(whole).data(), whole)) {
+        return false;
     }
     return Dispatch() && Collect(false);
 }
 
 bool BlockedEncoder::Finish(int tailSamples, const Reader& read) {
-    if (tailSamples > 0) {
-        std::vector<void*> planes(incoming_.size());
-        for (std::size_t c = 0; c < incoming_.size(); ++c) {
-            const std::size_t used = incoming_[c].size();
-            incoming_[c].resize(used + static_cast<std::size_t>(tailSamples));
-            planes[c] = incoming_[c].data() + used;
-        }
-        if (!read(planes.data(), tailSamples)) {
-            return false;
-        }
+    if (tailSamples > 0 && !read(Grow(tailSamples).data(), tailSamples)) {
+        return false;
     }
     // A stream that never reached two blocks is encoded whole, here, like a one-thread encode.
     return SendBlock(true) && Collect(true);
 }
 
 std::size_t BlockedEncoder::IncomingFrames() const {
-    return incoming_.front().size() / static_cast<std::size_t>(frameSize_);
+    return incoming_.front().size() / (static_cast<std::size_t>(frameSize_) * width_);
 }
 
 // Sends every block whose frames have all arrived. Splitting only starts once the stream is two
@@ -202,7 +200,7 @@ bool BlockedEncoder::SendBlock(bool last) {
     block->leadInFrames = nextBlock_ * blockFrames_ - incomingStart_;
     block->frames = last ? IncomingFrames() - block->leadInFrames : blockFrames_;
     block->leadOutFrames = last ? 0 : plan_.leadOutFrames;
-    block->tailSamples = last ? incoming_.front().size() % static_cast<std::size_t>(frameSize_) : 0;
+    block->tailSamples = last ? incoming_.front().size() / width_ % static_cast<std::size_t>(frameSize_) : 0;
     block->encoder = nextBlock_ == 0 ? firstEncoder_ : nullptr;
     if (last) {
         block->pcm = std::move(incoming_);
@@ -210,7 +208,7 @@ bool BlockedEncoder::SendBlock(bool last) {
     } else {
         const std::size_t end = (nextBlock_ + 1) * blockFrames_;
         const std::size_t nextFrom = end - plan_.leadInFrames;
-        const auto size = static_cast<std::size_t>(frameSize_);
+        const std::size_t size = static_cast<std::size_t>(frameSize_) * width_;
         block->pcm.resize(incoming_.size());
         for (std::size_t c = 0; c < incoming_.size(); ++c) {
             std::vector<float>& samples = incoming_[c];

@@ -8,8 +8,8 @@
 #include <functional>
 #include <vector>
 
-// One stream of an FFmpeg encoder taking planar float, encoded in blocks of codec frames on a pool
-// of worker threads. Each block after the first goes to a fresh encoder that first hears the frames
+// One stream of an FFmpeg encoder taking float, planar or interleaved, encoded in blocks of codec frames on a
+// pool of worker threads. Each block after the first goes to a fresh encoder that first hears the frames
 // before the block (and, for an encoder that looks ahead, the frames after it), whose packets are
 // dropped, so every block's packets join the next block's as a single encoder's do. The caller feeds
 // whole frames from one thread and gets the packets back in stream order. The WMA writer module and
@@ -20,6 +20,8 @@ struct BlockPlan {
     // Opens a fresh encoder with the settings of the stream's own; null when it cannot.
     std::function<ffmpeg::CodecContextPtr()> open;
     int channels = 2;
+    // The encoder takes its channels interleaved in one plane (libopus) rather than a plane each.
+    bool interleaved = false;
     // Codec frames a fresh encoder hears before its block: enough for the state it carries from
     // frame to frame (the transform's overlap, a psychoacoustic model).
     std::size_t leadInFrames = 1;
@@ -31,7 +33,8 @@ class BlockedEncoder {
 public:
     // Puts one packet, in the encoder's time base, into the file; false when that failed.
     using PacketWriter = std::function<bool(AVPacket*)>;
-    // Reads samples frames into the planes (one per channel); false when that failed.
+    // Reads samples frames into the planes (one per channel, or one of interleaved channels); false
+    // when that failed.
     using Reader = std::function<bool(void** planes, int samples)>;
 
     // first: the stream's own encoder, which encodes its first block (or all of a short stream).
@@ -51,6 +54,7 @@ private:
     struct Block;
 
     static bool Encode(const BlockPlan& plan, int frameSize, Block& block);
+    std::vector<void*> Grow(int samples);
     std::size_t IncomingFrames() const;
     bool Dispatch();
     bool SendBlock(bool last);
@@ -60,10 +64,12 @@ private:
     const BlockPlan plan_;
     AVCodecContext* const firstEncoder_;
     const int frameSize_;
+    // Floats a sample takes in a plane: the channels when they are interleaved, else one.
+    const std::size_t width_;
     const std::size_t blockFrames_;
     const PacketWriter writer_;
 
-    // Frames not yet sent, per channel, starting at codec frame incomingStart_ of the stream.
+    // Frames not yet sent, per plane, starting at codec frame incomingStart_ of the stream.
     std::vector<std::vector<float>> incoming_;
     std::size_t incomingStart_ = 0;
     std::size_t nextBlock_ = 0;
