@@ -1040,11 +1040,18 @@ std::function<bool(std::uint64_t)> JoinJob::EncodeProgress(std::uint64_t frames)
     };
 }
 
+bool JoinJob::CreateOutput(QFile& out) {
+    if (out.open(QIODevice::WriteOnly)) {
+        return true;
+    }
+    ShowError(QStringLiteral("Could not create '") + out.fileName() + QLatin1Char('\''));
+    host_.SetJoinFailed();
+    return false;
+}
+
 bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
     QFile out(output.path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        ShowError(QStringLiteral("Could not create '") + output.path + QLatin1Char('\''));
-        host_.SetJoinFailed();
+    if (!CreateOutput(out)) {
         return false;
     }
     QFile in(TempPcmFile);
@@ -1117,9 +1124,7 @@ bool JoinJob::EncodeM4bOutput(const JoinOutput& output) {
 
 bool JoinJob::EncodeOpusOutput(const JoinOutput& output) {
     QFile out(output.path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        ShowError(QStringLiteral("Could not create '") + output.path + QLatin1Char('\''));
-        host_.SetJoinFailed();
+    if (!CreateOutput(out)) {
         return false;
     }
     QFile in(TempPcmFile);

@@ -171,6 +171,8 @@ private:
     // False when the output stage ended at once: the dialog stays open and nothing is cleaned up.
     bool WriteOutput(const JoinOutput& output);
     bool EncodeOutput(const JoinOutput& output);
+    // Opens out, named the output, for writing; false with the message shown and the join failed.
+    bool CreateOutput(QFile& out);
     bool EncodeFlacOutput(const JoinOutput& output);
     bool EncodeM4bOutput(const JoinOutput& output);
     bool EncodeOpusOutput(const JoinOutput& output);
