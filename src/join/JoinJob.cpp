@@ -678,8 +678,9 @@ bool JoinJob::JoinStraightIntoWav() {
         return false;
     }
     QFile file;
-    if (!platform::OpenFile(file, output.path,
-                            QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    // Not truncated on opening, as it is new or empty: ext4 writes a file truncated then out to the
+    // disk when it is closed, and the join would wait for it.
+    if (!platform::OpenFile(file, output.path, QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         return false;
     }
     const QByteArray header = StartingWavHeader(target, *wide);
@@ -1041,7 +1042,11 @@ std::function<bool(std::uint64_t)> JoinJob::EncodeProgress(std::uint64_t frames)
 }
 
 bool JoinJob::CreateOutput(QFile& out) {
-    if (out.open(QIODevice::WriteOnly)) {
+    // An empty file, such as the hidden one made for the output, is not truncated on opening: ext4
+    // writes a file truncated then out to the disk when it is closed, and the join would wait.
+    const platform::FileStatus status(out.fileName());
+    const bool empty = status.IsFile() && !status.IsSymLink() && status.Size() == 0;
+    if (out.open(empty ? QIODevice::ReadWrite : QIODevice::WriteOnly)) {
         return true;
     }
     ShowError(QStringLiteral("Could not create '") + out.fileName() + QLatin1Char('\''));

@@ -230,9 +230,20 @@ WavOutputResult WriteWavOutput(const QString& tempPcmFile, const QString& output
         return WavOutputResult::Failed;
     }
     // Unbuffered, so every failed write shows at the call that made it and not later at close.
+    // A new or empty file is not truncated on opening: ext4 writes a file truncated then out to the
+    // disk when it is closed, and the join would wait for gigabytes to reach it. A pipe or a device
+    // is opened for writing only, as it always was, and so is a file the user may not read.
+    const platform::FileStatus status(outputPath);
+    const bool regular = !status.Exists() || status.IsFile();
     QFile output;
-    if (!platform::OpenFile(output, outputPath,
-                            QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    bool opened =
+        regular && platform::OpenFile(output, outputPath, QIODevice::ReadWrite | QIODevice::Unbuffered);
+    if (opened && output.size() != 0 && !output.resize(0)) {
+        output.close();
+        opened = false;
+    }
+    opened = opened || platform::OpenFile(output, outputPath, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    if (!opened) {
         host.MessageBox(QStringLiteral("Cannot creat the output file."), QStringLiteral("Error"), 0);
         return WavOutputResult::CannotCreate;
     }
