@@ -199,6 +199,8 @@ private:
     void CreateListMenu();
     // Puts the rows in order (the old indexes, in their new order) with their icons and selection.
     void ReorderRows(const std::vector<int>& order);
+    // Adds the rows (ascending) to the selection.
+    void SelectRows(const std::vector<int>& rows);
     // Keeps the list as it is, before a change that Undo takes back.
     void RememberList();
 

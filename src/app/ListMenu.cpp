@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QDropEvent>
+#include <QItemSelectionModel>
 #include <QMenu>
 #include <QTimer>
 #include <QTreeWidget>
@@ -159,15 +160,17 @@ bool TMainForm::UndoListChange() {
     ImageList1.clear();
     QList<QTreeWidgetItem*> rows;
     rows.reserve(static_cast<qsizetype>(snapshot.size()));
+    std::vector<int> selected;
     for (const SavedRow& saved : snapshot) {
         ImageList1.append(saved.icon);
+        if (saved.selected) {
+            selected.push_back(static_cast<int>(rows.size()));
+        }
         rows.append(new AudioFileRow(saved.texts));
+        SetImageIndex(rows.back(), static_cast<int>(rows.size()) - 1);
     }
     ListView1->addTopLevelItems(rows);
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        SetImageIndex(rows[i], static_cast<int>(i));
-        rows[i]->setSelected(snapshot[static_cast<std::size_t>(i)].selected);
-    }
+    SelectRows(selected);
     UpdateStatusBar();
     return true;
 }
@@ -206,12 +209,16 @@ void TMainForm::ReorderRows(const std::vector<int>& order) {
     }
     RememberList();
     QList<QIcon> icons;
-    std::vector<bool> selected;
+    icons.reserve(static_cast<qsizetype>(order.size()));
+    std::vector<int> selected;
     for (const int i : order) {
+        if (Row(i)->isSelected()) {
+            selected.push_back(static_cast<int>(icons.size()));
+        }
         icons.append(ImageList1.value(ImageIndex(i)));
-        selected.push_back(Row(i)->isSelected());
     }
     // All rows taken out and put back at once: row by row, a list of thousands takes seconds.
+    ListView1->clearSelection();
     const QList<QTreeWidgetItem*> rows = ListView1->invisibleRootItem()->takeChildren();
     QList<QTreeWidgetItem*> reordered;
     reordered.reserve(rows.size());
@@ -219,9 +226,29 @@ void TMainForm::ReorderRows(const std::vector<int>& order) {
         reordered.append(rows.at(i));
     }
     ImageList1 = icons;
+    // Numbered while out of the list, where a change costs the view nothing.
+    for (qsizetype i = 0; i < reordered.size(); ++i) {
+        SetImageIndex(reordered[i], static_cast<int>(i));
+    }
     ListView1->addTopLevelItems(reordered);
-    RenumberImages();
-    for (std::size_t i = 0; i < selected.size(); ++i) {
-        reordered[static_cast<qsizetype>(i)]->setSelected(selected[i]);
+    SelectRows(selected);
+}
+
+void TMainForm::SelectRows(const std::vector<int>& rows) {
+    // One range for each run of neighbouring rows: a range per row would make every later look at the
+    // selection go through thousands of them.
+    QItemSelection selection;
+    const QAbstractItemModel* model = ListView1->model();
+    for (std::size_t first = 0; first < rows.size();) {
+        std::size_t last = first;
+        while (last + 1 < rows.size() && rows[last + 1] == rows[last] + 1) {
+            ++last;
+        }
+        selection.select(model->index(rows[first], 0), model->index(rows[last], 0));
+        first = last + 1;
+    }
+    if (!selection.isEmpty()) {
+        ListView1->selectionModel()->select(selection,
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 }
