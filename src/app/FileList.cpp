@@ -8,8 +8,11 @@
 #include "platform/FilePath.h"
 #include "platform/MessageBox.h"
 
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QHash>
 #include <QKeyEvent>
@@ -17,6 +20,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMimeDatabase>
+#include <QScopeGuard>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -27,6 +31,9 @@
 namespace {
 
 constexpr int kImageIndexRole = Qt::UserRole;
+
+// The longest an Add goes without letting the window handle its events.
+constexpr qint64 kAddEventsEveryMs = 25;
 
 QStringList LocalPaths(const QMimeData* data) {
     QStringList paths;
@@ -111,12 +118,23 @@ void TMainForm::AddRows(const QStringList& paths, bool oneMessage) {
     const int before = RowCount();
     QStringList refused;
     const QString caption = LanguageText(QStringLiteral("Common"), QStringLiteral("Message"), {});
+    // The rows are put in together: the view lays its rows out again after every insertion.
+    QList<QTreeWidgetItem*> made;
+    const auto putMade = [&] {
+        ListView1->addTopLevelItems(made);
+        made.clear();
+    };
+    addingRows_ = true;
+    const auto added = qScopeGuard([this] { addingRows_ = false; });
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
     for (const QString& path : paths) {
         const ProbeResult probe = ProbeFile(path);
         if (probe.status != ProbeStatus::Accepted) {
             refused << path + QLatin1Char('\n') +
                            LanguageText(QStringLiteral("OpenDialog"), RejectionKey(probe.status), {});
             if (!oneMessage) {
+                putMade();
                 platform::MessageBox(refused.takeLast(), caption,
                                      platform::MB_ICONINFORMATION | platform::MB_SYSTEMMODAL);
             }
@@ -129,9 +147,16 @@ void TMainForm::AddRows(const QStringList& paths, bool oneMessage) {
         }
         ImageList1.append(*icon);
         auto* row = new AudioFileRow(MakeRowTexts(path, probe.values, words));
-        ListView1->addTopLevelItem(row);
         SetImageIndex(row, static_cast<int>(ImageList1.size()) - 1);
+        made.append(row);
+        // Thousands of files take a while: the window keeps painting, while clicks and keys wait for
+        // the end of the Add.
+        if (sinceEvents.elapsed() >= kAddEventsEveryMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            sinceEvents.restart();
+        }
     }
+    putMade();
     if (RowCount() == before) {
         listHistory_.pop_back();
     }
@@ -192,7 +217,7 @@ bool TMainForm::RunOpenDialog(QStringList& paths) {
 }
 
 void TMainForm::WMDropFiles(const QStringList& dropped) {
-    if (joinRunning_) {
+    if (joinRunning_ || addingRows_) {
         return;
     }
     // The window comes to the front while the dropped files are probed and their messages shown.
@@ -216,7 +241,7 @@ void TMainForm::WMDropFiles(const QStringList& dropped) {
 }
 
 bool TMainForm::CanDropFiles(const QMimeData* dragged) const {
-    return acceptDrops() && !joinRunning_ && !LocalPaths(dragged).isEmpty();
+    return acceptDrops() && !joinRunning_ && !addingRows_ && !LocalPaths(dragged).isEmpty();
 }
 
 void TMainForm::DropFiles(const QMimeData* dropped) {

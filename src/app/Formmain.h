@@ -217,6 +217,8 @@ private:
     bool settingsWriteErrorShown_ = false;
     // From the Join button's wizard to its completion message; the list stays as the job reads it.
     bool joinRunning_ = false;
+    // While an Add lets the window paint between its files, nothing else may add rows.
+    bool addingRows_ = false;
     bool destroyed_ = false;
 };
 
