@@ -299,6 +299,23 @@ BENCHMARK(BM_SortByName10000)
 
 qint64 joinedBytes = 0;
 
+// Fifty sorts, Undos and moves of single rows: Undo keeps the last fifty lists, here of 10,000 rows each.
+void BM_UndoHistory10000(benchmark::State& state) {
+    FillWithTaggedMp3();
+    for (auto _ : state) {
+        for (int i = 0; i < 50; ++i) {
+            MainForm->SortByName();
+            MainForm->UndoListChange();
+            MainForm->ListView1->clearSelection();
+            MainForm->Row(i + 1)->setSelected(true);
+            MainForm->ButtonUpClick();
+        }
+    }
+    state.counters["rss_mb"] = StatusMb("VmRSS:");
+    state.counters["peak_rss_mb"] = StatusMb("VmHWM:");
+}
+BENCHMARK(BM_UndoHistory10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 // Joins the rows to a WAV file through the Join button, the wizard and the progress dialog.
 double JoinListToWav() {
     const QString output = Dir() + QStringLiteral("joined.wav");

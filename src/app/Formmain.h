@@ -205,7 +205,7 @@ private:
     void RememberList();
 
     struct SavedRow {
-        AudioFileRowTexts texts;
+        std::shared_ptr<const AudioFileRowTexts> texts;
         QIcon icon;
         bool selected = false;
     };

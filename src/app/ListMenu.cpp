@@ -17,7 +17,8 @@
 
 namespace {
 
-// Undo goes back this many changes; each keeps the list's texts and icons, not its files.
+// Undo goes back this many changes; each keeps the list's texts and icons, not its files, and shares
+// the texts of rows that did not change with the others.
 constexpr std::size_t kUndoSteps = 50;
 
 // Moves the dragged rows itself: the list's own move would make plain items of them, and rows are
@@ -142,7 +143,7 @@ void TMainForm::RememberList() {
     snapshot.reserve(static_cast<std::size_t>(RowCount()));
     for (int i = 0; i < RowCount(); ++i) {
         const AudioFileRow* row = Row(i);
-        snapshot.push_back({row->Texts(), ImageList1.value(ImageIndex(i)), row->isSelected()});
+        snapshot.push_back({row->SharedTexts(), ImageList1.value(ImageIndex(i)), row->isSelected()});
     }
     listHistory_.push_back(std::move(snapshot));
     if (listHistory_.size() > kUndoSteps) {
