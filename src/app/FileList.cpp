@@ -99,12 +99,6 @@ int TMainForm::ImageIndex(int row) const {
     return ListView1->topLevelItem(row)->data(0, kImageIndexRole).toInt();
 }
 
-void TMainForm::RenumberImages(int from) {
-    for (int i = from; i < RowCount(); ++i) {
-        SetImageIndex(ListView1->topLevelItem(i), i);
-    }
-}
-
 void TMainForm::AddFiles(QStringList& paths) {
     SortPaths(paths);
     AddRows(paths, false);
@@ -288,24 +282,10 @@ void TMainForm::ButtonRemoveClick() {
     }
     if (!selected.empty()) {
         RememberList();
+        // Unselected first: the view would otherwise carry the whole selection through the removal.
+        ListView1->clearSelection();
+        RemoveRows(selected);
     }
-    // Unselected first: the view would otherwise revisit the whole selection at every removed row,
-    // which makes removing thousands of rows take seconds.
-    ListView1->clearSelection();
-    for (auto i = selected.rbegin(); i != selected.rend(); ++i) {
-        delete ListView1->takeTopLevelItem(*i);
-    }
-    QList<QIcon> kept;
-    kept.reserve(ImageList1.size() - static_cast<qsizetype>(selected.size()));
-    for (qsizetype i = 0, next = 0; i < ImageList1.size(); ++i) {
-        if (next < static_cast<qsizetype>(selected.size()) && selected[static_cast<std::size_t>(next)] == i) {
-            ++next;
-        } else {
-            kept.append(ImageList1[i]);
-        }
-    }
-    ImageList1 = kept;
-    RenumberImages(selected.empty() ? RowCount() : selected.front());
     // The row that moved up into the first removed place, or the last one, is selected, so Delete
     // can be pressed again.
     if (!selected.empty() && RowCount() > 0) {
@@ -314,6 +294,30 @@ void TMainForm::ButtonRemoveClick() {
         next->setSelected(true);
     }
     UpdateStatusBar();
+}
+
+void TMainForm::RemoveRows(const std::vector<int>& rows) {
+    // Every row out and the kept ones back at once: one at a time, the view lays out the rows after
+    // each, and thousands of rows among thousands take seconds.
+    const QList<QTreeWidgetItem*> taken = ListView1->invisibleRootItem()->takeChildren();
+    QList<QTreeWidgetItem*> kept;
+    QList<QIcon> keptIcons;
+    kept.reserve(taken.size() - static_cast<qsizetype>(rows.size()));
+    keptIcons.reserve(kept.capacity());
+    for (qsizetype i = 0, next = 0; i < taken.size(); ++i) {
+        if (next < static_cast<qsizetype>(rows.size()) && rows[static_cast<std::size_t>(next)] == i) {
+            ++next;
+            delete taken[i];
+        } else {
+            kept.append(taken[i]);
+            keptIcons.append(ImageList1.value(i));
+        }
+    }
+    ImageList1 = keptIcons;
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        SetImageIndex(kept[i], static_cast<int>(i));
+    }
+    ListView1->addTopLevelItems(kept);
 }
 
 void TMainForm::ConnectListKeys() {

@@ -187,13 +187,13 @@ private:
     bool RunOpenDialog(QStringList& paths);
     QIcon FileTypeIcon(const QString& extension) const;
     void SetImageIndex(QTreeWidgetItem* row, int index);
-    // Gives rows from the given one on the image index of their position.
-    void RenumberImages(int from = 0);
     // Appends a row for every accepted path, in the order given; a refused one gets a message, or
     // all of them one message together.
     void AddRows(const QStringList& paths, bool oneMessage);
     // The WAV, MP3 and WMA files in folder and its subfolders, in the order of their names.
     void AddFolder(const QString& folder);
+    // Removes the rows (ascending) with their icons.
+    void RemoveRows(const std::vector<int>& rows);
     // Moves the one selected row by step (-1 up, +1 down) with its icon.
     void MoveSelectedRow(int step);
     void CreateListMenu();

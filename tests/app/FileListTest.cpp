@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -381,8 +382,9 @@ TEST_F(FileListTest, SortByNameAndUndoKeepEveryRowWithItsIcon) {
 }
 
 // Thousands of files: the window handles its events while they are probed, and a drop meanwhile is
-// refused rather than mixed into the Add's rows.
-TEST_F(FileListTest, ALongAddLetsTheWindowHandleEventsAndRefusesDrops) {
+// refused rather than mixed into the Add's rows. Removing rows from the long list leaves the view
+// where it was.
+TEST_F(FileListTest, ALongListHandlesEventsWhileAddedAndStaysInPlaceWhenRowsGo) {
     const QString wav = Wav("1.wav");
     const QString other = Wav("2.wav");
     QMimeData mime;
@@ -399,6 +401,17 @@ TEST_F(FileListTest, ALongAddLetsTheWindowHandleEventsAndRefusesDrops) {
     EXPECT_EQ(MainForm->RowCount(), kRows);
     EXPECT_EQ(MainForm->ImageIndex(kRows - 1), kRows - 1);
     EXPECT_TRUE(MainForm->CanDropFiles(&mime));
+
+    QTreeWidget& list = *MainForm->ListView1;
+    list.scrollToItem(MainForm->Row(kRows / 2), QAbstractItemView::PositionAtTop);
+    const int scrolled = list.verticalScrollBar()->value();
+    MainForm->Row(kRows / 2 + 2)->setSelected(true);
+    MainForm->Row(kRows / 2 + 4)->setSelected(true);
+    MainForm->ButtonRemoveClick();
+    QApplication::processEvents();
+    EXPECT_EQ(MainForm->RowCount(), kRows - 2);
+    EXPECT_EQ(list.verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(list.currentItem(), MainForm->Row(kRows / 2 + 2));
 }
 
 TEST_F(FileListTest, MessageBoxesShowTheirTextAsPlainText) {
