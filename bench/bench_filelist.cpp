@@ -299,6 +299,20 @@ BENCHMARK(BM_SortByName10000)
 
 qint64 joinedBytes = 0;
 
+// The window applies its language again whenever it is activated, every row's words included.
+void BM_Activate10000(benchmark::State& state) {
+    FillWithTaggedMp3();
+    for (auto _ : state) {
+        Report(state, InEventLoop([] { MainForm->FormActivate(); }));
+    }
+}
+BENCHMARK(BM_Activate10000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly(true);
+
 // Fifty sorts, Undos and moves of single rows: Undo keeps the last fifty lists, here of 10,000 rows each.
 void BM_UndoHistory10000(benchmark::State& state) {
     FillWithTaggedMp3();
