@@ -139,6 +139,8 @@ public:
     // Moves the selected rows, in their order, to where row target stands (RowCount(): the end), as
     // a drag inside the list does.
     void MoveSelectedRowsTo(int target);
+    // Adds the rows (ascending) to the selection.
+    void SelectRows(const std::vector<int>& rows);
     // Takes back the last change of the list (an Add or drop, Remove, Clear, a move or a sort);
     // false when there is none.
     bool UndoListChange();
@@ -199,8 +201,6 @@ private:
     void CreateListMenu();
     // Puts the rows in order (the old indexes, in their new order) with their icons and selection.
     void ReorderRows(const std::vector<int>& order);
-    // Adds the rows (ascending) to the selection.
-    void SelectRows(const std::vector<int>& rows);
     // Keeps the list as it is, before a change that Undo takes back.
     void RememberList();
 

@@ -62,12 +62,10 @@ public:
             }
         }
         form_->ListView1->clearSelection();
-        QTimer::singleShot(0, form_, [form = form_, selected] {
-            for (const int i : selected) {
-                if (i < form->RowCount()) {
-                    form->Row(i)->setSelected(true);
-                }
-            }
+        QTimer::singleShot(0, form_, [form = form_, selected]() mutable {
+            selected.erase(std::lower_bound(selected.begin(), selected.end(), form->RowCount()),
+                           selected.end());
+            form->SelectRows(selected);
         });
         drop->acceptProposedAction();
         return true;
