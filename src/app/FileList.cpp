@@ -20,20 +20,49 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMimeDatabase>
-#include <QScopeGuard>
 #include <QTreeWidget>
 #include <QUrl>
 
 #include <filesystem>
 
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr int kImageIndexRole = Qt::UserRole;
 
-// The longest an Add goes without letting the window handle its events.
-constexpr qint64 kAddEventsEveryMs = 25;
+// While an Add or a dropped folder works through thousands of files, the window keeps painting, at
+// most 25 ms apart; clicks and keys wait for the end, and drops are refused meanwhile.
+class AddingRows {
+public:
+    explicit AddingRows(bool& adding) : adding_(adding), was_(std::exchange(adding, true)) {
+        if (!was_) {
+            Since().start();
+        }
+    }
+    ~AddingRows() { adding_ = was_; }
+    AddingRows(const AddingRows&) = delete;
+    AddingRows& operator=(const AddingRows&) = delete;
+
+    void KeepPainting() {
+        constexpr qint64 kEventsEveryMs = 25;
+        if (Since().elapsed() >= kEventsEveryMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            Since().restart();
+        }
+    }
+
+private:
+    // One clock for a dropped folder and the Add of its files.
+    static QElapsedTimer& Since() {
+        static QElapsedTimer since;
+        return since;
+    }
+
+    bool& adding_;
+    bool was_;
+};
 
 QStringList LocalPaths(const QMimeData* data) {
     QStringList paths;
@@ -118,10 +147,7 @@ void TMainForm::AddRows(const QStringList& paths, bool oneMessage) {
         ListView1->addTopLevelItems(made);
         made.clear();
     };
-    addingRows_ = true;
-    const auto added = qScopeGuard([this] { addingRows_ = false; });
-    QElapsedTimer sinceEvents;
-    sinceEvents.start();
+    AddingRows adding(addingRows_);
     for (const QString& path : paths) {
         const ProbeResult probe = ProbeFile(path);
         if (probe.status != ProbeStatus::Accepted) {
@@ -143,12 +169,7 @@ void TMainForm::AddRows(const QStringList& paths, bool oneMessage) {
         auto* row = new AudioFileRow(MakeRowTexts(path, probe.values, words));
         SetImageIndex(row, static_cast<int>(ImageList1.size()) - 1);
         made.append(row);
-        // Thousands of files take a while: the window keeps painting, while clicks and keys wait for
-        // the end of the Add.
-        if (sinceEvents.elapsed() >= kAddEventsEveryMs) {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            sinceEvents.restart();
-        }
+        adding.KeepPainting();
     }
     putMade();
     if (RowCount() == before) {
@@ -166,6 +187,7 @@ void TMainForm::AddRows(const QStringList& paths, bool oneMessage) {
 }
 
 void TMainForm::AddFolder(const QString& folder) {
+    AddingRows adding(addingRows_);
     QStringList paths;
     std::error_code error;
     const auto options = std::filesystem::directory_options::skip_permission_denied;
@@ -181,8 +203,10 @@ void TMainForm::AddFolder(const QString& folder) {
         if (audio && it->is_regular_file(error)) {
             paths << path;
         }
+        adding.KeepPainting();
     }
     SortPathsNaturally(paths);
+    adding.KeepPainting();
     AddRows(paths, true);
 }
 
