@@ -201,7 +201,8 @@ LoopTimes InEventLoop(const std::function<void()>& action) {
     return {static_cast<double>(done) / 1e9, static_cast<double>(longest) / 1e6};
 }
 
-// The program's resident memory now and at its peak, in MB.
+// The program's resident memory now and at its peak, in MB. The benchmarks share one process: the
+// figures are those of the list alone when one benchmark runs by itself (--benchmark_filter).
 double StatusMb(const char* key) {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) {
