@@ -15,6 +15,27 @@ AudioFileRow::AudioFileRow(const AudioFileRowTexts& texts) {
     }
 }
 
+AudioFileRow::AudioFileRow(std::shared_ptr<const AudioFileRowTexts> texts) : AudioFileRow(*texts) {
+    sharedTexts_ = std::move(texts);
+}
+
+std::shared_ptr<const AudioFileRowTexts> AudioFileRow::SharedTexts() const {
+    if (!sharedTexts_) {
+        sharedTexts_ = std::make_shared<const AudioFileRowTexts>(Texts());
+    }
+    return sharedTexts_;
+}
+
+void AudioFileRow::setData(int column, int role, const QVariant& value) {
+    // The language is applied again at every activation of the window, mostly with the words the
+    // cells already hold: those leave the record as it is.
+    const bool text = role == Qt::DisplayRole || role == Qt::EditRole || role >= kHiddenRole;
+    if (sharedTexts_ && text && data(column, role) != value) {
+        sharedTexts_.reset();
+    }
+    QTreeWidgetItem::setData(column, role, value);
+}
+
 QString AudioFileRow::SubItem(int index) const {
     if (index < 0 || index >= kSubItems) {
         return QString();

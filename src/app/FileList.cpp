@@ -8,8 +8,11 @@
 #include "platform/FilePath.h"
 #include "platform/MessageBox.h"
 
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QHash>
 #include <QKeyEvent>
@@ -22,11 +25,44 @@
 
 #include <filesystem>
 
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr int kImageIndexRole = Qt::UserRole;
+
+// While an Add or a dropped folder works through thousands of files, the window keeps painting, at
+// most 25 ms apart; clicks and keys wait for the end, and drops are refused meanwhile.
+class AddingRows {
+public:
+    explicit AddingRows(bool& adding) : adding_(adding), was_(std::exchange(adding, true)) {
+        if (!was_) {
+            Since().start();
+        }
+    }
+    ~AddingRows() { adding_ = was_; }
+    AddingRows(const AddingRows&) = delete;
+    AddingRows& operator=(const AddingRows&) = delete;
+
+    void KeepPainting() {
+        constexpr qint64 kEventsEveryMs = 25;
+        if (Since().elapsed() >= kEventsEveryMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            Since().restart();
+        }
+    }
+
+private:
+    // One clock for a dropped folder and the Add of its files.
+    static QElapsedTimer& Since() {
+        static QElapsedTimer since;
+        return since;
+    }
+
+    bool& adding_;
+    bool was_;
+};
 
 QStringList LocalPaths(const QMimeData* data) {
     QStringList paths;
@@ -92,12 +128,6 @@ int TMainForm::ImageIndex(int row) const {
     return ListView1->topLevelItem(row)->data(0, kImageIndexRole).toInt();
 }
 
-void TMainForm::RenumberImages(int from) {
-    for (int i = from; i < RowCount(); ++i) {
-        SetImageIndex(ListView1->topLevelItem(i), i);
-    }
-}
-
 void TMainForm::AddFiles(QStringList& paths) {
     SortPaths(paths);
     AddRows(paths, false);
@@ -111,12 +141,20 @@ void TMainForm::AddRows(const QStringList& paths, bool oneMessage) {
     const int before = RowCount();
     QStringList refused;
     const QString caption = LanguageText(QStringLiteral("Common"), QStringLiteral("Message"), {});
+    // The rows are put in together: the view lays its rows out again after every insertion.
+    QList<QTreeWidgetItem*> made;
+    const auto putMade = [&] {
+        ListView1->addTopLevelItems(made);
+        made.clear();
+    };
+    AddingRows adding(addingRows_);
     for (const QString& path : paths) {
         const ProbeResult probe = ProbeFile(path);
         if (probe.status != ProbeStatus::Accepted) {
             refused << path + QLatin1Char('\n') +
                            LanguageText(QStringLiteral("OpenDialog"), RejectionKey(probe.status), {});
             if (!oneMessage) {
+                putMade();
                 platform::MessageBox(refused.takeLast(), caption,
                                      platform::MB_ICONINFORMATION | platform::MB_SYSTEMMODAL);
             }
@@ -129,9 +167,11 @@ void TMainForm::AddRows(const QStringList& paths, bool oneMessage) {
         }
         ImageList1.append(*icon);
         auto* row = new AudioFileRow(MakeRowTexts(path, probe.values, words));
-        ListView1->addTopLevelItem(row);
         SetImageIndex(row, static_cast<int>(ImageList1.size()) - 1);
+        made.append(row);
+        adding.KeepPainting();
     }
+    putMade();
     if (RowCount() == before) {
         listHistory_.pop_back();
     }
@@ -147,6 +187,7 @@ void TMainForm::AddRows(const QStringList& paths, bool oneMessage) {
 }
 
 void TMainForm::AddFolder(const QString& folder) {
+    AddingRows adding(addingRows_);
     QStringList paths;
     std::error_code error;
     const auto options = std::filesystem::directory_options::skip_permission_denied;
@@ -162,8 +203,10 @@ void TMainForm::AddFolder(const QString& folder) {
         if (audio && it->is_regular_file(error)) {
             paths << path;
         }
+        adding.KeepPainting();
     }
     SortPathsNaturally(paths);
+    adding.KeepPainting();
     AddRows(paths, true);
 }
 
@@ -192,7 +235,7 @@ bool TMainForm::RunOpenDialog(QStringList& paths) {
 }
 
 void TMainForm::WMDropFiles(const QStringList& dropped) {
-    if (joinRunning_) {
+    if (joinRunning_ || addingRows_) {
         return;
     }
     // The window comes to the front while the dropped files are probed and their messages shown.
@@ -216,7 +259,7 @@ void TMainForm::WMDropFiles(const QStringList& dropped) {
 }
 
 bool TMainForm::CanDropFiles(const QMimeData* dragged) const {
-    return acceptDrops() && !joinRunning_ && !LocalPaths(dragged).isEmpty();
+    return acceptDrops() && !joinRunning_ && !addingRows_ && !LocalPaths(dragged).isEmpty();
 }
 
 void TMainForm::DropFiles(const QMimeData* dropped) {
@@ -263,24 +306,10 @@ void TMainForm::ButtonRemoveClick() {
     }
     if (!selected.empty()) {
         RememberList();
+        // Unselected first: the view would otherwise carry the whole selection through the removal.
+        ListView1->clearSelection();
+        RemoveRows(selected);
     }
-    // Unselected first: the view would otherwise revisit the whole selection at every removed row,
-    // which makes removing thousands of rows take seconds.
-    ListView1->clearSelection();
-    for (auto i = selected.rbegin(); i != selected.rend(); ++i) {
-        delete ListView1->takeTopLevelItem(*i);
-    }
-    QList<QIcon> kept;
-    kept.reserve(ImageList1.size() - static_cast<qsizetype>(selected.size()));
-    for (qsizetype i = 0, next = 0; i < ImageList1.size(); ++i) {
-        if (next < static_cast<qsizetype>(selected.size()) && selected[static_cast<std::size_t>(next)] == i) {
-            ++next;
-        } else {
-            kept.append(ImageList1[i]);
-        }
-    }
-    ImageList1 = kept;
-    RenumberImages(selected.empty() ? RowCount() : selected.front());
     // The row that moved up into the first removed place, or the last one, is selected, so Delete
     // can be pressed again.
     if (!selected.empty() && RowCount() > 0) {
@@ -289,6 +318,30 @@ void TMainForm::ButtonRemoveClick() {
         next->setSelected(true);
     }
     UpdateStatusBar();
+}
+
+void TMainForm::RemoveRows(const std::vector<int>& rows) {
+    // Every row out and the kept ones back at once: one at a time, the view lays out the rows after
+    // each, and thousands of rows among thousands take seconds.
+    const QList<QTreeWidgetItem*> taken = ListView1->invisibleRootItem()->takeChildren();
+    QList<QTreeWidgetItem*> kept;
+    QList<QIcon> keptIcons;
+    kept.reserve(taken.size() - static_cast<qsizetype>(rows.size()));
+    keptIcons.reserve(kept.capacity());
+    for (qsizetype i = 0, next = 0; i < taken.size(); ++i) {
+        if (next < static_cast<qsizetype>(rows.size()) && rows[static_cast<std::size_t>(next)] == i) {
+            ++next;
+            delete taken[i];
+        } else {
+            kept.append(taken[i]);
+            keptIcons.append(ImageList1.value(i));
+        }
+    }
+    ImageList1 = keptIcons;
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        SetImageIndex(kept[i], static_cast<int>(i));
+    }
+    ListView1->addTopLevelItems(kept);
 }
 
 void TMainForm::ConnectListKeys() {

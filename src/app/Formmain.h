@@ -139,6 +139,8 @@ public:
     // Moves the selected rows, in their order, to where row target stands (RowCount(): the end), as
     // a drag inside the list does.
     void MoveSelectedRowsTo(int target);
+    // Adds the rows (ascending) to the selection.
+    void SelectRows(const std::vector<int>& rows);
     // Takes back the last change of the list (an Add or drop, Remove, Clear, a move or a sort);
     // false when there is none.
     bool UndoListChange();
@@ -187,13 +189,13 @@ private:
     bool RunOpenDialog(QStringList& paths);
     QIcon FileTypeIcon(const QString& extension) const;
     void SetImageIndex(QTreeWidgetItem* row, int index);
-    // Gives rows from the given one on the image index of their position.
-    void RenumberImages(int from = 0);
     // Appends a row for every accepted path, in the order given; a refused one gets a message, or
     // all of them one message together.
     void AddRows(const QStringList& paths, bool oneMessage);
     // The WAV, MP3 and WMA files in folder and its subfolders, in the order of their names.
     void AddFolder(const QString& folder);
+    // Removes the rows (ascending) with their icons.
+    void RemoveRows(const std::vector<int>& rows);
     // Moves the one selected row by step (-1 up, +1 down) with its icon.
     void MoveSelectedRow(int step);
     void CreateListMenu();
@@ -203,7 +205,7 @@ private:
     void RememberList();
 
     struct SavedRow {
-        AudioFileRowTexts texts;
+        std::shared_ptr<const AudioFileRowTexts> texts;
         QIcon icon;
         bool selected = false;
     };
@@ -215,6 +217,8 @@ private:
     bool settingsWriteErrorShown_ = false;
     // From the Join button's wizard to its completion message; the list stays as the job reads it.
     bool joinRunning_ = false;
+    // While an Add lets the window paint between its files, nothing else may add rows.
+    bool addingRows_ = false;
     bool destroyed_ = false;
 };
 

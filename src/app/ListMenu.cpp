@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QDropEvent>
+#include <QItemSelectionModel>
 #include <QMenu>
 #include <QTimer>
 #include <QTreeWidget>
@@ -16,7 +17,8 @@
 
 namespace {
 
-// Undo goes back this many changes; each keeps the list's texts and icons, not its files.
+// Undo goes back this many changes; each keeps the list's texts and icons, not its files, and shares
+// the texts of rows that did not change with the others.
 constexpr std::size_t kUndoSteps = 50;
 
 // Moves the dragged rows itself: the list's own move would make plain items of them, and rows are
@@ -60,12 +62,10 @@ public:
             }
         }
         form_->ListView1->clearSelection();
-        QTimer::singleShot(0, form_, [form = form_, selected] {
-            for (const int i : selected) {
-                if (i < form->RowCount()) {
-                    form->Row(i)->setSelected(true);
-                }
-            }
+        QTimer::singleShot(0, form_, [form = form_, selected]() mutable {
+            selected.erase(std::lower_bound(selected.begin(), selected.end(), form->RowCount()),
+                           selected.end());
+            form->SelectRows(selected);
         });
         drop->acceptProposedAction();
         return true;
@@ -141,7 +141,7 @@ void TMainForm::RememberList() {
     snapshot.reserve(static_cast<std::size_t>(RowCount()));
     for (int i = 0; i < RowCount(); ++i) {
         const AudioFileRow* row = Row(i);
-        snapshot.push_back({row->Texts(), ImageList1.value(ImageIndex(i)), row->isSelected()});
+        snapshot.push_back({row->SharedTexts(), ImageList1.value(ImageIndex(i)), row->isSelected()});
     }
     listHistory_.push_back(std::move(snapshot));
     if (listHistory_.size() > kUndoSteps) {
@@ -159,15 +159,17 @@ bool TMainForm::UndoListChange() {
     ImageList1.clear();
     QList<QTreeWidgetItem*> rows;
     rows.reserve(static_cast<qsizetype>(snapshot.size()));
+    std::vector<int> selected;
     for (const SavedRow& saved : snapshot) {
         ImageList1.append(saved.icon);
+        if (saved.selected) {
+            selected.push_back(static_cast<int>(rows.size()));
+        }
         rows.append(new AudioFileRow(saved.texts));
+        SetImageIndex(rows.back(), static_cast<int>(rows.size()) - 1);
     }
     ListView1->addTopLevelItems(rows);
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        SetImageIndex(rows[i], static_cast<int>(i));
-        rows[i]->setSelected(snapshot[static_cast<std::size_t>(i)].selected);
-    }
+    SelectRows(selected);
     UpdateStatusBar();
     return true;
 }
@@ -206,12 +208,16 @@ void TMainForm::ReorderRows(const std::vector<int>& order) {
     }
     RememberList();
     QList<QIcon> icons;
-    std::vector<bool> selected;
+    icons.reserve(static_cast<qsizetype>(order.size()));
+    std::vector<int> selected;
     for (const int i : order) {
+        if (Row(i)->isSelected()) {
+            selected.push_back(static_cast<int>(icons.size()));
+        }
         icons.append(ImageList1.value(ImageIndex(i)));
-        selected.push_back(Row(i)->isSelected());
     }
     // All rows taken out and put back at once: row by row, a list of thousands takes seconds.
+    ListView1->clearSelection();
     const QList<QTreeWidgetItem*> rows = ListView1->invisibleRootItem()->takeChildren();
     QList<QTreeWidgetItem*> reordered;
     reordered.reserve(rows.size());
@@ -219,9 +225,29 @@ void TMainForm::ReorderRows(const std::vector<int>& order) {
         reordered.append(rows.at(i));
     }
     ImageList1 = icons;
+    // Numbered while out of the list, where a change costs the view nothing.
+    for (qsizetype i = 0; i < reordered.size(); ++i) {
+        SetImageIndex(reordered[i], static_cast<int>(i));
+    }
     ListView1->addTopLevelItems(reordered);
-    RenumberImages();
-    for (std::size_t i = 0; i < selected.size(); ++i) {
-        reordered[static_cast<qsizetype>(i)]->setSelected(selected[i]);
+    SelectRows(selected);
+}
+
+void TMainForm::SelectRows(const std::vector<int>& rows) {
+    // One range for each run of neighbouring rows: a range per row would make every later look at the
+    // selection go through thousands of them.
+    QItemSelection selection;
+    const QAbstractItemModel* model = ListView1->model();
+    for (std::size_t first = 0; first < rows.size();) {
+        std::size_t last = first;
+        while (last + 1 < rows.size() && rows[last + 1] == rows[last] + 1) {
+            ++last;
+        }
+        selection.select(model->index(rows[first], 0), model->index(rows[last], 0));
+        first = last + 1;
+    }
+    if (!selection.isEmpty()) {
+        ListView1->selectionModel()->select(selection,
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "audio/AvxState.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -83,6 +85,9 @@ private:
         }
         pending_.clear();
         pendingPos_ = 0;
+        if (!ended_) {
+            ClearUpperAvx();
+        }
         if (ended_ || !DecodeMore(pending_) || pending_.empty()) {
             ended_ = true;
             pending_.clear();

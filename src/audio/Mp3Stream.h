@@ -18,13 +18,87 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace audio::detail {
 
-struct Mpg123Delete {
-    void operator()(mpg123_handle* p) const { mpg123_delete(p); }
+// Making a libmpg123 handle costs more than opening a file, finding its format and decoding its first
+// frames with one: a list of thousands of files reuses a few handles, each closed and set back to
+// libmpg123's defaults in between.
+class Mpg123Handles {
+public:
+    static mpg123_handle* Take() {
+        Mpg123Handles& pool = Pool();
+        {
+            std::lock_guard lock(pool.mutex_);
+            if (!pool.idle_.empty()) {
+                mpg123_handle* mh = pool.idle_.back();
+                pool.idle_.pop_back();
+                return mh;
+            }
+        }
+        return Make();
+    }
+
+    static void Give(mpg123_handle* mh) {
+        if (mh == nullptr) {
+            return;
+        }
+        mpg123_close(mh);
+        Mpg123Handles& pool = Pool();
+        if (pool.Reset(mh)) {
+            std::lock_guard lock(pool.mutex_);
+            if (pool.idle_.size() < kKept) {
+                pool.idle_.push_back(mh);
+                return;
+            }
+        }
+        mpg123_delete(mh);
+    }
+
+private:
+    // The window's thread and the join's decoder working ahead use one or two at a time.
+    static constexpr std::size_t kKept = 4;
+
+    // The defaults are those of a new handle, which is then the first one kept.
+    Mpg123Handles() {
+        mpg123_handle* mh = Make();
+        double unused = 0;
+        known_ = mh != nullptr && mpg123_getparam(mh, MPG123_FLAGS, &flags_, &unused) == MPG123_OK &&
+                 mpg123_getparam(mh, MPG123_RESYNC_LIMIT, &resyncLimit_, &unused) == MPG123_OK;
+        if (mh != nullptr) {
+            idle_.push_back(mh);
+        }
+    }
+
+    static Mpg123Handles& Pool() {
+        // Never destroyed: streams still open at exit give their handles back after static clean-up.
+        static auto* const pool = new Mpg123Handles;
+        return *pool;
+    }
+
+    static mpg123_handle* Make() {
+        int err = MPG123_OK;
+        return mpg123_new(nullptr, &err);
+    }
+
+    bool Reset(mpg123_handle* mh) const {
+        return known_ && mpg123_param(mh, MPG123_FLAGS, flags_, 0.0) == MPG123_OK &&
+               mpg123_param(mh, MPG123_RESYNC_LIMIT, resyncLimit_, 0.0) == MPG123_OK &&
+               mpg123_format_all(mh) == MPG123_OK;
+    }
+
+    bool known_ = false;
+    long flags_ = 0;
+    long resyncLimit_ = 0;
+    std::mutex mutex_;
+    std::vector<mpg123_handle*> idle_;
 };
-using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Delete>;
+
+struct Mpg123Return {
+    void operator()(mpg123_handle* p) const { Mpg123Handles::Give(p); }
+};
+using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Return>;
 
 // libmpg123 before 1.27 needs its global set-up; later versions treat this as a no-op.
 inline bool Mpg123Ready() {
@@ -42,8 +116,7 @@ public:
         if (start == Start::NotMpeg) {
             return nullptr;
         }
-        int err = MPG123_OK;
-        Mpg123Ptr mh(mpg123_new(nullptr, &err));
+        Mpg123Ptr mh(Mpg123Handles::Take());
         if (!mh || !Configure(mh.get()) ||
             (start == Start::UntrustedInfoFrame &&
              mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_IGNORE_INFOFRAME, 0.0) != MPG123_OK)) {
@@ -53,20 +126,17 @@ public:
         long rate = 0;
         int chans = 0;
         int encoding = 0;
-        if (mpg123_open(mh.get(), name.constData()) != MPG123_OK ||
-            mpg123_getformat(mh.get(), &rate, &chans, &encoding) != MPG123_OK) {
-            return nullptr;
-        }
-        mpg123_close(mh.get());
         // Fixing the output to the first frame's format makes libmpg123 convert any later frames of
-        // another rate or channel count, so the stream keeps one format from start to end.
-        if (rate <= 0 || (chans != 1 && chans != 2) || mpg123_format_none(mh.get()) != MPG123_OK ||
+        // another rate or channel count, so the stream keeps one format from start to end. The fix
+        // applies to the open file: opening it again would only read its first frames once more.
+        if (mpg123_open(mh.get(), name.constData()) != MPG123_OK ||
+            mpg123_getformat(mh.get(), &rate, &chans, &encoding) != MPG123_OK || rate <= 0 ||
+            (chans != 1 && chans != 2) || mpg123_format_none(mh.get()) != MPG123_OK ||
             mpg123_format(mh.get(), rate, chans, MPG123_ENC_SIGNED_16) != MPG123_OK) {
             return nullptr;
         }
         // Without a scan, libmpg123 takes the frame count from the Info frame, also for its gapless end.
-        if (mpg123_open(mh.get(), name.constData()) != MPG123_OK ||
-            (start != Start::WholeInfoFrame && mpg123_scan(mh.get()) != MPG123_OK)) {
+        if (start != Start::WholeInfoFrame && mpg123_scan(mh.get()) != MPG123_OK) {
             return nullptr;
         }
         // Random bytes can pass for a header now and then; a stream needs frames and audio in them.
@@ -90,12 +160,16 @@ protected:
         // bound only guards against a decoder that stops advancing.
         constexpr int kMaxIdleReads = 64;
         constexpr std::size_t kBlockBytes = 32768;
+        // The first block only shows that the file decodes: a list of thousands of files probes
+        // each of them, and a frame of audio is enough for that.
+        constexpr std::size_t kFirstBlockBytes = 1152 * 2 * 2;
         for (int i = 0; i < kMaxIdleReads; ++i) {
-            out.resize(kBlockBytes);
+            out.resize(primed_ ? kBlockBytes : kFirstBlockBytes);
             std::size_t done = 0;
             const int rc = mpg123_read(mh_.get(), out.data(), out.size(), &done);
             out.resize(done - done % FrameBytes());
             if (!out.empty()) {
+                primed_ = true;
                 return true;
             }
             if (rc != MPG123_OK && rc != MPG123_NEW_FORMAT) {
@@ -115,7 +189,10 @@ private:
         // Gapless trims the encoder delay and padding of the LAME/Info tag. A second Info frame, as in
         // two MP3 files joined by plain concatenation, must not end the stream, so no
         // MPG123_NO_FRANKENSTEIN. An unlimited resync lets trailing junk end the stream cleanly.
-        return mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0) == MPG123_OK &&
+        // ID3v2 tags are read by the tag reader; libmpg123 only needs to step over them, however large
+        // their pictures.
+        return mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET | MPG123_SKIP_ID3V2, 0.0) ==
+                   MPG123_OK &&
                mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_NO_FRANKENSTEIN, 0.0) == MPG123_OK &&
                mpg123_param(mh, MPG123_RESYNC_LIMIT, -1, 0.0) == MPG123_OK;
     }
@@ -150,8 +227,7 @@ private:
     // by an encoder's Info frame in front.
     static Start StartOf(const QString& path) {
         constexpr int kFramesToFollow = 3;
-        int err = MPG123_OK;
-        Mpg123Ptr mh(mpg123_new(nullptr, &err));
+        Mpg123Ptr mh(Mpg123Handles::Take());
         Frame first;
         if (!mh || !Configure(mh.get()) ||
             mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_IGNORE_INFOFRAME, 0.0) != MPG123_OK ||
@@ -313,6 +389,7 @@ private:
     }
 
     Mpg123Ptr mh_;
+    bool primed_ = false;
 };
 
 }  // namespace audio::detail

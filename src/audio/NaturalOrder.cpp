@@ -42,35 +42,16 @@ int CompareNumbers(const QString& a, int aBegin, int aEnd, const QString& b, int
     return 0;
 }
 
-struct SplitPath {
-    QStringList folders;
-    QString name;
-};
-
-SplitPath Split(const QString& path) {
-    QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    SplitPath split;
-    if (!parts.isEmpty()) {
-        split.name = parts.takeLast();
+// Each character as the comparison sees it: case folded. Digits and white space fold to themselves.
+QString Folded(const QString& s) {
+    QString folded = s;
+    for (QChar& c : folded) {
+        c = c.toCaseFolded();
     }
-    split.folders = parts;
-    return split;
+    return folded;
 }
 
-int CompareFolders(const QStringList& a, const QStringList& b) {
-    const qsizetype common = std::min(a.size(), b.size());
-    for (qsizetype i = 0; i < common; ++i) {
-        const int order = NaturalCompare(a.at(i), b.at(i));
-        if (order != 0) {
-            return order;
-        }
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-}  // namespace
-
-int NaturalCompare(const QString& a, const QString& b) {
+int CompareFolded(const QString& a, const QString& b) {
     int i = SkipSpace(a, 0);
     int j = SkipSpace(b, 0);
     while (i < a.size() && j < b.size()) {
@@ -84,8 +65,8 @@ int NaturalCompare(const QString& a, const QString& b) {
             i = aEnd;
             j = bEnd;
         } else {
-            const char16_t x = a.at(i).toCaseFolded().unicode();
-            const char16_t y = b.at(j).toCaseFolded().unicode();
+            const char16_t x = a.at(i).unicode();
+            const char16_t y = b.at(j).unicode();
             if (x != y) {
                 return x < y ? -1 : 1;
             }
@@ -96,6 +77,43 @@ int NaturalCompare(const QString& a, const QString& b) {
         j = SkipSpace(b, j);
     }
     return (i < a.size()) - (j < b.size());
+}
+
+// A path's folders and name, folded once: a sort compares each path many times.
+struct SplitPath {
+    QStringList folders;
+    QString name;
+};
+
+SplitPath Split(const QString& path) {
+    QStringList parts = Folded(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    SplitPath split;
+    if (!parts.isEmpty()) {
+        split.name = parts.takeLast();
+    }
+    split.folders = parts;
+    return split;
+}
+
+int CompareFolders(const QStringList& a, const QStringList& b) {
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        // Paths of one list share most of their folders.
+        if (a.at(i) == b.at(i)) {
+            continue;
+        }
+        const int order = CompareFolded(a.at(i), b.at(i));
+        if (order != 0) {
+            return order;
+        }
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+}  // namespace
+
+int NaturalCompare(const QString& a, const QString& b) {
+    return CompareFolded(Folded(a), Folded(b));
 }
 
 std::vector<int> NaturalPathOrder(const QStringList& paths) {
@@ -110,7 +128,7 @@ std::vector<int> NaturalPathOrder(const QStringList& paths) {
         const SplitPath& x = keys[static_cast<std::size_t>(a)];
         const SplitPath& y = keys[static_cast<std::size_t>(b)];
         const int folders = CompareFolders(x.folders, y.folders);
-        return folders != 0 ? folders < 0 : NaturalCompare(x.name, y.name) < 0;
+        return folders != 0 ? folders < 0 : CompareFolded(x.name, y.name) < 0;
     });
     return order;
 }

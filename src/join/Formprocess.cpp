@@ -9,12 +9,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 TProcessForm* ProcessForm = nullptr;
 
 namespace {
+
+constexpr int kBarStepMs = 25;
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
     auto* label = new QLabel(text, parent);
@@ -64,6 +68,34 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     ButtonCancel->setGeometry(128, 128, 75, 25);
     connect(ButtonCancel, &QPushButton::clicked, this, &TProcessForm::ButtonCancelClick);
     SizeLabelsToText();
+
+    barStep_ = new QTimer(this);
+    barStep_->setSingleShot(true);
+    barStep_->setInterval(kBarStepMs);
+    connect(barStep_, &QTimer::timeout, this, [this] {
+        if (pendingJoin_ >= 0 || pendingOutput_ >= 0) {
+            ShowPendingProgress();
+            barStep_->start();
+        }
+    });
+}
+
+void TProcessForm::SetProgress(QProgressBar* bar, int percent) {
+    (bar == ProgressBar1 ? pendingJoin_ : pendingOutput_) = percent;
+    // The first change after a quiet while shows at once.
+    if (!barStep_->isActive()) {
+        ShowPendingProgress();
+        barStep_->start();
+    }
+}
+
+void TProcessForm::ShowPendingProgress() {
+    if (pendingJoin_ >= 0) {
+        ProgressBar1->setValue(std::exchange(pendingJoin_, -1));
+    }
+    if (pendingOutput_ >= 0) {
+        ProgressBar2->setValue(std::exchange(pendingOutput_, -1));
+    }
 }
 
 void TProcessForm::SizeLabelsToText() {
@@ -118,13 +150,13 @@ void ProcessFormHost::SetStatusText(const QString& text) {
 
 void ProcessFormHost::SetJoinProgress(int percent) {
     if (form_) {
-        form_->ProgressBar1->setValue(percent);
+        form_->SetProgress(form_->ProgressBar1, percent);
     }
 }
 
 void ProcessFormHost::SetOutputProgress(int percent) {
     if (form_) {
-        form_->ProgressBar2->setValue(percent);
+        form_->SetProgress(form_->ProgressBar2, percent);
     }
 }
 
@@ -143,6 +175,9 @@ void ProcessFormHost::SetJoinFailed() {
 }
 
 void ProcessFormHost::Close() {
+    if (form_) {
+        form_->ShowPendingProgress();
+    }
     if (form_ && !form_->TerminateRequested()) {
         form_->done(TProcessForm::kCloseResult);
     }

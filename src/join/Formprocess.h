@@ -10,6 +10,7 @@ class QFrame;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 // The progress dialog of a join. The job runs nested inside its modal run and reports through a
 // ProcessFormHost; Cancel ends the run with result 1 and is also the job's terminate request.
@@ -48,6 +49,13 @@ public:
     // Sizes the bar titles to their current texts; called whenever the texts or the font change.
     void SizeLabelsToText();
 
+    // Moves ProgressBar1 or ProgressBar2 to percent. A bar repaints itself at once at every change it
+    // can show, and a join of thousands of short files painted it more than it joined: a bar moves at
+    // most every 25 ms, to the last value asked for once that time is up.
+    void SetProgress(QProgressBar* bar, int percent);
+    // Shows the values still waiting at once, as the job ends.
+    void ShowPendingProgress();
+
     void ButtonCancelClick();
     // The window's close box and Escape behave like Cancel.
     void reject() override;
@@ -58,6 +66,10 @@ protected:
 private:
     bool terminateRequested_ = false;
     int runningJobs_ = 0;
+    QTimer* barStep_ = nullptr;
+    // -1: nothing waiting.
+    int pendingJoin_ = -1;
+    int pendingOutput_ = -1;
 };
 
 extern TProcessForm* ProcessForm;

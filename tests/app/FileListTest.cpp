@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -332,10 +333,24 @@ TEST_F(FileListTest, SortByNameAndUndoKeepEveryRowWithItsIcon) {
     ASSERT_EQ(Captions(), added);
     EXPECT_EQ(MainForm->ActionSortByName->text(), "&Sort by name");
     QTreeWidget& list = *MainForm->ListView1;
+    const auto selectedCaptions = [&] {
+        QStringList names;
+        for (const QTreeWidgetItem* row : list.selectedItems()) {
+            names << row->text(0);
+        }
+        names.sort();
+        return names;
+    };
+    const QStringList selected{"Part 1.wav", "part 10.wav"};
+    MainForm->Row(0)->setSelected(true);
+    MainForm->Row(1)->setSelected(true);
 
     MainForm->ActionSortByName->trigger();
     EXPECT_EQ(Captions(), natural);
     ExpectIconsPaired();
+    // The selected rows stay selected where they went, apart now.
+    EXPECT_EQ(selectedCaptions(), selected);
+    EXPECT_TRUE(MainForm->Row(2)->isSelected());
     EXPECT_EQ(MainForm->Row(1)->icon(0).cacheKey(), MainForm->ImageList1[1].cacheKey());
     list.clearSelection();
     MainForm->Row(2)->setSelected(true);
@@ -351,14 +366,52 @@ TEST_F(FileListTest, SortByNameAndUndoKeepEveryRowWithItsIcon) {
     ExpectIconsPaired();
     MainForm->ButtonClearClick();
 
+    int undone = 0;
     for (const QStringList& before :
          {(QStringList{"Part 2.mp3", "Part 1.wav", "part 10.wav"}), added, natural, added, QStringList()}) {
         EXPECT_TRUE(MainForm->UndoListChange());
         EXPECT_EQ(Captions(), before);
         ExpectIconsPaired();
+        // The sort taken back, its selection comes back with it.
+        if (++undone == 4) {
+            EXPECT_EQ(selectedCaptions(), selected);
+        }
     }
     EXPECT_EQ(MainForm->StatusPanel(0)->text(), QStringLiteral("0 file(s)"));
     EXPECT_FALSE(MainForm->UndoListChange());
+}
+
+// Thousands of files: the window handles its events while they are probed, and a drop meanwhile is
+// refused rather than mixed into the Add's rows. Removing rows from the long list leaves the view
+// where it was.
+TEST_F(FileListTest, ALongListHandlesEventsWhileAddedAndStaysInPlaceWhenRowsGo) {
+    const QString wav = Wav("1.wav");
+    const QString other = Wav("2.wav");
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(other)});
+    bool handled = false;
+    QTimer::singleShot(0, MainForm, [&] {
+        handled = true;
+        EXPECT_FALSE(MainForm->CanDropFiles(&mime));
+        MainForm->WMDropFiles({other});
+    });
+    constexpr int kRows = 20000;
+    Add(QStringList(kRows, wav));
+    EXPECT_TRUE(handled);
+    EXPECT_EQ(MainForm->RowCount(), kRows);
+    EXPECT_EQ(MainForm->ImageIndex(kRows - 1), kRows - 1);
+    EXPECT_TRUE(MainForm->CanDropFiles(&mime));
+
+    QTreeWidget& list = *MainForm->ListView1;
+    list.scrollToItem(MainForm->Row(kRows / 2), QAbstractItemView::PositionAtTop);
+    const int scrolled = list.verticalScrollBar()->value();
+    MainForm->Row(kRows / 2 + 2)->setSelected(true);
+    MainForm->Row(kRows / 2 + 4)->setSelected(true);
+    MainForm->ButtonRemoveClick();
+    QApplication::processEvents();
+    EXPECT_EQ(MainForm->RowCount(), kRows - 2);
+    EXPECT_EQ(list.verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(list.currentItem(), MainForm->Row(kRows / 2 + 2));
 }
 
 TEST_F(FileListTest, MessageBoxesShowTheirTextAsPlainText) {
@@ -426,6 +479,9 @@ TEST_F(FileListTest, ALanguageSwitchRewritesOnlyTheChannelAndBitsCells) {
     ASSERT_EQ(MainForm->RowCount(), 2);
     const AudioFileRowTexts before = MainForm->Row(1)->Texts();
     EXPECT_EQ(before.subItems[1], QStringLiteral("Stereo"));
+    // Undo's copy of the list shares each row's texts with the row, until they change.
+    MainForm->ButtonClearClick();
+    ASSERT_TRUE(MainForm->UndoListChange());
 
     WriteSettings("[General]\nLanguage=German.ini\n");
     MainForm->FormActivate();
@@ -437,6 +493,9 @@ TEST_F(FileListTest, ALanguageSwitchRewritesOnlyTheChannelAndBitsCells) {
     for (const int unchanged : {0, 3, 4, 5, 6, 7, 8, 9}) {
         EXPECT_EQ(after.subItems[unchanged], before.subItems[unchanged]) << unchanged;
     }
+    MainForm->ButtonClearClick();
+    ASSERT_TRUE(MainForm->UndoListChange());
+    EXPECT_EQ(MainForm->Row(1)->Texts().subItems, after.subItems);
 }
 
 TEST(RowTextTest, SizesDurationsAndClocksAtTheirBoundaries) {
