@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "join/DecodeAhead.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -31,6 +32,11 @@ DecodeAhead::~DecodeAhead() {
     if (stream_ != 0) {
         audio::FreeStream(stream_);
     }
+}
+
+void DecodeAhead::LowerLimit(std::size_t limit) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    limit_ = std::min(limit_, limit);
 }
 
 bool DecodeAhead::Opened() {

@@ -28,9 +28,11 @@ struct DecodedBlock {
 // ahead of the job and waits there.
 class DecodeAhead {
 public:
-    static constexpr std::size_t kLimit = 32 * 1024 * 1024;
+    static constexpr std::size_t kLimit = 8 * 1024 * 1024;
     // Blocks the worker decodes before it wakes a job waiting for them.
     static constexpr std::size_t kWakeBlocks = 8;
+    // What a row whose turn has come keeps in hand.
+    static constexpr std::size_t kTurnLimit = 4 * 1024 * 1024;
 
     DecodeAhead(const QString& path, audio::OpenFunction open, std::size_t blockBytes,
                 std::size_t limit = kLimit);
@@ -40,6 +42,9 @@ public:
     DecodeAhead& operator=(const DecodeAhead&) = delete;
 
     const QString& Path() const { return path_; }
+    // Lets the worker keep no more than limit bytes ahead from now on: the row whose turn has come
+    // needs only a few blocks in hand, not the lead of a row decoded beside the one before it.
+    void LowerLimit(std::size_t limit);
     // Whether the row opened; waits for the worker to have tried.
     bool Opened();
     // The next block of the row into block, waiting for the worker; false after the last. The bytes
@@ -55,7 +60,6 @@ private:
     const QString path_;
     const audio::OpenFunction open_;
     const std::size_t blockBytes_;
-    const std::size_t limit_;
     audio::StreamHandle stream_ = 0;
 
     std::mutex mutex_;
@@ -67,6 +71,7 @@ private:
     std::deque<DecodedBlock> blocks_;
     std::vector<std::vector<char>> spares_;
     std::size_t held_ = 0;
+    std::size_t limit_;
 
     bool threaded_ = false;
     std::thread worker_;

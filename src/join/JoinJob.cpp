@@ -838,7 +838,10 @@ bool JoinJob::AppendRows(PcmSink& sink, const std::function<bool()>& writeFailed
         const audio::OpenFunction open =
             HasExtension(row.path, ".wav") ? nullptr : audio::DecodedOpening(row.path);
         if (open != nullptr && !decoded) {
-            decoded = std::make_unique<DecodeAhead>(row.path, open, DecodedBlockBytes(row));
+            decoded = std::make_unique<DecodeAhead>(row.path, open, DecodedBlockBytes(row),
+                                                    DecodeAhead::kTurnLimit);
+        } else if (decoded) {
+            decoded->LowerLimit(DecodeAhead::kTurnLimit);
         }
         if (i + 1 < rows_.Count()) {
             const JoinRow next = rows_.Row(i + 1);
