@@ -10,6 +10,7 @@
 #include <QMovie>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -57,14 +58,17 @@ qsizetype ColourTableSize(int flags) {
 
 }  // namespace
 
-TBannerPane::TBannerPane(QWidget* parent) : QWidget(parent) {
+TBannerPane::TBannerPane(QWidget* parent) : QWidget(parent), stopTimer_(new QTimer(this)) {
     // The page blocks the context menu; the pane has none to offer anyway.
     setContextMenuPolicy(Qt::PreventContextMenu);
+    stopTimer_->setSingleShot(true);
+    connect(stopTimer_, &QTimer::timeout, this, &TBannerPane::StopAnimation);
 }
 
 TBannerPane::~TBannerPane() = default;
 
 void TBannerPane::ClearPage() {
+    stopTimer_->stop();
     delete movie_;
     movie_ = nullptr;
     delete movieData_;
@@ -113,9 +117,16 @@ void TBannerPane::Load(const QByteArray& page) {
         movieData_ = new QBuffer(this);
         movieData_->setData(bytes);
         movie_ = new QMovie(movieData_, QByteArray(), this);
+        // Kept frames let the animation be stopped on its last one (a GIF cannot jump back).
+        movie_->setCacheMode(QMovie::CacheAll);
         if (movie_->isValid()) {
             connect(movie_, &QMovie::frameChanged, this, [this] { update(); });
             movie_->start();
+            if (animationMs_ > 0) {
+                stopTimer_->start(animationMs_);
+            } else {
+                StopAnimation();
+            }
         }
     }
     if (!link_.isEmpty()) {
@@ -123,6 +134,24 @@ void TBannerPane::Load(const QByteArray& page) {
     }
     update();
     emit DocumentComplete();
+}
+
+void TBannerPane::SetAnimationTime(int ms) {
+    animationMs_ = ms;
+    if (ms <= 0) {
+        StopAnimation();
+    }
+}
+
+void TBannerPane::StopAnimation() {
+    stopTimer_->stop();
+    if (movie_ == nullptr || !movie_->isValid() || movie_->state() == QMovie::NotRunning) {
+        return;
+    }
+    // Stopping keeps the frame shown; a stopped movie no longer jumps.
+    movie_->jumpToFrame(movie_->frameCount() - 1);
+    movie_->stop();
+    update();
 }
 
 void TBannerPane::SetBodyBorder(const QString& border) {

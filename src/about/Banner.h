@@ -9,6 +9,7 @@
 
 class QBuffer;
 class QMovie;
+class QTimer;
 
 // The banner pane at the right end of the tool bar: a light stand-in for a browser showing a page
 // with one embedded animation. It takes the page's background colour and plays the animation file
@@ -18,6 +19,9 @@ class TBannerPane : public QWidget {
 public:
     // The border a fresh page's body has: the browser's sunken frame.
     static constexpr const char* kDefaultBorder = "2px inset";
+    // How long an animation plays before it rests on its last frame: moving pictures that never
+    // stop keep some readers from reading anything else.
+    static constexpr int kAnimationMs = 5000;
 
     explicit TBannerPane(QWidget* parent = nullptr);
     ~TBannerPane() override;
@@ -34,6 +38,12 @@ public:
     const QString& MovieFile() const { return movieFile_; }
     QMovie* Movie() const { return movie_; }
     const QString& Link() const { return link_; }
+
+    // The time the animations of this and later pages play; 0 or less shows their last frame
+    // at once, as for people who asked their desktop for less motion.
+    void SetAnimationTime(int ms);
+    // Stops the animation on its last frame.
+    void StopAnimation();
 
     // The page body's style border; any value but "none" draws the frame.
     const QString& BodyBorder() const { return bodyBorder_; }
@@ -57,6 +67,8 @@ private:
     QString bodyBorder_ = QLatin1String(kDefaultBorder);
     QBuffer* movieData_ = nullptr;
     QMovie* movie_ = nullptr;
+    QTimer* stopTimer_ = nullptr;
+    int animationMs_ = kAnimationMs;
 };
 
 // Resources are kept by type and name, as ":/<type>/<name>".

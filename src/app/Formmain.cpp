@@ -11,6 +11,8 @@
 #include "platform/FilePath.h"
 #include "platform/LangId.h"
 #include "platform/MessageBox.h"
+#include "platform/ReadableLook.h"
+#include "platform/ReducedMotion.h"
 #include "platform/TempFolder.h"
 
 #include <QApplication>
@@ -85,6 +87,7 @@ constexpr int kOrderButtonSize = 24;
 // whole width of the button instead of being shortened at a frame that is not there.
 class FlatToolButtonStyle : public QProxyStyle {
 public:
+    using QProxyStyle::QProxyStyle;
     int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
         return metric == PM_DefaultFrameWidth ? 0 : QProxyStyle::pixelMetric(metric, option, widget);
     }
@@ -174,7 +177,7 @@ void TMainForm::CreateToolBar() {
     Panel1->setFixedHeight(kToolBarHeight);
     Panel1->setFrameShape(QFrame::NoFrame);
 
-    auto* flatStyle = new FlatToolButtonStyle;
+    auto* flatStyle = new FlatToolButtonStyle(platform::NewReadableStyle());
     flatStyle->setParent(Panel1);
     for (const ToolButtonPlace& place : kToolButtons) {
         auto* button = new QToolButton(Panel1);
@@ -315,6 +318,14 @@ void TMainForm::FormCreate() {
     CppWebBrowser1->setVisible(bannerOn);
     PlaceBanner();
     if (bannerOn) {
+        // A still banner for those who ask for one, here or on their desktop.
+        if (settings.ReadString(QStringLiteral("General"), QStringLiteral("Animate"), QString()) ==
+            QLatin1String("0")) {
+            CppWebBrowser1->SetAnimationTime(0);
+        } else {
+            platform::WhenMotionReduced(CppWebBrowser1,
+                                        [pane = CppWebBrowser1] { pane->SetAnimationTime(0); });
+        }
         SetUpBanner();
     }
 }

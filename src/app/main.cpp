@@ -4,6 +4,7 @@
 #include "app/Startup.h"
 #include "platform/FilePath.h"
 #include "platform/GuiHandlers.h"
+#include "platform/ReadableLook.h"
 #include "platform/SignalCleanup.h"
 #include "platform/TempFolder.h"
 
@@ -129,6 +130,8 @@ int main(int argc, char** argv) {
     // Qt sees only its own options: it would take a file named like one ("--" "-reverse") for it.
     int qtArgc = static_cast<int>(line.qt.size()) - 1;
     TApplication app(qtArgc, line.qt.data());
+    platform::InstallReadableLook();
+    platform::ReturnFocusAfterDialogs();
     // Qt's buttons and file dialogs follow the system's language; the program's own texts follow its
     // language file.
     const std::unique_ptr<QTranslator> qtTexts = InstallQtTranslation(QLocale::system());

@@ -7,7 +7,10 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
 #include <QUrl>
 
 namespace platform {
@@ -69,7 +72,36 @@ int ShowQMessageBox(const QString& text, const QString& caption, unsigned flags)
     }
 }
 
+// When a dialog closes, the window it was opened from gets the keyboard back. A window manager does
+// that on its own; without one (a bare X server, some kiosk sessions) the keys went nowhere until
+// another dialog had come and gone.
+class FocusBackAfterDialogs : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Hide && watched->isWidgetType()) {
+            auto* dialog = qobject_cast<QDialog*>(watched);
+            QWidget* owner = dialog != nullptr && dialog->isWindow() && dialog->parentWidget() != nullptr
+                                 ? dialog->parentWidget()->window()
+                                 : nullptr;
+            if (owner != nullptr && owner->isVisible()) {
+                QTimer::singleShot(0, owner, [owner = QPointer<QWidget>(owner)] {
+                    if (owner && owner->isVisible() && QApplication::activeModalWidget() == nullptr) {
+                        owner->activateWindow();
+                    }
+                });
+            }
+        }
+        return false;
+    }
+};
+
 }  // namespace
+
+void ReturnFocusAfterDialogs() {
+    qApp->installEventFilter(new FocusBackAfterDialogs(qApp));
+}
 
 void InstallGuiHandlers() {
     SetMessageBoxHandler(ShowQMessageBox);

@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -123,12 +124,15 @@ TEST_F(BannerTest, TheAdSwitchDecidesWhetherTheAnimationFileExists) {
     const struct {
         const char* settings;
         bool shown;
+        bool moving;
     } cases[] = {
-        {nullptr, true},
-        {"", true},
-        {"[General]\nAd=\n", true},
-        {"[General]\nAd=1\n", true},
-        {"[General]\nAd=0\n", false},
+        {nullptr, true, true},
+        {"", true, true},
+        {"[General]\nAd=\n", true, true},
+        {"[General]\nAd=1\n", true, true},
+        {"[General]\nAd=0\n", false, false},
+        // A still picture for those who ask for less motion.
+        {"[General]\nAnimate=0\n", true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.settings == nullptr ? "no settings file" : c.settings);
@@ -147,7 +151,10 @@ TEST_F(BannerTest, TheAdSwitchDecidesWhetherTheAnimationFileExists) {
             EXPECT_EQ(pane.PageText().count(AdFilePath()), 2);
             ASSERT_NE(pane.Movie(), nullptr);
             EXPECT_TRUE(pane.Movie()->isValid());
-            EXPECT_EQ(pane.Movie()->state(), QMovie::Running);
+            EXPECT_EQ(pane.Movie()->state(), c.moving ? QMovie::Running : QMovie::NotRunning);
+            if (!c.moving) {
+                EXPECT_EQ(pane.Movie()->currentFrameNumber(), pane.Movie()->frameCount() - 1);
+            }
             EXPECT_EQ(pane.Background(), QColor(0x99, 0xCC, 0xFF));
             EXPECT_EQ(pane.Link(), kBannerLink);
             // The page's border went with its completed load.
@@ -160,6 +167,29 @@ TEST_F(BannerTest, TheAdSwitchDecidesWhetherTheAnimationFileExists) {
         DestroyForms();
         EXPECT_FALSE(QFile::exists(AdFilePath()));
     }
+}
+
+// The animation plays for its time and rests on its last frame; a click still opens the address.
+TEST_F(BannerTest, TheAnimationStopsOnItsLastFrame) {
+    EXPECT_LE(TBannerPane::kAnimationMs, 5000);
+    CreateForms();
+    TBannerPane pane;
+    pane.SetAnimationTime(20);
+    pane.Load(MainForm->CppWebBrowser1->PageText().toUtf8());
+    ASSERT_NE(pane.Movie(), nullptr);
+    EXPECT_EQ(pane.Movie()->state(), QMovie::Running);
+    QElapsedTimer waited;
+    waited.start();
+    while (pane.Movie()->state() == QMovie::Running && waited.elapsed() < 10000) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    EXPECT_EQ(pane.Movie()->state(), QMovie::NotRunning);
+    EXPECT_EQ(pane.Movie()->currentFrameNumber(), pane.Movie()->frameCount() - 1);
+    pane.resize(257, 65);
+    QMouseEvent click(QEvent::MouseButtonRelease, QPointF(10, 10), pane.mapToGlobal(QPointF(10, 10)),
+                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&pane, &click);
+    EXPECT_EQ(opened_, QStringList{kBannerLink});
 }
 
 TEST_F(BannerTest, AnUnwritableAnimationFileIsReportedAndThePaneStaysEmpty) {
