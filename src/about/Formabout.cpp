@@ -2,9 +2,11 @@
 #include "about/Formabout.h"
 
 #include "platform/MessageBox.h"
+#include "platform/ReadableLook.h"
 #include "platform/ShellOpen.h"
 
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -104,6 +106,8 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     linkPalette.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0xFF));
     Label5->setPalette(linkPalette);
     Label5->setCursor(Qt::PointingHandCursor);
+    // Keyboard users reach the link with Tab, after OK, and open it with Enter or Space.
+    Label5->setFocusPolicy(Qt::StrongFocus);
     Label5->installEventFilter(this);
 
     Label6 = MakeLabel(this, "Label6", QStringLiteral("Copyright"), 24, 104);
@@ -115,6 +119,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     ButtonOk->setGeometry(120, 188, 75, 25);
     ButtonOk->setDefault(true);
     connect(ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
+    setTabOrder(ButtonOk, Label5);
     SizeLabelsToText();
 }
 
@@ -158,14 +163,34 @@ void TAboutForm::showEvent(QShowEvent* e) {
 }
 
 bool TAboutForm::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == Label5 && e->type() == QEvent::MouseButtonRelease) {
+    if (watched != Label5) {
+        return QDialog::eventFilter(watched, e);
+    }
+    if (e->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(e);
         if (mouse->button() == Qt::LeftButton && Label5->rect().contains(mouse->position().toPoint())) {
             Label5Click();
             return true;
         }
+    } else if (e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            Label5Click();
+            return true;
+        }
+    } else if (e->type() == QEvent::FocusIn || e->type() == QEvent::FocusOut) {
+        update(Label5->geometry().adjusted(-2, -2, 2, 2));
     }
     return QDialog::eventFilter(watched, e);
+}
+
+void TAboutForm::paintEvent(QPaintEvent* e) {
+    QDialog::paintEvent(e);
+    if (Label5->hasFocus()) {
+        QPainter painter(this);
+        painter.setPen(platform::FocusMarkColour(palette()));
+        painter.drawRect(Label5->geometry().adjusted(-2, -1, 1, 0));
+    }
 }
 
 void OpenHomePage(const QString& address, const QString& noBrowserText, const QString& caption) {

@@ -57,6 +57,8 @@ protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    // The link's focus mark, drawn around it so its text keeps its place.
+    void paintEvent(QPaintEvent* e) override;
 };
 
 // Opens the home page with the desktop's browser. When no program took the address, a warning box

@@ -223,7 +223,12 @@ void TMainForm::ButtonAddClick() {
 }
 
 bool TMainForm::RunOpenDialog(QStringList& paths) {
-    if (OpenDialog1->exec() != QDialog::Accepted) {
+    const bool accepted = OpenDialog1->exec() == QDialog::Accepted;
+    // Where no window manager hands the focus back after the dialog, nothing would have it and the
+    // keys would go nowhere: the list takes it, as after any other dialog.
+    activateWindow();
+    ListView1->setFocus(Qt::OtherFocusReason);
+    if (!accepted) {
         return false;
     }
     // Once one typed name is in the dialog's list, Qt returns only the listed ones and drops the

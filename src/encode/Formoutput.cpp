@@ -297,6 +297,10 @@ void TOutputForm::FormShow() {
     EditOutputFile->clear();
     PageControl1->setCurrentIndex(kFormatPage);
     UpdateWizardButtons();
+    // The focus starts on the checked format, its mark drawn from the start: Tab-less users and
+    // screen readers are told the choice that holds.
+    RadioMP3->setFocus(Qt::OtherFocusReason);
+    setAttribute(Qt::WA_KeyboardFocusChange);
 }
 
 int TOutputForm::SettingsPage() const {

@@ -26,8 +26,12 @@ public:
     bool eventFilter(QObject* watched, QEvent* e) override {
         if (watched == dialogObject_ && e->type() == QEvent::Show) {
             Watch();
-        } else if (watched == dialogObject_ && e->type() == QEvent::Hide && popup_) {
-            popup_->hide();
+        } else if (watched == dialogObject_ && e->type() == QEvent::Hide) {
+            // The first showing may have made the completer only after the dialog was shown.
+            Watch();
+            if (popup_) {
+                popup_->hide();
+            }
         } else if (watched == popupObject_ && popup_ && e->type() == QEvent::Show && !dialog_->isVisible()) {
             QMetaObject::invokeMethod(popup_, &QWidget::hide, Qt::QueuedConnection);
         }

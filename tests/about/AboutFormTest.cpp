@@ -7,6 +7,7 @@
 #include "about/AboutFixture.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -113,6 +114,17 @@ TEST_F(AboutFormTest, AboutShowsTheDecodedHomePageAndItsLinkOpensIt) {
     EXPECT_TRUE(opened_.isEmpty());
     Click(AboutForm->Label5, Qt::LeftButton);
     EXPECT_EQ(opened_, QStringList{QStringLiteral("https://www.verdane.example/")});
+    // From the keyboard: Enter or Space on the link, which Tab reaches after OK.
+    opened_.clear();
+    for (const int key : {Qt::Key_Return, Qt::Key_Space}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(AboutForm->Label5, &press);
+    }
+    EXPECT_EQ(opened_.size(), 2);
+    AboutForm->ButtonOk->setFocus();
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(AboutForm->ButtonOk, &tab);
+    EXPECT_EQ(AboutForm->focusWidget(), AboutForm->Label5);
 }
 
 TEST_F(AboutFormTest, UpdateOpensTheHomePageAndWithoutAnAddressNothing) {

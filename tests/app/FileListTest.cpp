@@ -431,7 +431,7 @@ TEST_F(FileListTest, MessageBoxesShowTheirTextAsPlainText) {
 }
 
 // Enter on a typed name accepts the dialog while its completions show; they go with the dialog, also
-// when a folder listed late would show them again.
+// when a folder listed late would show them again, and the list has the focus.
 TEST_F(FileListTest, TheAddDialogsCompletionsCloseWithIt) {
     QFileDialog& dialog = *MainForm->OpenDialog1;
     const QString wav = Wav("1.wav");
@@ -449,6 +449,8 @@ TEST_F(FileListTest, TheAddDialogsCompletionsCloseWithIt) {
     ASSERT_TRUE(MainForm->ExecuteOpenDialog(paths));
     ASSERT_FALSE(popup.isNull());
     EXPECT_FALSE(popup->isVisible());
+    // The keyboard goes back to the list, not to a window that is gone.
+    EXPECT_EQ(MainForm->focusWidget(), MainForm->ListView1);
     popup->show();
     QApplication::processEvents();
     EXPECT_FALSE(popup->isVisible());

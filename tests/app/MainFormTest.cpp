@@ -4,6 +4,7 @@
 #include "app/Formmain.h"
 #include "app/Startup.h"
 #include "audio/Decoder.h"
+#include "encode/Formmetadata.h"
 #include "encode/Formoutput.h"
 #include "i18n/Formlanguage.h"
 #include "join/Formprocess.h"
@@ -18,9 +19,12 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -31,6 +35,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -291,6 +296,70 @@ TEST(ErrorReportTest, AnExceptionFromAHandlerIsReportedAndTheProgramGoesOn) {
     EXPECT_FALSE(GuardedRun([] { throw 42; }));
     ASSERT_EQ(recorder.messages.size(), 2u);
     EXPECT_EQ(recorder.messages[1].text, QString());
+}
+
+}  // namespace
+
+namespace {
+
+// The controls Tab (or Shift+Tab) visits in window, from its focus, until it comes back there.
+std::vector<QWidget*> TabRound(QWidget* window, bool forward) {
+    std::vector<QWidget*> visited;
+    QWidget* start = window->focusWidget();
+    for (int step = 0; step < 60; ++step) {
+        QKeyEvent tab(QEvent::KeyPress, forward ? Qt::Key_Tab : Qt::Key_Backtab, Qt::NoModifier);
+        QApplication::sendEvent(window->focusWidget(), &tab);
+        visited.push_back(window->focusWidget());
+        if (visited.back() == start) {
+            break;
+        }
+    }
+    return visited;
+}
+
+// Every window can be gone round with Tab and back with Shift+Tab: no control keeps the keyboard,
+// and each stop is one the user can see.
+TEST_F(MainFormTest, TabGoesRoundEveryWindowAndBackAgain) {
+    CreateForms();
+    const auto goRound = [](QWidget* window) {
+        ASSERT_NE(window->focusWidget(), nullptr);
+        QWidget* start = window->focusWidget();
+        const std::vector<QWidget*> forward = TabRound(window, true);
+        ASSERT_EQ(forward.back(), start);
+        for (QWidget* stop : forward) {
+            EXPECT_TRUE(stop->isVisible() && stop->isEnabled()) << stop->objectName().toStdString();
+        }
+        // Shift+Tab visits the same stops in the opposite order.
+        std::vector<QWidget*> backward = TabRound(window, false);
+        std::reverse(backward.begin(), backward.end() - 1);
+        EXPECT_EQ(backward, forward);
+    };
+    for (QWidget* window : {static_cast<QWidget*>(MainForm), static_cast<QWidget*>(AboutForm),
+                            static_cast<QWidget*>(LanguageForm), static_cast<QWidget*>(ProcessForm),
+                            static_cast<QWidget*>(OutputForm->MetadataForm)}) {
+        SCOPED_TRACE(window->objectName().toStdString());
+        window->show();
+        window->activateWindow();
+        QApplication::processEvents();
+        goRound(window);
+        window->hide();
+    }
+    // The wizard's pages, as each format leads through them.
+    for (QRadioButton* format : {OutputForm->RadioWAV, OutputForm->RadioMP3, OutputForm->RadioWMA}) {
+        SCOPED_TRACE(format->text().toStdString());
+        OutputForm->show();
+        OutputForm->activateWindow();
+        QApplication::processEvents();
+        goRound(OutputForm);
+        format->setChecked(true);
+        do {
+            OutputForm->ButtonNextClick();
+            goRound(OutputForm);
+        } while (OutputForm->PageControl1->currentIndex() != TOutputForm::kFilePage);
+        // The file page's focus is on choosing the file.
+        EXPECT_EQ(OutputForm->focusWidget(), OutputForm->ButtonSave);
+        OutputForm->hide();
+    }
 }
 
 }  // namespace

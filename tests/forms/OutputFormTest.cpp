@@ -112,8 +112,11 @@ TEST_F(OutputFormTest, EveryShowingStartsFromTheDefaults) {
         EXPECT_EQ(form->WmaBitrate(), 96000);
         EXPECT_TRUE(form->OutputPath().isEmpty());
         EXPECT_EQ(Page(), TOutputForm::kFormatPage);
+        // The focus is on the format that holds, not where it was left.
+        EXPECT_EQ(form->focusWidget(), form->RadioMP3);
 
         form->RadioWMA->setChecked(true);
+        form->RadioWMA->setFocus();
         form->ComboBoxMP3Bitrate->setCurrentIndex(0);
         form->ComboBoxWMABitrate->setCurrentIndex(5);
         for (QCheckBox* box : {form->CheckBoxMP3CRC, form->CheckBoxMP3Copyright, form->CheckBoxMP3Original,
