@@ -12,7 +12,7 @@ inline constexpr std::pair<const char*, const char*> kLanguageKeysBySection[] = 
     {"ToolBar", "Add Remove Clear Join Language About Update"},
     {"Hint", "Add Remove Clear Join Language About Update Up Down"},
     {"ListView", "Name Frequency Channels Sample Size Time Path Bits Mono Stereo"},
-    {"OpenDialog", "Filter NotPCM NotMP3Info NotWMAInfo NotSupport"},
+    {"OpenDialog", "Filter NotPCM NotMP3Info NotWMAInfo NotSupport NotMediaInfo NotPCMJoiner"},
     {"SaveDialog", "WAVFilter MP3Filter WMAFilter"},
     {"StatusBar", "Files Time"},
     {"AboutForm", "Caption Version HomePage Copyright Reserved Licence"},

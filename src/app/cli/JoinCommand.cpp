@@ -117,12 +117,15 @@ InputRows ProbeInputs(const Session& session, const JoinOptions& options, int& r
         }
         const ProbeResult probe = ProbeFile(path, InputFormats::CommandLine);
         if (probe.status != ProbeStatus::Accepted) {
-            const QString key = RejectionKey(probe.status);
-            // The language's words for a refused WAV name the window's limits, narrower than these.
-            const QString reason =
-                probe.status == ProbeStatus::NotPCM || key.isEmpty()
-                    ? QString()
-                    : i18n::LanguageText(session.Language(), QStringLiteral("OpenDialog"), key, QString());
+            // The window's words for a refused WAV name its limits, narrower than these; the joiner has
+            // words of its own for them and for the formats only it reads.
+            const QString key = probe.status == ProbeStatus::NotPCM         ? QStringLiteral("NotPCMJoiner")
+                                : probe.status == ProbeStatus::NotMediaInfo ? QStringLiteral("NotMediaInfo")
+                                                                            : RejectionKey(probe.status);
+            QString reason = key.isEmpty() ? QString()
+                                           : i18n::LanguageText(session.Language(),
+                                                                QStringLiteral("OpenDialog"), key, QString());
+            reason.replace(QLatin1String("%1"), QLatin1String(audio::MediaFormatName(path)));
             PrintError(path + QStringLiteral(": ") +
                        (reason.isEmpty() ? RejectionFallback(probe.status, path) : reason));
             ++rejected;
