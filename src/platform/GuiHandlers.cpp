@@ -87,7 +87,9 @@ public:
                                  : nullptr;
             if (owner != nullptr && owner->isVisible()) {
                 QTimer::singleShot(0, owner, [owner = QPointer<QWidget>(owner)] {
-                    if (owner && owner->isVisible() && QApplication::activeModalWidget() == nullptr) {
+                    // Unless another dialog has come up in the meantime.
+                    const QWidget* modal = QApplication::activeModalWidget();
+                    if (owner && owner->isVisible() && (modal == nullptr || modal == owner)) {
                         owner->activateWindow();
                     }
                 });

@@ -9,6 +9,7 @@
 #include "i18n/Formlanguage.h"
 #include "join/Formprocess.h"
 #include "platform/ExeFolder.h"
+#include "platform/GuiHandlers.h"
 #include "platform/LangId.h"
 #include "platform/TempFolder.h"
 
@@ -360,6 +361,29 @@ TEST_F(MainFormTest, TabGoesRoundEveryWindowAndBackAgain) {
         EXPECT_EQ(OutputForm->focusWidget(), OutputForm->ButtonSave);
         OutputForm->hide();
     }
+}
+
+// Where no window manager hands the keyboard back, a closed dialog does: to the window it came from,
+// also to a dialog that is itself modal, but not past another dialog that has come up.
+TEST_F(MainFormTest, AClosedDialogGivesTheKeyboardBackToItsWindow) {
+    platform::ReturnFocusAfterDialogs();
+    CreateForms();
+    MainForm->show();
+    const auto close = [](QDialog* dialog, QWidget* expected) {
+        dialog->show();
+        dialog->activateWindow();
+        QApplication::processEvents();
+        ASSERT_EQ(QApplication::activeWindow(), dialog);
+        dialog->hide();
+        QApplication::processEvents();
+        EXPECT_EQ(QApplication::activeWindow(), expected);
+    };
+    close(AboutForm, MainForm);
+    OutputForm->setModal(true);
+    OutputForm->show();
+    close(OutputForm->MetadataForm, OutputForm);
+    close(AboutForm, nullptr);
+    OutputForm->hide();
 }
 
 }  // namespace
