@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "about/Banner.h"
 
+#include "platform/Accessibility.h"
 #include "platform/ShellOpen.h"
 
 #include <qdrawutil.h>
@@ -60,6 +61,8 @@ qsizetype ColourTableSize(int flags) {
 TBannerPane::TBannerPane(QWidget* parent) : QWidget(parent) {
     // The page blocks the context menu; the pane has none to offer anyway.
     setContextMenuPolicy(Qt::PreventContextMenu);
+    platform::SetAccessibleRole(this, QAccessible::Link);
+    setAccessibleName(QString::fromUtf8(kPictureText));
 }
 
 TBannerPane::~TBannerPane() = default;

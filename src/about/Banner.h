@@ -18,6 +18,8 @@ class TBannerPane : public QWidget {
 public:
     // The border a fresh page's body has: the browser's sunken frame.
     static constexpr const char* kDefaultBorder = "2px inset";
+    // What the animation says (scripts/make-banner draws it): the pane's name as a link.
+    static constexpr const char* kPictureText = "Wavestitch: join WAV + MP3 + WMA";
 
     explicit TBannerPane(QWidget* parent = nullptr);
     ~TBannerPane() override;

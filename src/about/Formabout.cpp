@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "about/Formabout.h"
 
+#include "platform/Accessibility.h"
 #include "platform/MessageBox.h"
 #include "platform/ShellOpen.h"
 
@@ -105,6 +106,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     Label5->setPalette(linkPalette);
     Label5->setCursor(Qt::PointingHandCursor);
     Label5->installEventFilter(this);
+    platform::SetAccessibleRole(Label5, QAccessible::Link);
 
     Label6 = MakeLabel(this, "Label6", QStringLiteral("Copyright"), 24, 104);
     Label7 = MakeLabel(this, "Label7", QStringLiteral("All right reserved."), 24, 131);
@@ -116,6 +118,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     ButtonOk->setDefault(true);
     connect(ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
     SizeLabelsToText();
+    platform::SetFrameRoles(this);
 }
 
 void TAboutForm::SizeLabelsToText() {

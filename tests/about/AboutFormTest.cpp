@@ -113,6 +113,8 @@ TEST_F(AboutFormTest, AboutShowsTheDecodedHomePageAndItsLinkOpensIt) {
     EXPECT_TRUE(opened_.isEmpty());
     Click(AboutForm->Label5, Qt::LeftButton);
     EXPECT_EQ(opened_, QStringList{QStringLiteral("https://www.verdane.example/")});
+    PressAsLink(AboutForm->Label5);
+    EXPECT_EQ(opened_.size(), 2);
 }
 
 TEST_F(AboutFormTest, UpdateOpensTheHomePageAndWithoutAnAddressNothing) {
