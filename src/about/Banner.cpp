@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "about/Banner.h"
 
+#include "platform/Accessibility.h"
 #include "platform/ShellOpen.h"
 
 #include <qdrawutil.h>
@@ -63,6 +64,8 @@ TBannerPane::TBannerPane(QWidget* parent) : QWidget(parent), stopTimer_(new QTim
     setContextMenuPolicy(Qt::PreventContextMenu);
     stopTimer_->setSingleShot(true);
     connect(stopTimer_, &QTimer::timeout, this, &TBannerPane::StopAnimation);
+    platform::SetAccessibleRole(this, QAccessible::Link);
+    setAccessibleName(QString::fromUtf8(kPictureText));
 }
 
 TBannerPane::~TBannerPane() = default;

@@ -22,6 +22,8 @@ public:
     // How long an animation plays before it rests on its last frame: moving pictures that never
     // stop keep some readers from reading anything else.
     static constexpr int kAnimationMs = 5000;
+    // What the animation says (scripts/make-banner draws it): the pane's name as a link.
+    static constexpr const char* kPictureText = "Wavestitch: join WAV + MP3 + WMA";
 
     explicit TBannerPane(QWidget* parent = nullptr);
     ~TBannerPane() override;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "about/Formabout.h"
 
+#include "platform/Accessibility.h"
 #include "platform/MessageBox.h"
 #include "platform/ReadableLook.h"
 #include "platform/ShellOpen.h"
@@ -109,6 +110,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     // Keyboard users reach the link with Tab, after OK, and open it with Enter or Space.
     Label5->setFocusPolicy(Qt::StrongFocus);
     Label5->installEventFilter(this);
+    platform::SetAccessibleRole(Label5, QAccessible::Link);
 
     Label6 = MakeLabel(this, "Label6", QStringLiteral("Copyright"), 24, 104);
     Label7 = MakeLabel(this, "Label7", QStringLiteral("All right reserved."), 24, 131);
@@ -121,6 +123,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     connect(ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
     setTabOrder(ButtonOk, Label5);
     SizeLabelsToText();
+    platform::SetFrameRoles(this);
 }
 
 void TAboutForm::SizeLabelsToText() {

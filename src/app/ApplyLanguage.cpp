@@ -7,6 +7,7 @@
 #include "i18n/Formlanguage.h"
 #include "join/Formprocess.h"
 #include "join/Mp3Copy.h"
+#include "platform/Accessibility.h"
 
 #include <QCheckBox>
 #include <QFont>
@@ -81,12 +82,19 @@ void TMainForm::ApplyLanguage() {
     ButtonUp->setToolTip(LanguageText(hint, QStringLiteral("Up"), QString()));
     ButtonDown->setToolTip(LanguageText(hint, QStringLiteral("Down"), QString()));
     ApplyListMenuTexts();
+    // The order buttons show only arrows: they are named as the list's menu names their commands.
+    ButtonUp->setAccessibleName(platform::NameOfCaption(ActionUp->text()));
+    ButtonDown->setAccessibleName(platform::NameOfCaption(ActionDown->text()));
+    CppWebBrowser1->setAccessibleDescription(
+        LanguageTextOr("Hint", "Banner", "Open the Wavestitch home page"));
 
     const char* const columnKeys[] = {"Name", "Frequency", "Channels", "Sample", "Size", "Time", "Path"};
     QTreeWidgetItem* header = ListView1->headerItem();
     for (int i = 0; i < static_cast<int>(std::size(columnKeys)); ++i) {
         header->setText(i, LanguageText(QStringLiteral("ListView"), QLatin1String(columnKeys[i]), QString()));
     }
+    // The first column names what the list holds.
+    ListView1->setAccessibleName(header->text(0));
 
     // The channel and bits cells of every row are made of language words; the numbers behind them stay.
     const RowWords words = CurrentRowWords();
@@ -117,6 +125,7 @@ void TMainForm::ApplyLanguage() {
         AboutForm->NoBrowserText = NoBrowserText();
         AboutForm->MessageCaption = text("Common", "Message");
         AboutForm->ButtonOk->setText(text("Common", "Ok"));
+        AboutForm->Image1->setAccessibleName(LanguageTextOr("AboutForm", "Logo", "Wavestitch logo"));
         AboutForm->SizeLabelsToText();
     }
 
@@ -125,6 +134,7 @@ void TMainForm::ApplyLanguage() {
         ProcessForm->Label2->setText(text("ProcessForm", "Joining"));
         ProcessForm->Label3->setText(text("ProcessForm", "Encoding"));
         ProcessForm->ButtonCancel->setText(text("Common", "Cancel"));
+        platform::NameBuddiesByTheirLabels(ProcessForm);
         ProcessForm->SizeLabelsToText();
     }
     if (LanguageForm != nullptr) {
@@ -132,6 +142,7 @@ void TMainForm::ApplyLanguage() {
         LanguageForm->Label1->setText(text("LanguageForm", "Language"));
         LanguageForm->ButtonOk->setText(text("Common", "Ok"));
         LanguageForm->ButtonCancel->setText(text("Common", "Cancel"));
+        platform::NameBuddiesByTheirLabels(LanguageForm);
     }
     if (OutputForm != nullptr) {
         TOutputForm& wizard = *OutputForm;
@@ -165,6 +176,8 @@ void TMainForm::ApplyWizardExtraTexts() {
     };
     wizard.CheckBoxMP3Copy->setText(text("OutputForm", "CopyMp3", "Join &without re-encoding"));
     wizard.ButtonMetadata->setText(text("OutputForm", "Metadata", "&Tags and chapters..."));
+    wizard.ButtonSave->setAccessibleName(text("OutputForm", "Browse", "Browse..."));
+    wizard.ButtonSave->setToolTip(text("Hint", "Browse", "Choose the output file"));
     wizard.CueExistsQuestion =
         text("OutputForm", "CueExists", "The cue sheet %1 already exists. Do you want to replace it?");
     wizard.CueTracksText = text("OutputForm", "CueTracks",

@@ -7,6 +7,7 @@
 #include "i18n/Formlanguage.h"
 #include "i18n/IniFile.h"
 #include "join/JoinJob.h"
+#include "platform/Accessibility.h"
 #include "platform/ExeFolder.h"
 #include "platform/FilePath.h"
 #include "platform/LangId.h"
@@ -115,6 +116,8 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Verdane Wavestitch"));
     setAttribute(Qt::WA_DeleteOnClose, false);
+    // A window of its own, though a plain widget: Qt would report it as a filler.
+    platform::SetAccessibleRole(this, QAccessible::Window);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -123,6 +126,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     CreateFileList();
     CreateListMenu();
     CreateStatusBar();
+    platform::SetFrameRoles(this);
     layout->addWidget(Panel1);
     layout->addWidget(Panel2, 1);
     layout->addWidget(StatusBar1);
@@ -176,6 +180,7 @@ void TMainForm::CreateToolBar() {
     Panel1 = MakePanel(this, "Panel1");
     Panel1->setFixedHeight(kToolBarHeight);
     Panel1->setFrameShape(QFrame::NoFrame);
+    platform::SetAccessibleRole(Panel1, QAccessible::ToolBar);
 
     auto* flatStyle = new FlatToolButtonStyle(platform::NewReadableStyle());
     flatStyle->setParent(Panel1);
@@ -256,6 +261,9 @@ void TMainForm::CreateFileList() {
     ButtonDown->setIcon(MakeToolIcon(ToolIcon::Down, 16));
     ButtonDown->setAutoRaise(true);
     ButtonDown->setToolTip(QStringLiteral("Down"));
+    // The two show only an arrow: their names and tips come with the language.
+    platform::ShowToolTipOnKeyboardFocus(ButtonUp);
+    platform::ShowToolTipOnKeyboardFocus(ButtonDown);
 
     layout->addWidget(ListView1, 1);
     layout->addWidget(Panel3);

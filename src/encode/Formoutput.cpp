@@ -3,6 +3,7 @@
 
 #include "encode/Formmetadata.h"
 #include "join/CueSheet.h"
+#include "platform/Accessibility.h"
 #include "platform/FileFilter.h"
 #include "platform/FilePath.h"
 #include "platform/MessageBox.h"
@@ -100,6 +101,7 @@ TOutputForm::TOutputForm(QWidget* parent) : QDialog(parent), chooser_(RunSaveDia
 
     CreatePages();
     CreateButtons();
+    platform::SetFrameRoles(this);
 
     SaveDialog1 = Named(new QFileDialog(this), "SaveDialog1");
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
@@ -190,6 +192,8 @@ void TOutputForm::CreatePages() {
     ButtonSave = Named(new QToolButton(GroupBox5), "ButtonSave");
     ButtonSave->setAutoRaise(true);
     ButtonSave->setText(QStringLiteral("..."));
+    ButtonSave->setAccessibleName(QStringLiteral("Browse..."));
+    platform::ShowToolTipOnKeyboardFocus(ButtonSave);
     auto* file = new QHBoxLayout(GroupBox5);
     file->addWidget(EditOutputFile, 1);
     file->addWidget(ButtonSave);

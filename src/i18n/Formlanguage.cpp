@@ -4,6 +4,7 @@
 #include "i18n/IniFile.h"
 #include "i18n/Language.h"
 #include "i18n/LanguageList.h"
+#include "platform/Accessibility.h"
 #include "platform/ExeFolder.h"
 #include "platform/MessageBox.h"
 
@@ -37,6 +38,8 @@ TLanguageForm::TLanguageForm(QWidget* parent) : QDialog(parent) {
     ComboBoxLanguage->setObjectName(QStringLiteral("ComboBoxLanguage"));
     ComboBoxLanguage->setEditable(false);
     ComboBoxLanguage->setGeometry(88, 24, 169, ComboBoxLanguage->sizeHint().height());
+    Label1->setBuddy(ComboBoxLanguage);
+    platform::NameBuddiesByTheirLabels(this);
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
@@ -55,6 +58,7 @@ TLanguageForm::TLanguageForm(QWidget* parent) : QDialog(parent) {
 
     connect(ButtonOk, &QPushButton::clicked, this, &TLanguageForm::ButtonOkClick);
     connect(ButtonCancel, &QPushButton::clicked, this, &TLanguageForm::reject);
+    platform::SetFrameRoles(this);
 }
 
 void TLanguageForm::showEvent(QShowEvent* event) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "join/Formprocess.h"
 
+#include "platform/Accessibility.h"
 #include "platform/FilePath.h"
 
 #include <QCoreApplication>
@@ -56,6 +57,9 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     Label3 = MakeLabel(this, "Label3", QStringLiteral("Encoding:"));
     Label3->move(16, 80);
     ProgressBar2 = MakeProgressBar(this, "ProgressBar2", 80);
+    Label2->setBuddy(ProgressBar1);
+    Label3->setBuddy(ProgressBar2);
+    platform::NameBuddiesByTheirLabels(this);
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
@@ -68,6 +72,7 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     ButtonCancel->setGeometry(128, 128, 75, 25);
     connect(ButtonCancel, &QPushButton::clicked, this, &TProcessForm::ButtonCancelClick);
     SizeLabelsToText();
+    platform::SetFrameRoles(this);
 
     barStep_ = new QTimer(this);
     barStep_->setSingleShot(true);

@@ -5,8 +5,16 @@
 #include "platform/ShellOpen.h"
 #include "platform/TempFolder.h"
 
+#include <QAccessible>
 #include <QStringList>
 #include <QTemporaryDir>
+
+// Presses widget through its accessibility action, as a screen reader does; it must be a link.
+inline void PressAsLink(QWidget* widget) {
+    QAccessibleInterface* link = QAccessible::queryAccessibleInterface(widget);
+    ASSERT_EQ(link->role(), QAccessible::Link);
+    link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+}
 
 // A main-window fixture whose temporary folder is a folder of its own, with every address the
 // program asks to open recorded and, unless browserOpens_ is cleared, taken by a browser.

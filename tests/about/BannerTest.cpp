@@ -254,6 +254,8 @@ TEST_F(BannerTest, AClickOpensTheAnimationsAddressAndARightClickNothing) {
     EXPECT_EQ(probe.seen, 1);
     EXPECT_EQ(opened_, QStringList{kBannerLink});
     EXPECT_EQ(pane.cursor().shape(), Qt::PointingHandCursor);
+    PressAsLink(&pane);
+    EXPECT_EQ(opened_, (QStringList{kBannerLink, kBannerLink}));
 }
 
 }  // namespace

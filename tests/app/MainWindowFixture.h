@@ -56,6 +56,15 @@ protected:
     void WriteLanguage(const QString& name, const QByteArray& content) {
         WriteFile(appDir_ + QStringLiteral("WSLanguage/") + name, content);
     }
+    // Puts the shipped language files in the program's folder; their names, in order.
+    QStringList WriteShippedLanguages() {
+        const QDir shipped(QStringLiteral(WAVESTITCH_SOURCE_DIR "/lang"));
+        const QStringList files = shipped.entryList({QStringLiteral("*.ini")}, QDir::Files);
+        for (const QString& file : files) {
+            WriteLanguage(file, ReadFile(shipped.filePath(file)));
+        }
+        return files;
+    }
 
     QTemporaryDir dir_;
     QString appDir_;

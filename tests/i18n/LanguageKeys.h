@@ -10,18 +10,18 @@
 inline constexpr std::pair<const char*, const char*> kLanguageKeysBySection[] = {
     {"LanguageProperty", "Name FontName FontSize CharSet"},
     {"ToolBar", "Add Remove Clear Join Language About Update"},
-    {"Hint", "Add Remove Clear Join Language About Update Up Down"},
+    {"Hint", "Add Remove Clear Join Language About Update Up Down Banner Browse"},
     {"ListView", "Name Frequency Channels Sample Size Time Path Bits Mono Stereo"},
     {"OpenDialog", "Filter NotPCM NotMP3Info NotWMAInfo NotSupport NotMediaInfo NotPCMJoiner"},
     {"SaveDialog", "WAVFilter MP3Filter WMAFilter"},
     {"StatusBar", "Files Time"},
-    {"AboutForm", "Caption Version HomePage Copyright Reserved Licence"},
+    {"AboutForm", "Caption Version HomePage Copyright Reserved Licence Logo"},
     {"ProcessForm", "Caption Joining Encoding"},
     {"LanguageForm", "Caption Language"},
     {"OutputForm",
      "Caption OutputFormat Bitrate Sign CheckCRC CheckCopyright CheckOriginal CheckPrivate OutputFile Back "
      "Next Join Question Metadata CopyMp3 CopyNotMp3 CopyKinds CueExists CueTracks CueReplaces CueName "
-     "CueWrite"},
+     "CueWrite Browse"},
     {"MetadataForm", "Caption Tags TagsNone TagsFirst TagsFile Chapters CueSheet"},
     {"Common", "Ok Cancel Message"},
     {"Join", "Complete"},

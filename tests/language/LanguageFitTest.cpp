@@ -130,11 +130,7 @@ void ExpectTextsFit(QWidget* window, const std::string& where) {
 class LanguageFitTest : public MainWindowFixture {};
 
 TEST_F(LanguageFitTest, EveryLanguageFitsEveryWindowAtItsDesignedSize) {
-    const QDir shipped(QStringLiteral(WAVESTITCH_SOURCE_DIR "/lang"));
-    const QStringList files = shipped.entryList({QStringLiteral("*.ini")}, QDir::Files);
-    for (const QString& file : files) {
-        WriteLanguage(file, ReadFile(shipped.filePath(file)));
-    }
+    const QStringList files = WriteShippedLanguages();
     QString previous = files.last();
     for (const QString& file : files) {
         const std::string language = file.toStdString();
