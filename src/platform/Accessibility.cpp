@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QToolTip>
 #include <QWidget>
 
@@ -74,6 +75,8 @@ QAccessibleInterface* RoleFactory(const QString& className, QObject* object) {
     return role != Roles().cend() ? new RoleAccessible(static_cast<QWidget*>(object), *role) : nullptr;
 }
 
+constexpr int kKeyboardTipDelayMs = 400;
+
 class KeyboardToolTips : public QObject {
 public:
     using QObject::QObject;
@@ -85,8 +88,14 @@ protected:
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
             if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
                 reason == Qt::ShortcutFocusReason) {
-                QToolTip::showText(widget->mapToGlobal(QPoint(0, widget->height())), widget->toolTip(),
-                                   widget);
+                // A tip goes at the next key event, the release of the key that moved the focus
+                // included: it comes a moment later, as a tip under the mouse does.
+                QTimer::singleShot(kKeyboardTipDelayMs, widget, [widget] {
+                    if (widget->hasFocus()) {
+                        QToolTip::showText(widget->mapToGlobal(QPoint(0, widget->height())),
+                                           widget->toolTip(), widget);
+                    }
+                });
             }
         } else if (e->type() == QEvent::FocusOut && QToolTip::isVisible() &&
                    QToolTip::text() == widget->toolTip()) {

@@ -17,10 +17,13 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFocusEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QToolTip>
@@ -125,16 +128,29 @@ TEST_F(AccessibleNamesTest, ThePictureButtonsShowTheirTipWhenTheKeyboardFocusesT
     CreateForms();
     MainForm->ApplyLanguage();
     MainForm->show();
+    // The tip comes after the key is let go; a second is long enough to see whether it does.
     const auto focus = [](QWidget* button, Qt::FocusReason reason) {
-        QFocusEvent in(QEvent::FocusIn, reason);
-        QApplication::sendEvent(button, &in);
+        button->setFocus(reason);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(button, &release);
+        QElapsedTimer waited;
+        waited.start();
+        while (!QToolTip::isVisible() && waited.elapsed() < 1000) {
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        }
         return QToolTip::isVisible() ? QToolTip::text() : QString();
     };
     // The mouse shows the tip by hovering, not by a click that focuses.
     EXPECT_TRUE(focus(MainForm->ButtonUp, Qt::MouseFocusReason).isEmpty());
     EXPECT_EQ(focus(MainForm->ButtonUp, Qt::TabFocusReason), MainForm->ButtonUp->toolTip());
     EXPECT_EQ(focus(MainForm->ButtonDown, Qt::BacktabFocusReason), MainForm->ButtonDown->toolTip());
+    OutputForm->show();
+    OutputForm->PageControl1->setCurrentIndex(TOutputForm::kFilePage);
+    OutputForm->activateWindow();
+    QApplication::processEvents();
+    OutputForm->ButtonCancel->setFocus();
     EXPECT_EQ(focus(OutputForm->ButtonSave, Qt::ShortcutFocusReason), OutputForm->ButtonSave->toolTip());
+    OutputForm->hide();
     QToolTip::hideText();
 }
 
