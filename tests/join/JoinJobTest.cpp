@@ -447,7 +447,8 @@ TEST_F(JoinJobTest, ATerminateRequestLeavesTheOutputAsItWas) {
     AddRow(testmedia::Lame("stop.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"}), 44100, 2, 16);
     const QString output = Path("stopped");
     for (const bool fixed : {false, true}) {
-        for (const auto kind : {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma}) {
+        for (const auto kind :
+             {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma, join::OutputKind::M4b}) {
             for (const bool inOutputStage : {false, true}) {
                 // A fixed WAV output is written as the rows are joined: it has no output stage.
                 if (fixed && kind == join::OutputKind::Wav && inOutputStage) {
@@ -698,7 +699,8 @@ TEST_F(JoinJobTest, AReadErrorInAWavInputFailsTheJoin) {
 TEST_F(JoinJobTest, AnOutputFolderDeletedWhileWrittenFailsTheJoin) {
     AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
     AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
-    for (const auto kind : {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma}) {
+    for (const auto kind :
+         {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma, join::OutputKind::M4b}) {
         ASSERT_TRUE(QDir().mkpath(Path("out")));
         const QString output = Path("out/joined");
         host_ = JoinHostLog();
