@@ -1120,11 +1120,15 @@ bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
 
 bool JoinJob::EncodeM4bOutput(const JoinOutput& output) {
     QFile in(TempPcmFile);
-    const bool opened = in.open(QIODevice::ReadOnly);
-    const std::uint64_t frames = opened ? TempFrames(in) : 0;
+    if (!in.open(QIODevice::ReadOnly)) {
+        ShowError(QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\''));
+        host_.SetJoinFailed();
+        return true;
+    }
+    const std::uint64_t frames = TempFrames(in);
     const M4bSource source{{TargetSampleRate, TargetChannels, TargetBits, TargetFloat}, frames};
     const M4bSettings settings{output.m4bKbps, output.m4bMusic, output.m4bMetadata};
-    const int fd = opened ? in.handle() : -1;
+    const int fd = in.handle();
     const M4bResult result = EncodeM4b(
         output.path, source, settings,
         [fd](char* data, std::int64_t size, std::uint64_t at) { return ReadAt(fd, data, size, at); },

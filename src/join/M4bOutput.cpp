@@ -118,7 +118,7 @@ bool WritePacket(const AVCodecContext& codec, AVFormatContext& out, AVPacket* pa
 // rate control settles only over hundreds of frames, and with fewer a tonal block came out up to
 // 10 dB worse than one encoder makes it. A fresh encoder also works harder while it settles, so
 // blocks are few. A block's packets wait until the blocks before it are written: at most some
-// 16 MB of them a block.
+// 16 MB of them a block, and at most four workers.
 std::unique_ptr<blocked::BlockedEncoder> BlocksFor(const M4bSource& source, int kbps, AVCodecContext& first,
                                                    AVFormatContext& out) {
     const int threads = std::min(WorkerThreads("WAVESTITCH_M4B_THREADS"), 4);
@@ -195,7 +195,7 @@ M4bResult EncodeM4b(const QString& path, const M4bSource& source, const M4bSetti
         return Failed(M4bResult::Fault::Write);
     }
 
-    // The workers read their blocks through the stream, so it goes after them.
+    // The workers read their blocks through the stream: made before them, it outlives them.
     const PlanarFeed feed(source);
     blocked::WholeStream stream;
     stream.samples = source.frames;

@@ -289,7 +289,6 @@ bool BlockedEncoder::Collect(bool wait) {
 
 WholeResult BlockedEncoder::EncodeWhole(const WholeStream& stream) {
     whole_ = &stream;
-    started_ = true;
     const auto size = static_cast<std::size_t>(frameSize_);
     const std::size_t frames = stream.samples / size;
     const std::size_t leadIn = std::max<std::size_t>(plan_.leadInFrames, 1);
