@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -240,6 +241,27 @@ private:
     std::vector<std::int16_t> pcm_;
     std::size_t frameCount_ = 0;
 };
+
+// Reads size bytes of the file fd from byte at on, on any thread; the bytes read (fewer only at the
+// file's end), -1 on failure.
+std::int64_t ReadAt(int fd, char* data, std::int64_t size, std::uint64_t at) {
+    std::int64_t done = 0;
+    while (done < size) {
+        const ssize_t got = pread(fd, data + done, static_cast<std::size_t>(size - done),
+                                  static_cast<off_t>(at + static_cast<std::uint64_t>(done)));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    return done;
+}
 
 }  // namespace
 
@@ -1098,13 +1120,18 @@ bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
 
 bool JoinJob::EncodeM4bOutput(const JoinOutput& output) {
     QFile in(TempPcmFile);
-    const bool opened = in.open(QIODevice::ReadOnly);
-    const std::uint64_t frames = opened ? TempFrames(in) : 0;
-    const M4bSource source{TargetSampleRate, TargetChannels, TargetBits, TargetFloat};
+    if (!in.open(QIODevice::ReadOnly)) {
+        ShowError(QStringLiteral("Could not read '") + TempPcmFile + QLatin1Char('\''));
+        host_.SetJoinFailed();
+        return true;
+    }
+    const std::uint64_t frames = TempFrames(in);
+    const M4bSource source{{TargetSampleRate, TargetChannels, TargetBits, TargetFloat}, frames};
     const M4bSettings settings{output.m4bKbps, output.m4bMusic, output.m4bMetadata};
+    const int fd = in.handle();
     const M4bResult result = EncodeM4b(
         output.path, source, settings,
-        [&](char* data, std::int64_t size) { return opened ? in.read(data, size) : -1; },
+        [fd](char* data, std::int64_t size, std::uint64_t at) { return ReadAt(fd, data, size, at); },
         EncodeProgress(frames));
     using Fault = M4bResult::Fault;
     switch (result.fault) {

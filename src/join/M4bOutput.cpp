@@ -112,36 +112,25 @@ bool WritePacket(const AVCodecContext& codec, AVFormatContext& out, AVPacket* pa
     return av_interleaved_write_frame(&out, packet) >= 0;
 }
 
-// Writes the packets the encoder has finished.
-bool DrainPackets(AVCodecContext& codec, AVFormatContext& out, AVPacket* packet) {
-    for (;;) {
-        const int received = avcodec_receive_packet(&codec, packet);
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
-            return true;
-        }
-        if (received < 0 || !WritePacket(codec, out, packet)) {
-            return false;
-        }
-    }
-}
-
-// Blocks of the stream go to encoders on every core when there are several. A block's fresh
-// encoder hears the frame after it, which the encoder needs before it gives the packet of a frame,
-// and a long stretch before it: the encoder's rate control settles only over hundreds of frames,
-// and with fewer a tonal block came out up to 10 dB worse than one encoder makes it. With 1024 the
-// loss measured below 0.05 dB. Each block in flight holds some 40 MB of stereo, so at most four
-// workers.
+// The stream goes to encoders on every core when there are several, a long block each (or a few
+// rounds of them, for a long book). A block's fresh encoder hears the frame after it, which the
+// encoder needs before it gives the packet of a frame, and a long stretch before it: the encoder's
+// rate control settles only over hundreds of frames, and with fewer a tonal block came out up to
+// 10 dB worse than one encoder makes it. A fresh encoder also works harder while it settles, so
+// blocks are few. A block's packets wait until the blocks before it are written: at most some
+// 16 MB of them a block, and at most four workers.
 std::unique_ptr<blocked::BlockedEncoder> BlocksFor(const M4bSource& source, int kbps, AVCodecContext& first,
                                                    AVFormatContext& out) {
     const int threads = std::min(WorkerThreads("WAVESTITCH_M4B_THREADS"), 4);
-    if (threads < 2) {
-        return nullptr;
-    }
     blocked::BlockPlan plan;
     const bool globalHeader = (first.flags & AV_CODEC_FLAG_GLOBAL_HEADER) != 0;
     plan.open = [source, kbps, globalHeader] { return OpenAac(source, kbps, globalHeader); };
     plan.channels = first.ch_layout.nb_channels;
-    const int blockFrames = std::clamp(EnvInt("WAVESTITCH_M4B_BLOCK_FRAMES", 4096), 8, 16384);
+    constexpr std::int64_t kBlockBytes = 16 << 20;
+    const std::int64_t heldFrames =
+        kBlockBytes * 8 / (std::int64_t{kbps} * 1000) * source.sampleRate / first.frame_size;
+    const int blockFrames =
+        std::clamp(EnvInt("WAVESTITCH_M4B_BLOCK_FRAMES", static_cast<int>(heldFrames)), 8, 1 << 20);
     plan.leadInFrames =
         static_cast<std::size_t>(std::min(EnvInt("WAVESTITCH_M4B_LEAD_IN", 1024), blockFrames));
     plan.leadOutFrames = 1;
@@ -206,72 +195,37 @@ M4bResult EncodeM4b(const QString& path, const M4bSource& source, const M4bSetti
         return Failed(M4bResult::Fault::Write);
     }
 
-    PlanarFeed feed(source);
-    const ffmpeg::FramePtr frame(av_frame_alloc());
-    const ffmpeg::PacketPtr packet(av_packet_alloc());
-    if (!frame || !packet) {
-        return Failed(M4bResult::Fault::Write, QStringLiteral("out of memory"));
-    }
-    const auto frameSize = static_cast<std::size_t>(codec->frame_size);
-    std::int64_t sent = 0;
-    const auto take = [&](void** planes, int samples) {
-        feed.Take(planes, static_cast<std::size_t>(samples));
-        sent += samples;
+    // The workers read their blocks through the stream: made before them, it outlives them.
+    const PlanarFeed feed(source);
+    blocked::WholeStream stream;
+    stream.samples = source.frames;
+    stream.read = [&feed, &read](void** planes, std::size_t from, int samples) {
+        std::vector<char> raw(static_cast<std::size_t>(samples) * feed.FrameBytes());
+        const auto size = static_cast<std::int64_t>(raw.size());
+        if (read(raw.data(), size, from * feed.FrameBytes()) != size) {
+            return false;
+        }
+        feed.Convert(raw.data(), static_cast<std::size_t>(samples), reinterpret_cast<float* const*>(planes));
         return true;
     };
-    // The last frame may be short: the encoder pads it and marks its packet's duration, so the edit
-    // list ends exactly where the audio does.
-    const auto send = [&](std::size_t frames) {
-        av_frame_unref(frame.get());
-        frame->nb_samples = static_cast<int>(frames);
-        frame->format = AV_SAMPLE_FMT_FLTP;
-        frame->sample_rate = source.sampleRate;
-        frame->pts = sent;
-        return av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout) >= 0 &&
-               av_frame_get_buffer(frame.get(), 0) >= 0 &&
-               take(reinterpret_cast<void**>(frame->data), frame->nb_samples) &&
-               avcodec_send_frame(codec.get(), frame.get()) >= 0 && DrainPackets(*codec, *out, packet.get());
-    };
+    stream.progress = [&progress](std::size_t samples) { return !progress || progress(samples); };
     const std::unique_ptr<blocked::BlockedEncoder> blocks = BlocksFor(source, kbps, *codec, *out);
-    const auto encodeWholeFrames = [&] {
-        if (blocks) {
-            return blocks->Add(static_cast<int>(feed.Frames()), take);
-        }
-        while (feed.Frames() >= frameSize) {
-            if (!send(frameSize)) {
-                return false;
-            }
-        }
-        return true;
-    };
-    for (;;) {
-        const std::int64_t got = feed.Read(read);
-        if (got < 0) {
-            return Failed(M4bResult::Fault::Read);
-        }
-        if (got == 0) {
+    switch (blocks->EncodeWhole(stream)) {
+        case blocked::WholeResult::Done:
             break;
-        }
-        if (!encodeWholeFrames()) {
+        case blocked::WholeResult::ReadFailed:
+            return Failed(M4bResult::Fault::Read);
+        case blocked::WholeResult::Failed:
             return Failed(M4bResult::Fault::Write);
-        }
-        if (progress && !progress(static_cast<std::uint64_t>(sent))) {
+        case blocked::WholeResult::Cancelled:
             return Failed(M4bResult::Fault::Cancelled);
-        }
-    }
-    const bool finished = blocks ? blocks->Finish(static_cast<int>(feed.Frames()), take)
-                                 : (feed.Frames() == 0 || send(feed.Frames())) &&
-                                       avcodec_send_frame(codec.get(), nullptr) >= 0 &&
-                                       DrainPackets(*codec, *out, packet.get());
-    if (!finished) {
-        return Failed(M4bResult::Fault::Write);
     }
     // The trailer writes the index and moves it before the audio; both can meet a full disk.
     if (av_write_trailer(out.get()) < 0 || avio_closep(&out->pb) < 0) {
         return Failed(M4bResult::Fault::Write);
     }
     if (progress) {
-        progress(static_cast<std::uint64_t>(sent));
+        progress(source.frames);
     }
     return {};
 }

@@ -15,7 +15,10 @@
 // front cover and chapters (a QuickTime chapter track and Nero chapters).
 namespace join {
 
-using M4bSource = PcmSource;
+// The joined PCM, whole in a file before the encoding starts.
+struct M4bSource : PcmSource {
+    std::uint64_t frames = 0;
+};
 
 struct M4bMetadata {
     AudioTags tags;
@@ -35,7 +38,9 @@ struct M4bResult {
     QString error;  // for Refused and Write
 };
 
-using M4bRead = PcmRead;
+// Reads up to size bytes of the PCM from byte at on into data; returns the bytes read, -1 on
+// failure. The encoder's workers call it, several at once.
+using M4bRead = std::function<std::int64_t(char* data, std::int64_t size, std::uint64_t at)>;
 using M4bProgress = PcmProgress;
 
 // 64 kbps for mono, 128 for stereo.
@@ -43,7 +48,7 @@ int DefaultM4bKbps(int sourceChannels);
 // The sample rates AAC has (7350 to 96000 Hz).
 bool AacTakesRate(int sampleRate);
 
-// Encodes the PCM from read into a new file at path, which must be seekable: the index is moved
+// Encodes the source's frames from read into a new file at path, which must be seekable: the index is moved
 // before the audio once the audio is written.
 M4bResult EncodeM4b(const QString& path, const M4bSource& source, const M4bSettings& settings,
                     const M4bRead& read, const M4bProgress& progress = {});

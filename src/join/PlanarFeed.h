@@ -39,8 +39,13 @@ public:
     // Copies the next frames into planes and forgets them.
     void Take(void* const* planes, std::size_t frames);
 
-private:
+    // Bytes of one frame of the source's PCM.
     std::size_t FrameBytes() const;
+    // Turns frames of the source's PCM at raw into the planes' first frames; safe on several
+    // threads at once.
+    void Convert(const char* raw, std::size_t frames, float* const* planes) const;
+
+private:
     void Append(const char* raw, std::size_t frames);
     float Level(const char* frame, int channel) const;
 

@@ -447,7 +447,8 @@ TEST_F(JoinJobTest, ATerminateRequestLeavesTheOutputAsItWas) {
     AddRow(testmedia::Lame("stop.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"}), 44100, 2, 16);
     const QString output = Path("stopped");
     for (const bool fixed : {false, true}) {
-        for (const auto kind : {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma}) {
+        for (const auto kind :
+             {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma, join::OutputKind::M4b}) {
             for (const bool inOutputStage : {false, true}) {
                 // A fixed WAV output is written as the rows are joined: it has no output stage.
                 if (fixed && kind == join::OutputKind::Wav && inOutputStage) {
@@ -574,6 +575,10 @@ TEST_F(JoinJobTest, FaultsEndWithAMessageAndNoCompletionAndLeaveInputsAlone) {
          "Can not write the file.", false},
         {"WMA output fills", join::OutputKind::Wma, "d.wma", "", AtOutput, 6000, nullptr, nullptr,
          "Could not write '%1'", false},
+        {"M4B output fills", join::OutputKind::M4b, "d.m4b", "", AtOutput, 6000, nullptr, nullptr,
+         "Could not write '%1'", false},
+        {"temporary file gone before the M4B output", join::OutputKind::M4b, "d2.m4b", "", None, 0, nullptr,
+         [](const QString& d) { QFile::remove(d + "AudioTemp.pcm"); }, "Could not read '%2'", false},
         {"WAV output folder missing", join::OutputKind::Wav, "gone/e.wav", "", None, 0, nullptr, nullptr,
          "Cannot creat the output file.", true},
         {"MP3 output folder is a file", join::OutputKind::Mp3, "in.wav/f.mp3", "", None, 0, nullptr, nullptr,
@@ -698,7 +703,8 @@ TEST_F(JoinJobTest, AReadErrorInAWavInputFailsTheJoin) {
 TEST_F(JoinJobTest, AnOutputFolderDeletedWhileWrittenFailsTheJoin) {
     AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
     AddRow(testmedia::Tone(44100, 2, 0.5), 44100, 2, 16);
-    for (const auto kind : {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma}) {
+    for (const auto kind :
+         {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma, join::OutputKind::M4b}) {
         ASSERT_TRUE(QDir().mkpath(Path("out")));
         const QString output = Path("out/joined");
         host_ = JoinHostLog();

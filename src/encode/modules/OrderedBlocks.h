@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdlib>
@@ -87,6 +88,15 @@ public:
             queue_.push_back(block);
         }
         workReady_.notify_one();
+    }
+
+    // The oldest block sent and not yet taken.
+    const std::shared_ptr<Block>& Front() const { return inFlight_.front(); }
+    // Waits up to timeout for the oldest block to finish; whether it has.
+    bool WaitFront(std::chrono::milliseconds timeout) {
+        const std::shared_ptr<Block> block = inFlight_.front();
+        std::unique_lock<std::mutex> lock(mutex_);
+        return blockDone_.wait_for(lock, timeout, [&] { return block->done; });
     }
 
     // Waits for the oldest block and hands it over.
