@@ -387,7 +387,7 @@ TEST_F(JoinJobTest, RowsGoStraightIntoANewWavOutput) {
     }
 }
 
-// MP3 and WMA outputs fed as the rows are joined are the files the two stages make, in every target
+// MP3, WMA and FLAC outputs fed as the rows are joined are the files the two stages make, in every target
 // (8-bit, 16-bit stereo, deeper and wider ones dithered and mixed down). Their tags are written first
 // with the rows' ends guessed and put right at the end, also when a row's own chapters do not fit in
 // it after all and the tag shrinks.
@@ -421,7 +421,7 @@ TEST_F(JoinJobTest, EncodersFedAsTheRowsAreJoinedMakeTheFilesTheTwoStagesMake) {
         const join::OutputMetadata rowsMetadata({join::TagSource::First, 0, true, false},
                                                 join::PathsOf(rows_));
         metadata_ = &rowsMetadata;
-        for (const auto kind : {join::OutputKind::Mp3, join::OutputKind::Wma}) {
+        for (const auto kind : {join::OutputKind::Mp3, join::OutputKind::Wma, join::OutputKind::Flac}) {
             SCOPED_TRACE(testing::Message() << join.size() << " rows, kind " << static_cast<int>(kind));
             outputFixed_ = true;
             streamEncoders_ = false;
