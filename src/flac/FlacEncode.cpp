@@ -14,10 +14,13 @@ extern "C" FLAC_API FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncod
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -293,11 +296,23 @@ void ToSamples(const PcmFormat& format, const char* pcm, std::size_t count,
                 out[i] = static_cast<int>(p[i]) - 128;
             }
             break;
-        case 16:
-            for (std::size_t i = 0; i < count; ++i, p += 2) {
-                out[i] = static_cast<std::int16_t>(p[0] | (p[1] << 8));
+        case 16: {
+            // Read as little-endian 16-bit words, eight at a time so the compiler widens them at once.
+            std::size_t i = 0;
+            for (; i + 8 <= count; i += 8) {
+                std::array<std::int16_t, 8> words{};
+                std::memcpy(words.data(), pcm + 2 * i, sizeof(words));
+                for (std::size_t k = 0; k < words.size(); ++k) {
+                    out[i + k] = words[k];
+                }
+            }
+            for (; i < count; ++i) {
+                std::int16_t word = 0;
+                std::memcpy(&word, pcm + 2 * i, 2);
+                out[i] = word;
             }
             break;
+        }
         case 24:
             for (std::size_t i = 0; i < count; ++i, p += 3) {
                 out[i] = static_cast<std::int32_t>(
@@ -478,6 +493,18 @@ struct StreamEncoder::Impl {
 
     bool Failed() const { return !result.error.isEmpty() || result.cancelled; }
 
+    // The bytes the next segment takes. The first segments are short, so the encoders start at once,
+    // and so are the last ones expected, so the encoders end together: where the segments are cut
+    // does not change the frames.
+    std::size_t SegmentLimit() const {
+        constexpr std::uint64_t kShortest = 16;
+        const auto longest = static_cast<std::uint64_t>(segmentBytes) / frameBytes / kBlockSize;
+        std::uint64_t blocks = std::min(longest, kShortest << std::min<std::uint64_t>(nextSegment, 16));
+        const std::uint64_t left = expected > frames ? (expected - frames) / kBlockSize : 0;
+        blocks = std::min(blocks, std::max(kShortest, left / (2 * static_cast<std::uint64_t>(threads))));
+        return static_cast<std::size_t>(std::min(blocks, longest) * kBlockSize) * frameBytes;
+    }
+
     // The segment being filled, its room made or taken from one written before.
     Work& Filling() {
         if (!filling) {
@@ -500,20 +527,43 @@ struct StreamEncoder::Impl {
         work->frames = filled / frameBytes;
         work->firstNumber = nextNumber;
         nextNumber += (work->frames + kBlockSize - 1) / kBlockSize;
+        ++nextSegment;
         frames += work->frames;
         const std::size_t bytes = work->frames * frameBytes;
         AddToChecksum(md5, format, work->pcm.constData(), bytes);
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            ++encoding;
+        }
         // The samples are unpacked on the segment's thread too.
-        work->done =
-            std::async(std::launch::async, [format = format, level = options.level, w = work.get(), bytes] {
-                const std::size_t count = bytes / static_cast<std::size_t>(format.bits / 8);
-                ToSamples(format, w->pcm.constData(), count, w->samples);
-                EncodeSegment(format, level, w->samples.data(), static_cast<std::uint32_t>(w->frames),
-                              w->firstNumber, w->segment);
-            });
+        work->done = std::async(std::launch::async, [this, w = work.get(), bytes] {
+            const std::size_t count = bytes / static_cast<std::size_t>(format.bits / 8);
+            ToSamples(format, w->pcm.constData(), count, w->samples);
+            EncodeSegment(format, options.level, w->samples.data(), static_cast<std::uint32_t>(w->frames),
+                          w->firstNumber, w->segment);
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                --encoding;
+            }
+            encoded.notify_one();
+        });
         pending.push_back(std::move(work));
-        while (pending.size() > static_cast<std::size_t>(threads)) {
-            WriteFront();
+        // On while an encoder is free: a segment that takes longer than those after it holds up only
+        // the writing, until a few more wait behind it.
+        for (;;) {
+            while (!pending.empty() &&
+                   pending.front()->done.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+                WriteFront();
+            }
+            if (pending.size() >= 2 * static_cast<std::size_t>(threads)) {
+                WriteFront();
+                continue;
+            }
+            std::unique_lock<std::mutex> lock(mutex);
+            if (encoding < static_cast<std::size_t>(threads)) {
+                break;
+            }
+            encoded.wait(lock, [this] { return encoding < static_cast<std::size_t>(threads); });
         }
     }
 
@@ -568,10 +618,15 @@ struct StreamEncoder::Impl {
     std::uint64_t frames = 0;  // handed to encoders
     std::uint64_t written = 0;
     std::uint64_t nextNumber = 0;
+    std::uint64_t nextSegment = 0;
+    std::uint64_t expected = 0;  // frames in all, as Begin was told
     std::unique_ptr<Work> filling;
     std::size_t filled = 0;
     std::deque<std::unique_ptr<Work>> pending;
     std::vector<std::unique_ptr<Work>> spare;
+    std::mutex mutex;
+    std::condition_variable encoded;
+    std::size_t encoding = 0;  // segments at an encoder, under mutex
 };
 
 StreamEncoder::StreamEncoder(const PcmFormat& format, QIODevice& out, const EncodeOptions& options,
@@ -586,6 +641,7 @@ StreamEncoder::~StreamEncoder() {
 
 bool StreamEncoder::Begin(std::uint64_t expectedFrames, const Metadata& metadata) {
     Impl& d = *impl_;
+    d.expected = expectedFrames;
     d.headAt = d.out.pos();
     d.head = Head(d.format, expectedFrames, {}, {}, metadata, d.seekable, d.seekable ? kPaddingBytes : 0);
     if (!Write(d.out, d.head)) {
@@ -598,12 +654,13 @@ bool StreamEncoder::Push(const char* data, std::size_t size) {
     Impl& d = *impl_;
     while (size > 0 && !d.Failed()) {
         Work& work = d.Filling();
-        const std::size_t part = std::min(size, static_cast<std::size_t>(d.segmentBytes) - d.filled);
+        const std::size_t limit = d.SegmentLimit();
+        const std::size_t part = std::min(size, limit - std::min(limit, d.filled));
         std::memcpy(work.pcm.data() + d.filled, data, part);
         d.filled += part;
         data += part;
         size -= part;
-        if (d.filled == static_cast<std::size_t>(d.segmentBytes)) {
+        if (d.filled >= limit) {
             d.Dispatch();
         }
     }
@@ -676,8 +733,8 @@ EncodeResult EncodeFlac(const PcmFormat& format, std::uint64_t totalFrames, cons
     StreamEncoder::Impl& d = *encoder.impl_;
     std::uint64_t taken = 0;
     while (taken < totalFrames && !d.Failed()) {
-        const std::uint64_t frames = std::min<std::uint64_t>(
-            static_cast<std::uint64_t>(d.segmentBytes) / d.frameBytes, totalFrames - taken);
+        const std::uint64_t frames =
+            std::min<std::uint64_t>(d.SegmentLimit() / d.frameBytes, totalFrames - taken);
         StreamEncoder::Work& work = d.Filling();
         if (!ReadFully(read, work.pcm.data(), static_cast<std::int64_t>(frames * d.frameBytes))) {
             d.result.error = QStringLiteral("the joined audio ended before its %1 frames").arg(totalFrames);
