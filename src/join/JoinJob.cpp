@@ -922,7 +922,13 @@ bool JoinJob::JoinStraightIntoFlac() {
         return true;
     }
     const flac::PcmFormat format{TargetSampleRate, TargetChannels, TargetFloat ? 24 : TargetBits};
-    flac::StreamEncoder encoder(format, out);
+    // The kernel is asked to write each segment out as it comes: a file replaced at the end would
+    // otherwise have all of it written out then (ext4 does so before the rename), and the join wait.
+    const int descriptor = out.handle();
+    flac::StreamEncoder encoder(format, out, {}, [descriptor](std::uint64_t) {
+        sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+        return true;
+    });
     const qint64 frameBytes = std::max(1, TargetChannels * TargetBits / 8);
     rowEndFrames_.clear();
     bool failed = !encoder.Begin(expected.empty() ? 0 : expected.back(), output.vorbisMetadata);
