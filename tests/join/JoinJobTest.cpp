@@ -447,10 +447,13 @@ TEST_F(JoinJobTest, ATerminateRequestLeavesTheOutputAsItWas) {
     AddRow(testmedia::Lame("stop.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"}), 44100, 2, 16);
     const QString output = Path("stopped");
     for (const bool fixed : {false, true}) {
-        for (const auto kind : {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma}) {
+        for (const auto kind :
+             {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma, join::OutputKind::Flac}) {
             for (const bool inOutputStage : {false, true}) {
-                // A fixed WAV output is written as the rows are joined: it has no output stage.
-                if (fixed && kind == join::OutputKind::Wav && inOutputStage) {
+                // A fixed WAV output is written as the rows are joined, and so is a fixed FLAC output
+                // here: they have no output stage.
+                streamEncoders_ = fixed && kind == join::OutputKind::Flac;
+                if (fixed && (kind == join::OutputKind::Wav || streamEncoders_) && inOutputStage) {
                     continue;
                 }
                 SCOPED_TRACE(testing::Message() << "fixed " << fixed << " kind " << static_cast<int>(kind)
@@ -479,6 +482,7 @@ TEST_F(JoinJobTest, ATerminateRequestLeavesTheOutputAsItWas) {
             }
         }
     }
+    streamEncoders_ = false;
 }
 
 // The joined file replaces the one chosen as a whole, keeping its permissions; a link chosen keeps
