@@ -247,42 +247,7 @@ FLAC__StreamEncoderWriteStatus CollectFrame(const FLAC__StreamEncoder*, const FL
     return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
 }
 
-// Encodes frames frames of samples into segment, whose buffers are kept from the segment before.
-void EncodeSegment(const PcmFormat& format, int level, const FLAC__int32* samples, std::uint32_t frames,
-                   std::uint64_t firstNumber, Segment& segment) {
-    segment.bytes.resize(0);
-    segment.frameSizes.clear();
-    segment.error.clear();
-    SegmentWriter writer{segment, firstNumber};
-    const EncoderPtr encoder(FLAC__stream_encoder_new());
-    if (!encoder ||
-        !FLAC__stream_encoder_set_channels(encoder.get(), static_cast<uint32_t>(format.channels)) ||
-        !FLAC__stream_encoder_set_bits_per_sample(encoder.get(), static_cast<uint32_t>(format.bits)) ||
-        !FLAC__stream_encoder_set_sample_rate(encoder.get(), static_cast<uint32_t>(format.sampleRate)) ||
-        !FLAC__stream_encoder_set_compression_level(encoder.get(), static_cast<uint32_t>(level)) ||
-        !FLAC__stream_encoder_set_blocksize(encoder.get(), kBlockSize) ||
-        !FLAC__stream_encoder_set_streamable_subset(encoder.get(), format.bits <= 24) ||
-        !FLAC__stream_encoder_set_do_md5(encoder.get(), false) ||
-        !FLAC__stream_encoder_set_total_samples_estimate(encoder.get(), frames) ||
-        FLAC__stream_encoder_init_stream(encoder.get(), CollectFrame, nullptr, nullptr, nullptr, &writer) !=
-            FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
-        segment.error = QStringLiteral("the FLAC encoder does not take %1 Hz, %2 channels, %3 bits")
-                            .arg(format.sampleRate)
-                            .arg(format.channels)
-                            .arg(format.bits);
-        return;
-    }
-    const bool encoded = FLAC__stream_encoder_process_interleaved(encoder.get(), samples, frames) != 0;
-    const bool finished = FLAC__stream_encoder_finish(encoder.get()) != 0;
-    if (!encoded || !finished || writer.malformed) {
-        segment.error =
-            QStringLiteral("the FLAC encoder failed: %1")
-                .arg(QLatin1String(FLAC__stream_encoder_get_resolved_state_string(encoder.get())));
-    }
-}
-
-// The first count samples of pcm as libFLAC takes them, into samples (kept from segment to segment,
-// so it is neither allocated nor cleared again).
+// The first count samples of pcm as libFLAC takes them, into samples.
 void ToSamples(const PcmFormat& format, const char* pcm, std::size_t count,
                std::vector<FLAC__int32>& samples) {
     if (samples.size() < count) {
@@ -326,6 +291,49 @@ void ToSamples(const PcmFormat& format, const char* pcm, std::size_t count,
                                                    static_cast<std::uint32_t>(p[3]) << 24);
             }
             break;
+    }
+}
+
+// Encodes frames frames of pcm into segment, whose buffers are kept from the segment before. The
+// samples are unpacked a block at a time, into a buffer that stays in the cache.
+void EncodeSegment(const PcmFormat& format, int level, const char* pcm, std::uint32_t frames,
+                   std::uint64_t firstNumber, Segment& segment) {
+    segment.bytes.resize(0);
+    segment.frameSizes.clear();
+    segment.error.clear();
+    SegmentWriter writer{segment, firstNumber};
+    const EncoderPtr encoder(FLAC__stream_encoder_new());
+    if (!encoder ||
+        !FLAC__stream_encoder_set_channels(encoder.get(), static_cast<uint32_t>(format.channels)) ||
+        !FLAC__stream_encoder_set_bits_per_sample(encoder.get(), static_cast<uint32_t>(format.bits)) ||
+        !FLAC__stream_encoder_set_sample_rate(encoder.get(), static_cast<uint32_t>(format.sampleRate)) ||
+        !FLAC__stream_encoder_set_compression_level(encoder.get(), static_cast<uint32_t>(level)) ||
+        !FLAC__stream_encoder_set_blocksize(encoder.get(), kBlockSize) ||
+        !FLAC__stream_encoder_set_streamable_subset(encoder.get(), format.bits <= 24) ||
+        !FLAC__stream_encoder_set_do_md5(encoder.get(), false) ||
+        !FLAC__stream_encoder_set_total_samples_estimate(encoder.get(), frames) ||
+        FLAC__stream_encoder_init_stream(encoder.get(), CollectFrame, nullptr, nullptr, nullptr, &writer) !=
+            FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+        segment.error = QStringLiteral("the FLAC encoder does not take %1 Hz, %2 channels, %3 bits")
+                            .arg(format.sampleRate)
+                            .arg(format.channels)
+                            .arg(format.bits);
+        return;
+    }
+    const auto frameBytes = static_cast<std::size_t>(format.bits / 8 * format.channels);
+    std::vector<FLAC__int32> samples;
+    bool encoded = true;
+    for (std::uint32_t done = 0; done < frames && encoded; done += kBlockSize) {
+        const std::uint32_t count = std::min(kBlockSize, frames - done);
+        ToSamples(format, pcm + done * frameBytes, static_cast<std::size_t>(count) * format.channels,
+                  samples);
+        encoded = FLAC__stream_encoder_process_interleaved(encoder.get(), samples.data(), count) != 0;
+    }
+    const bool finished = FLAC__stream_encoder_finish(encoder.get()) != 0;
+    if (!encoded || !finished || writer.malformed) {
+        segment.error =
+            QStringLiteral("the FLAC encoder failed: %1")
+                .arg(QLatin1String(FLAC__stream_encoder_get_resolved_state_string(encoder.get())));
     }
 }
 
@@ -471,7 +479,6 @@ struct StreamEncoder::Work {
     QByteArray pcm;  // a segment's room, filled from the start
     std::uint64_t frames = 0;
     std::uint64_t firstNumber = 0;
-    std::vector<FLAC__int32> samples;
     Segment segment;
     std::future<void> done;
 };
@@ -535,11 +542,8 @@ struct StreamEncoder::Impl {
             const std::lock_guard<std::mutex> lock(mutex);
             ++encoding;
         }
-        // The samples are unpacked on the segment's thread too.
-        work->done = std::async(std::launch::async, [this, w = work.get(), bytes] {
-            const std::size_t count = bytes / static_cast<std::size_t>(format.bits / 8);
-            ToSamples(format, w->pcm.constData(), count, w->samples);
-            EncodeSegment(format, options.level, w->samples.data(), static_cast<std::uint32_t>(w->frames),
+        work->done = std::async(std::launch::async, [this, w = work.get()] {
+            EncodeSegment(format, options.level, w->pcm.constData(), static_cast<std::uint32_t>(w->frames),
                           w->firstNumber, w->segment);
             {
                 const std::lock_guard<std::mutex> lock(mutex);
