@@ -552,22 +552,24 @@ struct StreamEncoder::Impl {
             encoded.notify_one();
         });
         pending.push_back(std::move(work));
-        // On while an encoder is free: a segment that takes longer than those after it holds up only
+        // On while an encoder is free, or about to be: the next segment is read while every encoder is
+        // at work, so none waits for it. A segment that takes longer than those after it holds up only
         // the writing, until a few more wait behind it.
+        const std::size_t busy = static_cast<std::size_t>(threads) + 1;
         for (;;) {
             while (!pending.empty() &&
                    pending.front()->done.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
                 WriteFront();
             }
-            if (pending.size() >= 2 * static_cast<std::size_t>(threads)) {
+            if (pending.size() > 2 * static_cast<std::size_t>(threads)) {
                 WriteFront();
                 continue;
             }
             std::unique_lock<std::mutex> lock(mutex);
-            if (encoding < static_cast<std::size_t>(threads)) {
+            if (encoding < busy) {
                 break;
             }
-            encoded.wait(lock, [this] { return encoding < static_cast<std::size_t>(threads); });
+            encoded.wait(lock, [this, busy] { return encoding < busy; });
         }
     }
 

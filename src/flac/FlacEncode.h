@@ -38,7 +38,7 @@ struct Metadata {
 struct EncodeOptions {
     int level = 5;            // libFLAC's compression level, 0 to 8
     int threads = 0;          // 0: one per core
-    int segmentBlocks = 128;  // blocks per segment an encoder takes at a time
+    int segmentBlocks = 256;  // blocks per segment an encoder takes at a time
 };
 
 // Reads up to size bytes of PCM into data; returns the bytes read, 0 at the end, -1 on failure.
