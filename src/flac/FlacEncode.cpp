@@ -501,14 +501,16 @@ struct StreamEncoder::Impl {
     bool Failed() const { return !result.error.isEmpty() || result.cancelled; }
 
     // The bytes the next segment takes. The first segments are short, so the encoders start at once,
-    // and so are the last ones expected, so the encoders end together: where the segments are cut
-    // does not change the frames.
+    // and so are the last ones expected, so the encoders end together (audio beyond what was expected
+    // goes in whole segments again): where the segments are cut does not change the frames.
     std::size_t SegmentLimit() const {
         constexpr std::uint64_t kShortest = 16;
         const auto longest = static_cast<std::uint64_t>(segmentBytes) / frameBytes / kBlockSize;
         std::uint64_t blocks = std::min(longest, kShortest << std::min<std::uint64_t>(nextSegment, 16));
-        const std::uint64_t left = expected > frames ? (expected - frames) / kBlockSize : 0;
-        blocks = std::min(blocks, std::max(kShortest, left / (2 * static_cast<std::uint64_t>(threads))));
+        if (expected > frames) {
+            const std::uint64_t left = (expected - frames) / kBlockSize;
+            blocks = std::min(blocks, std::max(kShortest, left / (2 * static_cast<std::uint64_t>(threads))));
+        }
         return static_cast<std::size_t>(std::min(blocks, longest) * kBlockSize) * frameBytes;
     }
 
