@@ -14,9 +14,13 @@ extern "C" FLAC_API FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncod
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -223,7 +227,7 @@ struct Segment {
 };
 
 struct SegmentWriter {
-    Segment segment;
+    Segment& segment;
     std::uint64_t nextNumber = 0;
     bool malformed = false;
 };
@@ -243,13 +247,62 @@ FLAC__StreamEncoderWriteStatus CollectFrame(const FLAC__StreamEncoder*, const FL
     return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
 }
 
-Segment EncodeSegment(const PcmFormat& format, int level, const std::vector<FLAC__int32>& samples,
-                      std::uint64_t firstNumber) {
-    SegmentWriter writer;
-    writer.nextNumber = firstNumber;
+// The first count samples of pcm as libFLAC takes them, into samples.
+void ToSamples(const PcmFormat& format, const char* pcm, std::size_t count,
+               std::vector<FLAC__int32>& samples) {
+    if (samples.size() < count) {
+        samples.resize(count);
+    }
+    const auto* p = reinterpret_cast<const std::uint8_t*>(pcm);
+    FLAC__int32* out = samples.data();
+    switch (format.bits) {
+        case 8:
+            for (std::size_t i = 0; i < count; ++i) {
+                out[i] = static_cast<int>(p[i]) - 128;
+            }
+            break;
+        case 16: {
+            // Read as little-endian 16-bit words, eight at a time so the compiler widens them at once.
+            std::size_t i = 0;
+            for (; i + 8 <= count; i += 8) {
+                std::array<std::int16_t, 8> words{};
+                std::memcpy(words.data(), pcm + 2 * i, sizeof(words));
+                for (std::size_t k = 0; k < words.size(); ++k) {
+                    out[i + k] = words[k];
+                }
+            }
+            for (; i < count; ++i) {
+                std::int16_t word = 0;
+                std::memcpy(&word, pcm + 2 * i, 2);
+                out[i] = word;
+            }
+            break;
+        }
+        case 24:
+            for (std::size_t i = 0; i < count; ++i, p += 3) {
+                out[i] = static_cast<std::int32_t>(
+                             static_cast<std::uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) >>
+                         8;
+            }
+            break;
+        default:
+            for (std::size_t i = 0; i < count; ++i, p += 4) {
+                out[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | p[1] << 8 | p[2] << 16 |
+                                                   static_cast<std::uint32_t>(p[3]) << 24);
+            }
+            break;
+    }
+}
+
+// Encodes frames frames of pcm into segment, whose buffers are kept from the segment before. The
+// samples are unpacked a block at a time, into a buffer that stays in the cache.
+void EncodeSegment(const PcmFormat& format, int level, const char* pcm, std::uint32_t frames,
+                   std::uint64_t firstNumber, Segment& segment) {
+    segment.bytes.resize(0);
+    segment.frameSizes.clear();
+    segment.error.clear();
+    SegmentWriter writer{segment, firstNumber};
     const EncoderPtr encoder(FLAC__stream_encoder_new());
-    const auto frames =
-        static_cast<std::uint32_t>(samples.size() / static_cast<std::size_t>(format.channels));
     if (!encoder ||
         !FLAC__stream_encoder_set_channels(encoder.get(), static_cast<uint32_t>(format.channels)) ||
         !FLAC__stream_encoder_set_bits_per_sample(encoder.get(), static_cast<uint32_t>(format.bits)) ||
@@ -261,62 +314,46 @@ Segment EncodeSegment(const PcmFormat& format, int level, const std::vector<FLAC
         !FLAC__stream_encoder_set_total_samples_estimate(encoder.get(), frames) ||
         FLAC__stream_encoder_init_stream(encoder.get(), CollectFrame, nullptr, nullptr, nullptr, &writer) !=
             FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
-        writer.segment.error = QStringLiteral("the FLAC encoder does not take %1 Hz, %2 channels, %3 bits")
-                                   .arg(format.sampleRate)
-                                   .arg(format.channels)
-                                   .arg(format.bits);
-        return std::move(writer.segment);
+        segment.error = QStringLiteral("the FLAC encoder does not take %1 Hz, %2 channels, %3 bits")
+                            .arg(format.sampleRate)
+                            .arg(format.channels)
+                            .arg(format.bits);
+        return;
     }
-    const bool encoded = FLAC__stream_encoder_process_interleaved(encoder.get(), samples.data(), frames) != 0;
+    const auto frameBytes = static_cast<std::size_t>(format.bits / 8 * format.channels);
+    std::vector<FLAC__int32> samples;
+    bool encoded = true;
+    for (std::uint32_t done = 0; done < frames && encoded; done += kBlockSize) {
+        const std::uint32_t count = std::min(kBlockSize, frames - done);
+        ToSamples(format, pcm + done * frameBytes, static_cast<std::size_t>(count) * format.channels,
+                  samples);
+        encoded = FLAC__stream_encoder_process_interleaved(encoder.get(), samples.data(), count) != 0;
+    }
     const bool finished = FLAC__stream_encoder_finish(encoder.get()) != 0;
     if (!encoded || !finished || writer.malformed) {
-        writer.segment.error =
+        segment.error =
             QStringLiteral("the FLAC encoder failed: %1")
                 .arg(QLatin1String(FLAC__stream_encoder_get_resolved_state_string(encoder.get())));
     }
-    return std::move(writer.segment);
-}
-
-std::vector<FLAC__int32> ToSamples(const PcmFormat& format, const QByteArray& pcm) {
-    const int width = format.bits / 8;
-    const auto* p = reinterpret_cast<const std::uint8_t*>(pcm.constData());
-    std::vector<FLAC__int32> samples(static_cast<std::size_t>(pcm.size() / width));
-    for (std::size_t i = 0; i < samples.size(); ++i, p += width) {
-        switch (width) {
-            case 1:
-                samples[i] = static_cast<int>(p[0]) - 128;
-                break;
-            case 2:
-                samples[i] = static_cast<std::int16_t>(p[0] | (p[1] << 8));
-                break;
-            case 3:
-                samples[i] = static_cast<std::int32_t>(
-                                 static_cast<std::uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) >>
-                             8;
-                break;
-            default:
-                samples[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | p[1] << 8 |
-                                                       p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-                break;
-        }
-    }
-    return samples;
 }
 
 // FLAC's checksum is of the signed samples; unsigned 8-bit PCM differs from them in its top bit.
-void AddToChecksum(QCryptographicHash& md5, const PcmFormat& format, QByteArray pcm) {
-    if (format.bits == 8) {
-        for (char& c : pcm) {
-            c = static_cast<char>(c ^ 0x80);
-        }
+void AddToChecksum(QCryptographicHash& md5, const PcmFormat& format, const char* pcm, std::size_t size) {
+    if (format.bits != 8) {
+        md5.addData(QByteArrayView(pcm, static_cast<qsizetype>(size)));
+        return;
     }
-    md5.addData(pcm);
+    QByteArray flipped(pcm, static_cast<qsizetype>(size));
+    for (char& c : flipped) {
+        c = static_cast<char>(c ^ 0x80);
+    }
+    md5.addData(flipped);
 }
 
-bool ReadFully(const PcmRead& read, QByteArray& buffer) {
+bool ReadFully(const PcmRead& read, char* data, std::int64_t size) {
     std::int64_t filled = 0;
-    while (filled < buffer.size()) {
-        const std::int64_t got = read(buffer.data() + filled, buffer.size() - filled);
+    while (filled < size) {
+        const std::int64_t got = read(data + filled, size - filled);
         if (got <= 0) {
             return false;
         }
@@ -327,6 +364,46 @@ bool ReadFully(const PcmRead& read, QByteArray& buffer) {
 
 bool Write(QIODevice& out, const QByteArray& bytes) {
     return out.write(bytes) == bytes.size();
+}
+
+// Everything before the first frame: the stream information, the seek table (where the device can
+// seek) for totalFrames with the frames' offsets where known, the comments, the pictures, the padding.
+QByteArray Head(const PcmFormat& format, std::uint64_t totalFrames, const StreamTotals& totals,
+                const std::vector<std::uint64_t>& frameOffsets, const Metadata& metadata, bool seekable,
+                qsizetype padding) {
+    QByteArray head = QByteArrayLiteral("fLaC");
+    PutBlock(head, kStreamInfo, StreamInfo(format, totalFrames, totals), false);
+    const std::vector<std::uint64_t> seekFrames =
+        seekable ? SeekFrames(format, totalFrames) : std::vector<std::uint64_t>{};
+    if (!seekFrames.empty()) {
+        PutBlock(head, kSeekTable, SeekTable(seekFrames, frameOffsets, totalFrames), false);
+    }
+    PutBlock(head, kVorbisComment, VorbisCommentBody(metadata.comments), false);
+    for (const Picture& picture : metadata.pictures) {
+        const QByteArray body = PictureBody(picture);
+        if (static_cast<std::uint32_t>(body.size()) <= kMaxBlockLength) {
+            PutBlock(head, kPicture, body, false);
+        }
+    }
+    PutBlock(head, kPadding, QByteArray(padding, '\0'), true);
+    return head;
+}
+
+// Moves the bytes from from to end of out shift bytes on, the last ones first.
+bool MoveOn(QIODevice& out, qint64 from, qint64 end, qint64 shift) {
+    constexpr qint64 kChunk = qint64{1} << 20;
+    for (qint64 stop = end; stop > from;) {
+        const qint64 start = std::max(from, stop - kChunk);
+        if (!out.seek(start)) {
+            return false;
+        }
+        const QByteArray chunk = out.read(stop - start);
+        if (chunk.size() != stop - start || !out.seek(start + shift) || !Write(out, chunk)) {
+            return false;
+        }
+        stop = start;
+    }
+    return true;
 }
 
 }  // namespace
@@ -398,125 +475,285 @@ std::uint16_t Crc16(const std::uint8_t* data, std::size_t size) {
     return crc;
 }
 
+struct StreamEncoder::Work {
+    QByteArray pcm;  // a segment's room, filled from the start
+    std::uint64_t frames = 0;
+    std::uint64_t firstNumber = 0;
+    Segment segment;
+    std::future<void> done;
+};
+
+struct StreamEncoder::Impl {
+    Impl(const PcmFormat& pcm, QIODevice& device, const EncodeOptions& chosen, Progress told)
+        : format(pcm),
+          out(device),
+          options(chosen),
+          progress(std::move(told)),
+          seekable(!device.isSequential()),
+          threads(chosen.threads > 0 ? chosen.threads
+                                     : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))),
+          frameBytes(static_cast<std::size_t>(pcm.bits / 8 * pcm.channels)),
+          segmentBytes(static_cast<qsizetype>(
+              kBlockSize * static_cast<std::uint64_t>(std::max(1, chosen.segmentBlocks)) * frameBytes)) {
+        totals.minFrameBytes = 0xFFFFFF;
+    }
+
+    bool Failed() const { return !result.error.isEmpty() || result.cancelled; }
+
+    // The bytes the next segment takes. The first segments are short, so the encoders start at once,
+    // and so are the last ones expected, so the encoders end together (audio beyond what was expected
+    // goes in whole segments again): where the segments are cut does not change the frames.
+    std::size_t SegmentLimit() const {
+        constexpr std::uint64_t kShortest = 16;
+        const auto longest = static_cast<std::uint64_t>(segmentBytes) / frameBytes / kBlockSize;
+        std::uint64_t blocks = std::min(longest, kShortest << std::min<std::uint64_t>(nextSegment, 16));
+        if (expected > frames) {
+            const std::uint64_t left = (expected - frames) / kBlockSize;
+            blocks = std::min(blocks, std::max(kShortest, left / (2 * static_cast<std::uint64_t>(threads))));
+        }
+        return static_cast<std::size_t>(std::min(blocks, longest) * kBlockSize) * frameBytes;
+    }
+
+    // The segment being filled, its room made or taken from one written before.
+    Work& Filling() {
+        if (!filling) {
+            if (spare.empty()) {
+                filling = std::make_unique<Work>();
+                filling->pcm = QByteArray(segmentBytes, Qt::Uninitialized);
+            } else {
+                filling = std::move(spare.back());
+                spare.pop_back();
+            }
+            filled = 0;
+        }
+        return *filling;
+    }
+
+    // Hands the whole frames of the segment being filled to an encoder of their own, and writes the
+    // segments before it in order while too many are being encoded.
+    void Dispatch() {
+        std::unique_ptr<Work> work = std::move(filling);
+        work->frames = filled / frameBytes;
+        work->firstNumber = nextNumber;
+        nextNumber += (work->frames + kBlockSize - 1) / kBlockSize;
+        ++nextSegment;
+        frames += work->frames;
+        const std::size_t bytes = work->frames * frameBytes;
+        AddToChecksum(md5, format, work->pcm.constData(), bytes);
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            ++encoding;
+        }
+        work->done = std::async(std::launch::async, [this, w = work.get()] {
+            EncodeSegment(format, options.level, w->pcm.constData(), static_cast<std::uint32_t>(w->frames),
+                          w->firstNumber, w->segment);
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                --encoding;
+            }
+            encoded.notify_one();
+        });
+        pending.push_back(std::move(work));
+        // On while an encoder is free, or about to be: the next segment is read while every encoder is
+        // at work, so none waits for it. A segment that takes longer than those after it holds up only
+        // the writing, until a few more wait behind it.
+        const std::size_t busy = static_cast<std::size_t>(threads) + 1;
+        for (;;) {
+            while (!pending.empty() &&
+                   pending.front()->done.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+                WriteFront();
+            }
+            if (pending.size() > 2 * static_cast<std::size_t>(threads)) {
+                WriteFront();
+                continue;
+            }
+            std::unique_lock<std::mutex> lock(mutex);
+            if (encoding < busy) {
+                break;
+            }
+            encoded.wait(lock, [this, busy] { return encoding < busy; });
+        }
+    }
+
+    void WriteFront() {
+        std::unique_ptr<Work> work = std::move(pending.front());
+        pending.pop_front();
+        work->done.get();
+        const Segment& segment = work->segment;
+        if (!Failed() && !segment.error.isEmpty()) {
+            result.error = segment.error;
+        } else if (!Failed()) {
+            for (const std::uint32_t size : segment.frameSizes) {
+                frameOffsets.push_back(streamBytes);
+                streamBytes += size;
+                totals.minFrameBytes = std::min(totals.minFrameBytes, size);
+                totals.maxFrameBytes = std::max(totals.maxFrameBytes, size);
+            }
+            if (!Write(out, segment.bytes)) {
+                result.error = out.errorString();
+            } else {
+                written += work->frames;
+                if (progress && !progress(written)) {
+                    result.cancelled = true;
+                }
+            }
+        }
+        spare.push_back(std::move(work));
+    }
+
+    void Drain() {
+        while (!pending.empty()) {
+            WriteFront();
+        }
+    }
+
+    PcmFormat format;
+    QIODevice& out;
+    EncodeOptions options;
+    Progress progress;
+    bool seekable;
+    int threads;
+    std::size_t frameBytes;
+    qsizetype segmentBytes;
+
+    qint64 headAt = 0;
+    QByteArray head;  // as Begin wrote it
+    EncodeResult result;
+    QCryptographicHash md5{QCryptographicHash::Md5};
+    StreamTotals totals;
+    std::uint64_t streamBytes = 0;
+    std::vector<std::uint64_t> frameOffsets;
+    std::uint64_t frames = 0;  // handed to encoders
+    std::uint64_t written = 0;
+    std::uint64_t nextNumber = 0;
+    std::uint64_t nextSegment = 0;
+    std::uint64_t expected = 0;  // frames in all, as Begin was told
+    std::unique_ptr<Work> filling;
+    std::size_t filled = 0;
+    std::deque<std::unique_ptr<Work>> pending;
+    std::vector<std::unique_ptr<Work>> spare;
+    std::mutex mutex;
+    std::condition_variable encoded;
+    std::size_t encoding = 0;  // segments at an encoder, under mutex
+};
+
+StreamEncoder::StreamEncoder(const PcmFormat& format, QIODevice& out, const EncodeOptions& options,
+                             Progress progress)
+    : impl_(std::make_unique<Impl>(format, out, options, std::move(progress))) {}
+
+StreamEncoder::~StreamEncoder() {
+    // Nothing more is written: the segments in flight are only waited for.
+    impl_->result.cancelled = true;
+    impl_->Drain();
+}
+
+bool StreamEncoder::Begin(std::uint64_t expectedFrames, const Metadata& metadata) {
+    Impl& d = *impl_;
+    d.expected = expectedFrames;
+    d.headAt = d.out.pos();
+    d.head = Head(d.format, expectedFrames, {}, {}, metadata, d.seekable, d.seekable ? kPaddingBytes : 0);
+    if (!Write(d.out, d.head)) {
+        d.result.error = d.out.errorString();
+    }
+    return !d.Failed();
+}
+
+bool StreamEncoder::Push(const char* data, std::size_t size) {
+    Impl& d = *impl_;
+    while (size > 0 && !d.Failed()) {
+        Work& work = d.Filling();
+        const std::size_t limit = d.SegmentLimit();
+        const std::size_t part = std::min(size, limit - std::min(limit, d.filled));
+        std::memcpy(work.pcm.data() + d.filled, data, part);
+        d.filled += part;
+        data += part;
+        size -= part;
+        if (d.filled >= limit) {
+            d.Dispatch();
+        }
+    }
+    return !d.Failed();
+}
+
+EncodeResult StreamEncoder::Finish(const Metadata& metadata) {
+    Impl& d = *impl_;
+    if (d.filling && d.filled >= d.frameBytes && !d.Failed()) {
+        d.Dispatch();
+    }
+    d.Drain();
+    if (d.Failed() || !d.seekable) {
+        d.result.ok = !d.Failed();
+        return d.result;
+    }
+    // The end: the stream information and the seek table complete, the comments as they are now.
+    d.totals.md5 = d.md5.result();
+    if (d.totals.minFrameBytes > d.totals.maxFrameBytes) {
+        d.totals.minFrameBytes = 0;
+    }
+    const qint64 end = d.out.pos();
+    QByteArray head = Head(d.format, d.frames, d.totals, d.frameOffsets, metadata, true, 0);
+    bool done = false;
+    if (head.size() <= d.head.size()) {
+        head =
+            Head(d.format, d.frames, d.totals, d.frameOffsets, metadata, true, d.head.size() - head.size());
+        // Only what changed is written again.
+        qsizetype first = 0;
+        while (first < head.size() && head[first] == d.head[first]) {
+            ++first;
+        }
+        qsizetype last = head.size();
+        while (last > first && head[last - 1] == d.head[last - 1]) {
+            --last;
+        }
+        done = d.out.seek(d.headAt + first) && Write(d.out, head.mid(first, last - first)) && d.out.seek(end);
+    } else {
+        // The audio makes way for the head, with the usual padding after it.
+        head = Head(d.format, d.frames, d.totals, d.frameOffsets, metadata, true, kPaddingBytes);
+        const qint64 shift = head.size() - d.head.size();
+        done = MoveOn(d.out, d.headAt + d.head.size(), end, shift) && d.out.seek(d.headAt) &&
+               Write(d.out, head) && d.out.seek(end + shift);
+    }
+    if (!done) {
+        d.result.error = d.out.errorString();
+        return d.result;
+    }
+    d.head = head;
+    d.result.ok = true;
+    return d.result;
+}
+
+const EncodeResult& StreamEncoder::State() const {
+    return impl_->result;
+}
+
+std::uint64_t StreamEncoder::Frames() const {
+    return impl_->frames + (impl_->filling ? impl_->filled / impl_->frameBytes : 0);
+}
+
 EncodeResult EncodeFlac(const PcmFormat& format, std::uint64_t totalFrames, const PcmRead& read,
                         QIODevice& out, const Metadata& metadata, const EncodeOptions& options,
                         const Progress& progress) {
-    EncodeResult result;
-    const bool seekable = !out.isSequential();
-    const std::vector<std::uint64_t> seekFrames =
-        seekable ? SeekFrames(format, totalFrames) : std::vector<std::uint64_t>{};
-    std::vector<std::uint64_t> frameOffsets;
-
-    // The head, with room for what only the end knows.
-    const qint64 head = out.pos();
-    QByteArray header = QByteArrayLiteral("fLaC");
-    PutBlock(header, kStreamInfo, StreamInfo(format, totalFrames, {}), false);
-    const qint64 seekTableAt = head + header.size();
-    if (!seekFrames.empty()) {
-        PutBlock(header, kSeekTable, SeekTable(seekFrames, {}, totalFrames), false);
+    StreamEncoder encoder(format, out, options, progress);
+    if (!encoder.Begin(totalFrames, metadata)) {
+        return encoder.State();
     }
-    PutBlock(header, kVorbisComment, VorbisCommentBody(metadata.comments), false);
-    for (const Picture& picture : metadata.pictures) {
-        const QByteArray body = PictureBody(picture);
-        if (static_cast<std::uint32_t>(body.size()) <= kMaxBlockLength) {
-            PutBlock(header, kPicture, body, false);
-        }
-    }
-    PutBlock(header, kPadding, QByteArray(seekable ? kPaddingBytes : 0, '\0'), true);
-    if (!Write(out, header)) {
-        result.error = out.errorString();
-        return result;
-    }
-
-    const int threads = options.threads > 0
-                            ? options.threads
-                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const std::uint64_t segmentFrames =
-        kBlockSize * static_cast<std::uint64_t>(std::max(1, options.segmentBlocks));
-    const std::size_t frameBytes = static_cast<std::size_t>(format.bits / 8 * format.channels);
-    QCryptographicHash md5(QCryptographicHash::Md5);
-    StreamTotals totals;
-    totals.minFrameBytes = 0xFFFFFF;
-    std::uint64_t streamBytes = 0;
-    std::uint64_t written = 0;
-    std::deque<std::pair<std::uint64_t, std::future<Segment>>> pending;
-
-    auto writeFront = [&]() {
-        const std::uint64_t frames = pending.front().first;
-        Segment segment = pending.front().second.get();
-        pending.pop_front();
-        if (!result.error.isEmpty() || result.cancelled) {
-            return;
-        }
-        if (!segment.error.isEmpty()) {
-            result.error = segment.error;
-            return;
-        }
-        for (const std::uint32_t size : segment.frameSizes) {
-            frameOffsets.push_back(streamBytes);
-            streamBytes += size;
-            totals.minFrameBytes = std::min(totals.minFrameBytes, size);
-            totals.maxFrameBytes = std::max(totals.maxFrameBytes, size);
-        }
-        if (!Write(out, segment.bytes)) {
-            result.error = out.errorString();
-            return;
-        }
-        written += frames;
-        if (progress && !progress(written)) {
-            result.cancelled = true;
-        }
-    };
-
+    // Read straight into the segments' room.
+    StreamEncoder::Impl& d = *encoder.impl_;
     std::uint64_t taken = 0;
-    std::uint64_t nextNumber = 0;
-    while (taken < totalFrames && result.error.isEmpty() && !result.cancelled) {
-        const std::uint64_t frames = std::min(segmentFrames, totalFrames - taken);
-        QByteArray pcm(static_cast<qsizetype>(frames * frameBytes), Qt::Uninitialized);
-        if (!ReadFully(read, pcm)) {
-            result.error = QStringLiteral("the joined audio ended before its %1 frames").arg(totalFrames);
+    while (taken < totalFrames && !d.Failed()) {
+        const std::uint64_t frames =
+            std::min<std::uint64_t>(d.SegmentLimit() / d.frameBytes, totalFrames - taken);
+        StreamEncoder::Work& work = d.Filling();
+        if (!ReadFully(read, work.pcm.data(), static_cast<std::int64_t>(frames * d.frameBytes))) {
+            d.result.error = QStringLiteral("the joined audio ended before its %1 frames").arg(totalFrames);
+            d.filling.reset();
             break;
         }
-        AddToChecksum(md5, format, pcm);
-        // The samples are unpacked on the segment's thread too.
-        pending.emplace_back(frames, std::async(std::launch::async, [format, level = options.level,
-                                                                     pcm = std::move(pcm), nextNumber] {
-                                 return EncodeSegment(format, level, ToSamples(format, pcm), nextNumber);
-                             }));
-        nextNumber += (frames + kBlockSize - 1) / kBlockSize;
+        d.filled = frames * d.frameBytes;
         taken += frames;
-        while (pending.size() > static_cast<std::size_t>(threads)) {
-            writeFront();
-        }
+        d.Dispatch();
     }
-    while (!pending.empty()) {
-        writeFront();
-    }
-    if (!result.error.isEmpty() || result.cancelled) {
-        return result;
-    }
-
-    // The end: the stream information and the seek table complete, where the device can go back.
-    if (seekable) {
-        totals.md5 = md5.result();
-        if (totals.minFrameBytes > totals.maxFrameBytes) {
-            totals.minFrameBytes = 0;
-        }
-        QByteArray info;
-        PutBlock(info, kStreamInfo, StreamInfo(format, totalFrames, totals), false);
-        QByteArray table;
-        if (!seekFrames.empty()) {
-            PutBlock(table, kSeekTable, SeekTable(seekFrames, frameOffsets, totalFrames), false);
-        }
-        const qint64 end = out.pos();
-        if (!out.seek(head + 4) || !Write(out, info) || !out.seek(seekTableAt) || !Write(out, table) ||
-            !out.seek(end)) {
-            result.error = out.errorString();
-            return result;
-        }
-    }
-    result.ok = true;
-    return result;
+    return encoder.Finish(metadata);
 }
 
 }  // namespace flac

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class QIODevice;
 
@@ -49,6 +50,39 @@ struct EncodeResult {
     bool ok = false;
     bool cancelled = false;
     QString error;
+};
+
+// The same stream pushed as the PCM comes, its length known only at its end. The head is written at
+// once, with a seek table for the frames expected and the metadata as it stands then; Finish completes
+// it for the frames pushed and the metadata as it stands at the end. The padding takes up any change in
+// size, so the audio stays where it is; only a head that outgrows the padding moves the audio. Where
+// the expected frames and the metadata's size were right, the file is the one EncodeFlac makes.
+class StreamEncoder {
+public:
+    StreamEncoder(const PcmFormat& format, QIODevice& out, const EncodeOptions& options = {},
+                  Progress progress = {});
+    // Waits for the segments still being encoded.
+    ~StreamEncoder();
+    StreamEncoder(const StreamEncoder&) = delete;
+    StreamEncoder& operator=(const StreamEncoder&) = delete;
+
+    // Writes the head; false when that failed (State() tells why).
+    bool Begin(std::uint64_t expectedFrames, const Metadata& metadata);
+    // Appends PCM, whole frames or not; false once the stream has failed or been cancelled.
+    bool Push(const char* data, std::size_t size);
+    // Encodes what remains and completes the head.
+    EncodeResult Finish(const Metadata& metadata);
+    const EncodeResult& State() const;
+    // The frames pushed so far.
+    std::uint64_t Frames() const;
+
+private:
+    friend EncodeResult EncodeFlac(const PcmFormat& format, std::uint64_t totalFrames, const PcmRead& read,
+                                   QIODevice& out, const Metadata& metadata, const EncodeOptions& options,
+                                   const Progress& progress);
+    struct Work;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 // Encodes totalFrames frames of PCM from read into out. On a device that can seek, the stream

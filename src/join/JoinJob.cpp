@@ -345,29 +345,115 @@ private:
 // no more of an integer row than 24 bits), its samples beyond full scale clipped and counted.
 class FloatTo24 {
 public:
-    explicit FloatTo24(QFile& in) : in_(in) {}
-
-    // Fills up to size bytes with 24-bit samples; -1 when the file cannot be read.
-    std::int64_t Read(char* data, std::int64_t size) {
+    // Fills up to size bytes with 24-bit samples from in; -1 when the file cannot be read.
+    std::int64_t Read(QFile& in, char* data, std::int64_t size) {
         floats_.resize(static_cast<std::size_t>(size / 3) * 4);
-        const qint64 got = in_.read(floats_.data(), static_cast<qint64>(floats_.size()));
+        const qint64 got = in.read(floats_.data(), static_cast<qint64>(floats_.size()));
         const qint64 samples = got > 0 ? got / 4 : 0;
-        const auto* in = reinterpret_cast<const std::uint8_t*>(floats_.data());
-        for (qint64 i = 0; i < samples; ++i) {
+        Convert(floats_.data(), static_cast<std::size_t>(samples), data);
+        return got < 0 ? -1 : samples * 3;
+    }
+    // The count float samples at floats as 24-bit ones at data.
+    void Convert(const char* floats, std::size_t count, char* data) {
+        const auto* in = reinterpret_cast<const std::uint8_t*>(floats);
+        for (std::size_t i = 0; i < count; ++i) {
             const std::int32_t value = dither_.Reduce(Level(in + 4 * i, 32, true, 24));
             data[3 * i] = static_cast<char>(value);
             data[3 * i + 1] = static_cast<char>(value >> 8);
             data[3 * i + 2] = static_cast<char>(value >> 16);
         }
-        return got < 0 ? -1 : samples * 3;
     }
     std::uint64_t Clipped() const { return dither_.Clipped(); }
 
 private:
-    QFile& in_;
     audio::Dither dither_{24};
     std::vector<char> floats_;
 };
+
+// Hands the joined PCM to a FLAC encoder as it comes; a float join as 24-bit integers.
+class FlacSink : public PcmSink {
+public:
+    FlacSink(flac::StreamEncoder& encoder, bool isFloat) : encoder_(encoder), isFloat_(isFloat) {}
+    void Append(const char* data, std::size_t size) override {
+        appended_ += size;
+        if (!isFloat_) {
+            encoder_.Push(data, size);
+            return;
+        }
+        ints_.resize(size / 4 * 3);
+        fromFloat_.Convert(data, size / 4, ints_.data());
+        encoder_.Push(ints_.data(), ints_.size());
+    }
+    std::uint64_t Appended() const { return appended_; }
+    std::uint64_t Clipped() const { return fromFloat_.Clipped(); }
+
+private:
+    flac::StreamEncoder& encoder_;
+    bool isFloat_;
+    FloatTo24 fromFloat_;
+    std::vector<char> ints_;
+    std::uint64_t appended_ = 0;
+};
+
+// The bytes of a WAV row's data chunk the join reads, the chunk's data starting at dataStart.
+std::uint64_t DataEnd(const QString& path, std::streamoff dataStart, std::uint32_t dataSize,
+                      const Ds64Sizes& ds64) {
+    // Sizes are unsigned: data of 2 to 4 GiB is read like any other. A data chunk that claims more
+    // than the file holds is read to the end of the file. 0xFFFFFFFF outside RF64, which streaming
+    // writers and our own earlier outputs above 4 GiB hold, means all that follows, however long.
+    std::uint64_t dataEnd = DataChunkLength(dataSize, ds64);
+    const qint64 fileSize = platform::FileStatus(path).Size();
+    const std::uint64_t held =
+        dataStart >= 0 && fileSize > dataStart ? static_cast<std::uint64_t>(fileSize - dataStart) : 0;
+    if (dataSize == 0xFFFFFFFFu && !ds64.present) {
+        dataEnd = std::max<std::uint64_t>(dataSize, held);
+    } else if (ds64.present) {
+        // A 64-bit size may claim far more than any file holds; the frame arithmetic must not overflow.
+        dataEnd = std::min(dataEnd, held);
+    }
+    return dataEnd;
+}
+
+// The frames a row will bring to the join at targetRate, as well as can be told before it is read:
+// exact for a WAV row that needs no new rate, and for an MP3 or a media file that states its length.
+// 0 for a row that cannot be read.
+std::uint64_t ExpectedFrames(const JoinRow& row, int targetRate) {
+    std::uint64_t frames = 0;
+    if (HasExtension(row.path, ".wav")) {
+        std::ifstream in(platform::EncodeName(row.path).toStdString(), std::ios::binary);
+        std::array<char, 36> head{};
+        Ds64Sizes ds64;
+        std::uint32_t dataSize = 0;
+        const bool headRead = ReadWaveHead(in, head, ds64, true);
+        auto tag = static_cast<std::uint16_t>(static_cast<unsigned char>(head[20]) |
+                                              (static_cast<unsigned char>(head[21]) << 8));
+        if (!headRead || !ReadFormatRest(in, Le32(head.data() + 16), tag) || !SkipToDataChunk(in, dataSize)) {
+            return 0;
+        }
+        // A file that holds less than its chunk says ends where the file does.
+        const std::streamoff dataStart = in.tellg();
+        const std::uint64_t held = std::min(DataEnd(row.path, dataStart, dataSize, ds64),
+                                            static_cast<std::uint64_t>(std::max<qint64>(
+                                                platform::FileStatus(row.path).Size() - dataStart, 0)));
+        frames =
+            held / static_cast<std::uint64_t>(std::max(row.channels, 1) * std::max((row.bits + 7) / 8, 1));
+    } else if (const audio::OpenFunction open = audio::DecodedOpening(row.path)) {
+        const audio::StreamHandle stream = open(false, row.path, 0, 0, audio::STREAM_DECODE);
+        audio::StreamInfoRecord info;
+        if (stream == 0 || !audio::GetStreamInfo(stream, &info)) {
+            audio::FreeStream(stream);
+            return 0;
+        }
+        const std::uint64_t frameBytes =
+            std::max<std::uint64_t>(info.chans * (audio::SampleBits(info) / 8), 1);
+        frames = audio::GetStreamLength(stream, audio::POS_BYTE) / frameBytes;
+        audio::FreeStream(stream);
+    }
+    // A lower rate is raised by repeating frames.
+    return row.sampleRate > 0 && row.sampleRate != targetRate
+               ? frames * static_cast<std::uint64_t>(targetRate) / static_cast<std::uint64_t>(row.sampleRate)
+               : frames;
+}
 
 // Appends the whole frames of a WAV row in the target format from in, positioned at its data, by
 // the kernel's copy in paced chunks, with the progress, events and Cancel of the block loop.
@@ -631,7 +717,7 @@ void JoinJob::DoJoin() {
         JoinByCopy(output_());
         return;
     }
-    if (JoinStraightIntoWav() || JoinStraightIntoEncoder()) {
+    if (JoinStraightIntoWav() || JoinStraightIntoEncoder() || JoinStraightIntoFlac()) {
         return;
     }
     TempPcm temp(TempPcmFile);
@@ -821,6 +907,92 @@ bool JoinJob::JoinStraightIntoEncoder() {
     return true;
 }
 
+bool JoinJob::JoinStraightIntoFlac() {
+    if (!OutputFixed || !StreamEncoders) {
+        return false;
+    }
+    const JoinOutput chosen = output_();
+    if (chosen.kind != OutputKind::Flac) {
+        return false;
+    }
+    // The head is completed at the end, which needs a file to go back into; a pipe or a device gets
+    // the usual two stages.
+    const QString written = Written(chosen).path;
+    const platform::FileStatus info(written);
+    if (info.IsSymLink() || (info.Exists() && !info.IsFile())) {
+        return false;
+    }
+    // The head is written first for the rows' ends as they are expected: where they are right, its
+    // seek table and chapters take the room they will in the end.
+    std::vector<std::uint64_t> expected;
+    for (int i = 0; i < rows_.Count(); ++i) {
+        expected.push_back((expected.empty() ? 0 : expected.back()) +
+                           ExpectedFrames(rows_.Row(i), TargetSampleRate));
+    }
+    JoinOutput output = Written(chosen);
+    if (output.metadata != nullptr) {
+        output.metadata->AddTo(output, expected, TargetSampleRate);
+    }
+    QFile out(output.path);
+    // Readable too: a head that outgrows its room moves the audio. An empty file is not truncated
+    // (see CreateOutput).
+    if (!out.open(info.Exists() && info.Size() == 0 ? QIODevice::ReadWrite
+                                                    : QIODevice::ReadWrite | QIODevice::Truncate)) {
+        ShowError(QStringLiteral("Could not create '") + output.path + QLatin1Char('\''));
+        host_.SetJoinFailed();
+        partial_.reset();
+        return true;
+    }
+    const flac::PcmFormat format{TargetSampleRate, TargetChannels, TargetFloat ? 24 : TargetBits};
+    // The kernel is asked to write each segment out as it comes: a file replaced at the end would
+    // otherwise have all of it written out then (ext4 does so before the rename), and the join wait.
+    const int descriptor = out.handle();
+    flac::StreamEncoder encoder(format, out, {}, [descriptor](std::uint64_t) {
+        sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+        return true;
+    });
+    const qint64 frameBytes = std::max(1, TargetChannels * TargetBits / 8);
+    rowEndFrames_.clear();
+    bool failed = !encoder.Begin(expected.empty() ? 0 : expected.back(), output.vorbisMetadata);
+    const auto writeFailed = [&] {
+        const bool fault = !encoder.State().error.isEmpty();
+        if (fault) {
+            ShowError(QStringLiteral("Could not write '") + chosen.path + QStringLiteral("': ") +
+                      encoder.State().error);
+        }
+        return fault;
+    };
+    if (failed) {
+        writeFailed();
+        host_.SetJoinFailed();
+    } else {
+        FlacSink sink(encoder, TargetFloat);
+        const auto rowEnded = [&] {
+            rowEndFrames_.push_back(sink.Appended() / static_cast<std::uint64_t>(frameBytes));
+        };
+        failed = !AppendRows(sink, writeFailed, rowEnded);
+        clippedSamples_ = sink.Clipped();
+    }
+    joinFailed_ = failed;
+    if (!failed && !host_.Terminated()) {
+        host_.SetStatusText(chosen.path);
+        const flac::EncodeResult result = encoder.Finish(WithMetadata(Written(chosen)).vorbisMetadata);
+        if (!result.ok || !out.flush()) {
+            ShowError(QStringLiteral("Could not write '") + chosen.path + QStringLiteral("': ") +
+                      (result.ok ? out.errorString() : result.error));
+            host_.SetJoinFailed();
+        } else {
+            out.close();
+            host_.SetOutputProgress(100);
+            FailIfOutputVanished(output.path);
+        }
+    }
+    FinishOutput(chosen, TargetSampleRate);
+    partial_.reset();
+    host_.Close();
+    return true;
+}
+
 bool JoinJob::ReplaceLeadingTag(const QString& path, qsizetype oldSize, const QByteArray& tag) {
     QFile file;
     if (!platform::OpenFile(file, path, QIODevice::ReadWrite | QIODevice::Unbuffered)) {
@@ -934,20 +1106,8 @@ bool JoinJob::JoinWavRow(const JoinRow& row, SampleConvert& convert) {
                   row.isFloat, TargetFloat);
     const std::size_t block = convert.SameFormat() || row.bits == 8 ? kBlock : kWideBlock;
     std::vector<char> buffer(block);
-    // Sizes are unsigned: data of 2 to 4 GiB is read like any other. A data chunk that claims more
-    // than the file holds is read to the end of the file. 0xFFFFFFFF outside RF64, which streaming
-    // writers and our own earlier outputs above 4 GiB hold, means all that follows, however long.
-    std::uint64_t dataEnd = DataChunkLength(dataSize, ds64);
     const std::streamoff dataStart = in.tellg();
-    const qint64 fileSize = platform::FileStatus(row.path).Size();
-    const std::uint64_t held =
-        dataStart >= 0 && fileSize > dataStart ? static_cast<std::uint64_t>(fileSize - dataStart) : 0;
-    if (dataSize == 0xFFFFFFFFu && !ds64.present) {
-        dataEnd = std::max<std::uint64_t>(dataSize, held);
-    } else if (ds64.present) {
-        // A 64-bit size may claim far more than any file holds; the frame arithmetic must not overflow.
-        dataEnd = std::min(dataEnd, held);
-    }
+    const std::uint64_t dataEnd = DataEnd(row.path, dataStart, dataSize, ds64);
     const int out = convert.SameFormat() ? convert.Sink().DirectDescriptor() : -1;
     if (out >= 0) {
         const platform::Descriptor data(
@@ -1093,11 +1253,11 @@ bool JoinJob::EncodeFlacOutput(const JoinOutput& output) {
     const flac::PcmFormat format{TargetSampleRate, TargetChannels, TargetFloat ? 24 : TargetBits};
     const std::uint64_t frames = TempFrames(in);
     bool readFailed = false;
-    FloatTo24 fromFloat(in);
+    FloatTo24 fromFloat;
     const flac::EncodeResult result = flac::EncodeFlac(
         format, frames,
         [&](char* data, std::int64_t size) {
-            const std::int64_t got = TargetFloat ? fromFloat.Read(data, size) : in.read(data, size);
+            const std::int64_t got = TargetFloat ? fromFloat.Read(in, data, size) : in.read(data, size);
             readFailed = got < 0;
             return got;
         },

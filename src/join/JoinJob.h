@@ -95,7 +95,7 @@ public:
     // The output function gives the same choice whenever it is asked, so the job may read it
     // before the output stage (a WAV output can then be written while the rows are joined).
     bool OutputFixed = false;
-    // An MP3 or WMA output that is a regular file gets the rows as they are joined, without the
+    // An MP3, WMA or FLAC output that is a regular file gets the rows as they are joined, without the
     // temporary file: the command line's way, which shows one bar at a time.
     bool StreamEncoders = false;
     // The largest RIFF size a WAV output keeps the canonical header for; a seam for tests.
@@ -149,6 +149,10 @@ private:
     // a regular file: the tag before the audio is written with the rows' ends guessed and put right at
     // the end. False when the join goes the usual way instead; true when it has run.
     bool JoinStraightIntoEncoder();
+    // A FLAC output encoded as the rows are joined, when StreamEncoders allows it and the output is a
+    // regular file: the head is written for the rows' ends as expected and completed at the end.
+    // False when the join goes the usual way instead; true when it has run.
+    bool JoinStraightIntoFlac();
     // Puts tag in place of the oldSize bytes at the start of the file at path, moving what follows
     // when the sizes differ; false when that failed.
     bool ReplaceLeadingTag(const QString& path, qsizetype oldSize, const QByteArray& tag);

@@ -65,6 +65,24 @@ QByteArray Frames(const QByteArray& file) {
     return file.mid(pos);
 }
 
+// The metadata blocks of a file, each with its header, but the padding.
+QByteArrayList BlocksButPadding(const QByteArray& file) {
+    QByteArrayList blocks;
+    qsizetype pos = 4;
+    bool last = false;
+    while (!last && pos + 4 <= file.size()) {
+        last = (static_cast<std::uint8_t>(file[pos]) & 0x80) != 0;
+        const qsizetype length = (static_cast<std::uint8_t>(file[pos + 1]) << 16) |
+                                 (static_cast<std::uint8_t>(file[pos + 2]) << 8) |
+                                 static_cast<std::uint8_t>(file[pos + 3]);
+        if ((file[pos] & 0x7F) != 1) {
+            blocks << file.mid(pos, 4 + length);
+        }
+        pos += 4 + length;
+    }
+    return blocks;
+}
+
 }  // namespace
 
 // Every width and a stream long enough for frame numbers of two bytes: flac itself finds the file
@@ -123,4 +141,52 @@ TEST(FlacEncode, PipesAndCancelling) {
     EXPECT_TRUE(cancelled.cancelled);
     EXPECT_FALSE(cancelled.ok);
     EXPECT_EQ(calls, 2);
+}
+
+// A stream pushed before its length is known, its head written for too few frames or too many, or
+// with comments that grow at the end: flac finds the file sound, and its head is the one EncodeFlac
+// makes for what came but for the padding, which takes up the difference, or is the very file when
+// the head outgrew the padding and the audio was moved on.
+TEST(FlacEncode, APushedStreamGetsTheHeadOfWhatCame) {
+    const flac::PcmFormat format{8000, 1, 16};
+    const QByteArray pcm = RawTone(8000, 1, 16, 25);
+    const flac::Metadata tags{{"TITLE=Tone"}, {}};
+    const flac::Metadata longer{{"TITLE=Tone", "COMMENT=" + QString(9000, QLatin1Char('x'))}, {}};
+    const struct {
+        std::uint64_t expected;
+        const flac::Metadata& first;
+        const flac::Metadata& last;
+        bool moved;
+    } cases[] = {
+        {8000 * 5, tags, tags, false}, {8000 * 200, tags, tags, false}, {8000 * 25, tags, longer, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        QBuffer reference;
+        reference.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(Encode(format, pcm, reference, c.last).ok);
+        const QString path = testmedia::Dir() + QStringLiteral("pushed.flac");
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::ReadWrite | QIODevice::Truncate));
+        flac::EncodeOptions options;
+        options.threads = 2;
+        options.segmentBlocks = 3;
+        {
+            flac::StreamEncoder encoder(format, out, options);
+            ASSERT_TRUE(encoder.Begin(c.expected, c.first));
+            // Pieces that cut frames and segments.
+            for (qsizetype at = 0; at < pcm.size(); at += 1001) {
+                encoder.Push(pcm.constData() + at,
+                             static_cast<std::size_t>(std::min<qsizetype>(1001, pcm.size() - at)));
+            }
+            ASSERT_TRUE(encoder.Finish(c.last).ok);
+        }
+        out.close();
+        testmedia::RunTool("flac", {"-t", "-s", path});
+        const QByteArray pushed = testmedia::ReadFile(path);
+        EXPECT_EQ(BlocksButPadding(pushed), BlocksButPadding(reference.data()));
+        EXPECT_TRUE(Frames(pushed) == Frames(reference.data()));
+        if (c.moved) {
+            EXPECT_TRUE(pushed == reference.data());
+        }
+    }
 }

@@ -387,7 +387,7 @@ TEST_F(JoinJobTest, RowsGoStraightIntoANewWavOutput) {
     }
 }
 
-// MP3 and WMA outputs fed as the rows are joined are the files the two stages make, in every target
+// MP3, WMA and FLAC outputs fed as the rows are joined are the files the two stages make, in every target
 // (8-bit, 16-bit stereo, deeper and wider ones dithered and mixed down). Their tags are written first
 // with the rows' ends guessed and put right at the end, also when a row's own chapters do not fit in
 // it after all and the tag shrinks.
@@ -421,7 +421,7 @@ TEST_F(JoinJobTest, EncodersFedAsTheRowsAreJoinedMakeTheFilesTheTwoStagesMake) {
         const join::OutputMetadata rowsMetadata({join::TagSource::First, 0, true, false},
                                                 join::PathsOf(rows_));
         metadata_ = &rowsMetadata;
-        for (const auto kind : {join::OutputKind::Mp3, join::OutputKind::Wma}) {
+        for (const auto kind : {join::OutputKind::Mp3, join::OutputKind::Wma, join::OutputKind::Flac}) {
             SCOPED_TRACE(testing::Message() << join.size() << " rows, kind " << static_cast<int>(kind));
             outputFixed_ = true;
             streamEncoders_ = false;
@@ -447,11 +447,13 @@ TEST_F(JoinJobTest, ATerminateRequestLeavesTheOutputAsItWas) {
     AddRow(testmedia::Lame("stop.mp3", testmedia::Tone(44100, 2, 1.0), {"-b", "128"}), 44100, 2, 16);
     const QString output = Path("stopped");
     for (const bool fixed : {false, true}) {
-        for (const auto kind :
-             {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma, join::OutputKind::M4b}) {
+        for (const auto kind : {join::OutputKind::Wav, join::OutputKind::Mp3, join::OutputKind::Wma,
+                                join::OutputKind::M4b, join::OutputKind::Flac}) {
             for (const bool inOutputStage : {false, true}) {
-                // A fixed WAV output is written as the rows are joined: it has no output stage.
-                if (fixed && kind == join::OutputKind::Wav && inOutputStage) {
+                // A fixed WAV output is written as the rows are joined, and so is a fixed FLAC output
+                // here: they have no output stage.
+                streamEncoders_ = fixed && kind == join::OutputKind::Flac;
+                if (fixed && (kind == join::OutputKind::Wav || streamEncoders_) && inOutputStage) {
                     continue;
                 }
                 SCOPED_TRACE(testing::Message() << "fixed " << fixed << " kind " << static_cast<int>(kind)
@@ -480,6 +482,7 @@ TEST_F(JoinJobTest, ATerminateRequestLeavesTheOutputAsItWas) {
             }
         }
     }
+    streamEncoders_ = false;
 }
 
 // The joined file replaces the one chosen as a whole, keeping its permissions; a link chosen keeps
