@@ -54,6 +54,7 @@ void TMainForm::ApplyLanguage() {
             window->setFont(font);
         }
     }
+    FitStatusBarToFont();
     // CharSet chose the code page the texts were decoded from, so Qt needs nothing more to render
     // them; the number is kept on each window for whoever needs to know what the file was written for.
     const int charSet = ToInt(

@@ -21,6 +21,7 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -35,6 +36,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 TMainForm* MainForm = nullptr;
 
@@ -291,6 +294,14 @@ void TMainForm::CreateStatusBar() {
         panel->setFrameShadow(QFrame::Sunken);
         StatusBar1->addWidget(panel);
     }
+}
+
+void TMainForm::FitStatusBarToFont() {
+    // The bar holds a line of the design's font; a language's font with a taller line gets the
+    // difference, so its texts keep their bottoms.
+    const int designLine = QFontMetrics(platform::DesignFont(QStringLiteral("Tahoma"), 8)).height();
+    const int extra = std::max(0, StatusBar1->fontMetrics().height() - designLine);
+    StatusBar1->setFixedHeight(platform::Scaled(kStatusBarHeight) + extra);
 }
 
 QLabel* TMainForm::StatusPanel(int index) const {

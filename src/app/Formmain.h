@@ -184,6 +184,8 @@ private:
     void CreateToolBar();
     void CreateFileList();
     void CreateStatusBar();
+    // Gives the status bar the height its panels' texts need in the current font.
+    void FitStatusBarToFont();
     void PlaceBanner();
     // Writes the animation to AdFile and shows the banner page naming it.
     void SetUpBanner();

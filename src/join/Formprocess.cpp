@@ -109,6 +109,8 @@ void TProcessForm::SizeLabelsToText() {
     // text of another language.
     Label2->adjustSize();
     Label3->adjustSize();
+    // The path's line is as tall as the font needs, never less than designed.
+    Label1->resize(Label1->width(), std::max(platform::Scaled(13), Label1->fontMetrics().height()));
 }
 
 void TProcessForm::JobStarted() {
