@@ -5,6 +5,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ReadableLook.h"
 #include "platform/ShellOpen.h"
+#include "platform/TextScale.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -29,7 +30,7 @@ constexpr int kValueGap = 8;
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
-    label->move(left, top);
+    label->move(platform::Scaled(QPoint(left, top)));
     return label;
 }
 
@@ -38,7 +39,7 @@ QFrame* MakeBevel(QWidget* parent, const char* name, QFrame::Shape shape, const 
     bevel->setObjectName(QLatin1String(name));
     bevel->setFrameShape(shape);
     bevel->setFrameShadow(QFrame::Sunken);
-    bevel->setGeometry(place);
+    bevel->setGeometry(platform::Scaled(place));
     return bevel;
 }
 
@@ -74,8 +75,8 @@ QPixmap ProductPicture(int size) {
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("AboutForm"));
     setWindowTitle(QStringLiteral("About"));
-    setFixedSize(337, 224);
-    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    setFixedSize(platform::Scaled(QSize(337, 224)));
+    setFont(platform::DesignFont(QStringLiteral("Tahoma"), 8));
 
     Bevel1 = MakeBevel(this, "Bevel1", QFrame::Box, QRect(8, 8, 321, 161));
     Bevel2 = MakeBevel(this, "Bevel2", QFrame::HLine, QRect(8, 180, 321, 2));
@@ -83,7 +84,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     // The title and the link keep fonts of their own whatever font the language file chooses.
     Label1 = MakeLabel(this, "Label1", QStringLiteral("Verdane Wavestitch"), 24, 24);
     QFont titleFont(QStringLiteral("Tahoma"));
-    titleFont.setPixelSize(13);
+    titleFont.setPixelSize(platform::Scaled(13));
     Label1->setFont(titleFont);
     QPalette titlePalette = Label1->palette();
     titlePalette.setColor(QPalette::WindowText, QColor(0x80, 0x00, 0x00));
@@ -92,15 +93,15 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(240, 32, 64, 64);
-    Image1->setPixmap(ProductPicture(64));
+    Image1->setGeometry(platform::Scaled(QRect(240, 32, 64, 64)));
+    Image1->setPixmap(ProductPicture(Image1->width()));
 
     Label2 = MakeLabel(this, "Label2", QStringLiteral("Version:"), 24, 54);
     Label3 = MakeLabel(this, "Label3", QStringLiteral("2.0"), kValueLeft, 54);
     Label4 = MakeLabel(this, "Label4", QStringLiteral("Home page:"), 24, 73);
 
     Label5 = MakeLabel(this, "Label5", QStringLiteral("www.verdane.example"), kValueLeft, 73);
-    QFont linkFont(QStringLiteral("Tahoma"), 8);
+    QFont linkFont = platform::DesignFont(QStringLiteral("Tahoma"), 8);
     linkFont.setUnderline(true);
     Label5->setFont(linkFont);
     QPalette linkPalette = Label5->palette();
@@ -118,7 +119,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
 
     ButtonOk = new QPushButton(QStringLiteral("OK"), this);
     ButtonOk->setObjectName(QStringLiteral("ButtonOk"));
-    ButtonOk->setGeometry(120, 188, 75, 25);
+    ButtonOk->setGeometry(platform::Scaled(QRect(120, 188, 75, 25)));
     ButtonOk->setDefault(true);
     connect(ButtonOk, &QPushButton::clicked, this, &QDialog::accept);
     setTabOrder(ButtonOk, Label5);
@@ -132,12 +133,14 @@ void TAboutForm::SizeLabelsToText() {
     for (QLabel* label : {Label2, Label3, Label4, Label5}) {
         label->adjustSize();
     }
-    Label3->move(std::max(kValueLeft, Label2->x() + Label2->width() + kValueGap), Label3->y());
-    Label5->move(std::max(kValueLeft, Label4->x() + Label4->width() + kValueGap), Label5->y());
+    const int valueLeft = platform::Scaled(kValueLeft);
+    const int valueGap = platform::Scaled(kValueGap);
+    Label3->move(std::max(valueLeft, Label2->x() + Label2->width() + valueGap), Label3->y());
+    Label5->move(std::max(valueLeft, Label4->x() + Label4->width() + valueGap), Label5->y());
     // The copyright texts are rebuilt at every activation; their labels and the licence reach up to
     // the frame's right edge and take the height of the current font.
     for (QLabel* label : {Label6, Label7, LabelLicence}) {
-        label->resize(297, label->sizeHint().height());
+        label->resize(platform::Scaled(297), label->sizeHint().height());
     }
 }
 

@@ -8,6 +8,7 @@
 #include "join/Formprocess.h"
 #include "join/Mp3Copy.h"
 #include "platform/Accessibility.h"
+#include "platform/TextScale.h"
 
 #include <QCheckBox>
 #include <QFont>
@@ -49,10 +50,11 @@ void TMainForm::ApplyLanguage() {
         if (window != nullptr) {
             QFont font = window->font();
             font.setFamily(fontName);
-            font.setPointSize(fontSize > 0 ? fontSize : 8);
+            font.setPointSizeF(platform::ScaledPointSize(fontSize > 0 ? fontSize : 8));
             window->setFont(font);
         }
     }
+    FitStatusBarToFont();
     // CharSet chose the code page the texts were decoded from, so Qt needs nothing more to render
     // them; the number is kept on each window for whoever needs to know what the file was written for.
     const int charSet = ToInt(

@@ -15,11 +15,13 @@
 #include "platform/ReadableLook.h"
 #include "platform/ReducedMotion.h"
 #include "platform/TempFolder.h"
+#include "platform/TextScale.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -34,6 +36,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 TMainForm* MainForm = nullptr;
 
@@ -144,8 +148,8 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
         QStringLiteral("All supported files(*.wav,*.mp3,*.wma)|*.wav,*.mp3,*.wma|All Files(*.*)|*.*"));
 
     // The client area is designed 710 wide; on Windows its 8-px frame made the outer minimum 718.
-    resize(kClientWidth, kClientHeight);
-    setMinimumWidth(kClientWidth);
+    resize(platform::Scaled(QSize(kClientWidth, kClientHeight)));
+    setMinimumWidth(MinimumClientWidth());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
@@ -176,9 +180,13 @@ TMainForm::~TMainForm() {
     FormDestroy();
 }
 
+int TMainForm::MinimumClientWidth() {
+    return platform::Scaled(kClientWidth);
+}
+
 void TMainForm::CreateToolBar() {
     Panel1 = MakePanel(this, "Panel1");
-    Panel1->setFixedHeight(kToolBarHeight);
+    Panel1->setFixedHeight(platform::Scaled(kToolBarHeight));
     Panel1->setFrameShape(QFrame::NoFrame);
     platform::SetAccessibleRole(Panel1, QAccessible::ToolBar);
 
@@ -188,11 +196,12 @@ void TMainForm::CreateToolBar() {
         auto* button = new QToolButton(Panel1);
         button->setStyle(flatStyle);
         button->setObjectName(QLatin1String(place.name));
-        button->setGeometry(place.left, 0, kToolButtonWidth, kToolBarHeight);
+        button->setGeometry(platform::Scaled(QRect(place.left, 0, kToolButtonWidth, kToolBarHeight)));
         button->setAutoRaise(true);
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        button->setIcon(MakeToolIcon(place.icon, 32));
-        button->setIconSize(QSize(32, 32));
+        const int iconSize = platform::Scaled(32);
+        button->setIcon(MakeToolIcon(place.icon, iconSize));
+        button->setIconSize(QSize(iconSize, iconSize));
         button->setText(QLatin1String(place.caption));
         this->*place.button = button;
     }
@@ -201,12 +210,13 @@ void TMainForm::CreateToolBar() {
         bevel->setObjectName(QLatin1String(place.name));
         bevel->setFrameShape(QFrame::VLine);
         bevel->setFrameShadow(QFrame::Sunken);
-        bevel->setGeometry(place.left, 4, 2, kToolBarHeight - 8);
+        bevel->setGeometry(platform::Scaled(QRect(place.left, 4, 2, kToolBarHeight - 8)));
         this->*place.bevel = bevel;
     }
 
     CppWebBrowser1 = new TBannerPane(Panel1);
     CppWebBrowser1->setObjectName(QStringLiteral("CppWebBrowser1"));
+    // The animation is a picture of fixed size and keeps it beside larger texts.
     CppWebBrowser1->setGeometry(0, 0, kBannerWidth, kToolBarHeight);
 }
 
@@ -237,7 +247,7 @@ void TMainForm::CreateFileList() {
     }
     ListView1->setHeaderLabels(headers);
     for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-        ListView1->setColumnWidth(i, kColumns[i].width);
+        ListView1->setColumnWidth(i, platform::Scaled(kColumns[i].width));
     }
     // The selection stays visible when the list loses focus.
     QPalette palette = ListView1->palette();
@@ -248,17 +258,19 @@ void TMainForm::CreateFileList() {
     ListView1->setPalette(palette);
 
     Panel3 = MakePanel(Panel2, "Panel3");
-    Panel3->setFixedWidth(kOrderPanelWidth);
+    Panel3->setFixedWidth(platform::Scaled(kOrderPanelWidth));
     ButtonUp = new QToolButton(Panel3);
     ButtonUp->setObjectName(QStringLiteral("ButtonUp"));
-    ButtonUp->setGeometry(8, 104, kOrderButtonSize, kOrderButtonSize);
-    ButtonUp->setIcon(MakeToolIcon(ToolIcon::Up, 16));
+    ButtonUp->setGeometry(platform::Scaled(QRect(8, 104, kOrderButtonSize, kOrderButtonSize)));
+    ButtonUp->setIcon(MakeToolIcon(ToolIcon::Up, platform::Scaled(16)));
+    ButtonUp->setIconSize(platform::Scaled(QSize(16, 16)));
     ButtonUp->setAutoRaise(true);
     ButtonUp->setToolTip(QStringLiteral("Up"));
     ButtonDown = new QToolButton(Panel3);
     ButtonDown->setObjectName(QStringLiteral("ButtonDown"));
-    ButtonDown->setGeometry(8, 144, kOrderButtonSize, kOrderButtonSize);
-    ButtonDown->setIcon(MakeToolIcon(ToolIcon::Down, 16));
+    ButtonDown->setGeometry(platform::Scaled(QRect(8, 144, kOrderButtonSize, kOrderButtonSize)));
+    ButtonDown->setIcon(MakeToolIcon(ToolIcon::Down, platform::Scaled(16)));
+    ButtonDown->setIconSize(platform::Scaled(QSize(16, 16)));
     ButtonDown->setAutoRaise(true);
     ButtonDown->setToolTip(QStringLiteral("Down"));
     // The two show only an arrow: their names and tips come with the language.
@@ -272,16 +284,24 @@ void TMainForm::CreateFileList() {
 void TMainForm::CreateStatusBar() {
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setFixedHeight(kStatusBarHeight);
+    StatusBar1->setFixedHeight(platform::Scaled(kStatusBarHeight));
     StatusBar1->setSizeGripEnabled(true);
     for (const int width : {200, 300}) {
         auto* panel = new QLabel(StatusBar1);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(StatusBar1->children().size()));
-        panel->setFixedWidth(width);
+        panel->setFixedWidth(platform::Scaled(width));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         StatusBar1->addWidget(panel);
     }
+}
+
+void TMainForm::FitStatusBarToFont() {
+    // The bar holds a line of the design's font; a language's font with a taller line gets the
+    // difference, so its texts keep their bottoms.
+    const int designLine = QFontMetrics(platform::DesignFont(QStringLiteral("Tahoma"), 8)).height();
+    const int extra = std::max(0, StatusBar1->fontMetrics().height() - designLine);
+    StatusBar1->setFixedHeight(platform::Scaled(kStatusBarHeight) + extra);
 }
 
 QLabel* TMainForm::StatusPanel(int index) const {

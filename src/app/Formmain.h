@@ -164,8 +164,10 @@ public:
     // Opens the language file and applies its fonts and texts to the windows.
     void ApplyLanguage();
 
+    // The designed client width, grown with the desktop's text size.
+    static int MinimumClientWidth();
     // A resize is allowed only when the new width is at least the designed client width.
-    static bool FormCanResize(int newWidth) { return newWidth >= kClientWidth; }
+    static bool FormCanResize(int newWidth) { return newWidth >= MinimumClientWidth(); }
 
     // True when the right-button press at globalPos must be swallowed: it lies strictly inside the
     // banner's rectangle.
@@ -182,6 +184,8 @@ private:
     void CreateToolBar();
     void CreateFileList();
     void CreateStatusBar();
+    // Gives the status bar the height its panels' texts need in the current font.
+    void FitStatusBarToFont();
     void PlaceBanner();
     // Writes the animation to AdFile and shows the banner page naming it.
     void SetUpBanner();

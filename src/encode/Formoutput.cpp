@@ -7,6 +7,7 @@
 #include "platform/FileFilter.h"
 #include "platform/FilePath.h"
 #include "platform/MessageBox.h"
+#include "platform/TextScale.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -97,7 +98,7 @@ QString RunSaveDialog(QFileDialog* dialog) {
 TOutputForm::TOutputForm(QWidget* parent) : QDialog(parent), chooser_(RunSaveDialog) {
     setObjectName(QStringLiteral("OutputForm"));
     setWindowTitle(QStringLiteral("Output"));
-    setFixedSize(392, 254);
+    setFixedSize(platform::Scaled(QSize(392, 254)));
 
     CreatePages();
     CreateButtons();
@@ -126,7 +127,7 @@ TOutputForm::TOutputForm(QWidget* parent) : QDialog(parent), chooser_(RunSaveDia
 void TOutputForm::CreatePages() {
     // A stacked widget has no tabs, so the pages are reached only through the buttons.
     PageControl1 = Named(new QStackedWidget(this), "PageControl1");
-    PageControl1->setGeometry(8, 8, 376, 190);
+    PageControl1->setGeometry(platform::Scaled(QRect(8, 8, 376, 190)));
 
     TabSheet1 = MakePage("TabSheet1");
     GroupBox1 = Named(new QGroupBox(QStringLiteral("Output Format"), TabSheet1), "GroupBox1");
@@ -214,14 +215,14 @@ void TOutputForm::CreateButtons() {
     Bevel1 = Named(new QFrame(this), "Bevel1");
     Bevel1->setFrameShape(QFrame::HLine);
     Bevel1->setFrameShadow(QFrame::Sunken);
-    Bevel1->setGeometry(8, 204, 376, 2);
+    Bevel1->setGeometry(platform::Scaled(QRect(8, 204, 376, 2)));
 
     ButtonBack = Named(new QPushButton(QStringLiteral("<<&Back"), this), "ButtonBack");
     ButtonNext = Named(new QPushButton(QStringLiteral("&Next>>"), this), "ButtonNext");
     ButtonCancel = Named(new QPushButton(QStringLiteral("&Cancel"), this), "ButtonCancel");
-    ButtonBack->setGeometry(147, 218, 75, 25);
-    ButtonNext->setGeometry(228, 218, 75, 25);
-    ButtonCancel->setGeometry(309, 218, 75, 25);
+    ButtonBack->setGeometry(platform::Scaled(QRect(147, 218, 75, 25)));
+    ButtonNext->setGeometry(platform::Scaled(QRect(228, 218, 75, 25)));
+    ButtonCancel->setGeometry(platform::Scaled(QRect(309, 218, 75, 25)));
     // Enter moves the wizard on; it never goes back or cancels.
     ButtonBack->setAutoDefault(false);
     ButtonCancel->setAutoDefault(false);

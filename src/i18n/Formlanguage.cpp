@@ -7,9 +7,9 @@
 #include "platform/Accessibility.h"
 #include "platform/ExeFolder.h"
 #include "platform/MessageBox.h"
+#include "platform/TextScale.h"
 
 #include <QComboBox>
-#include <QFont>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -27,17 +27,18 @@ const QString kLanguage = QStringLiteral("Language");
 TLanguageForm::TLanguageForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("LanguageForm"));
     setWindowTitle(QStringLiteral("Language"));
-    setFixedSize(290, 120);
-    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    setFixedSize(platform::Scaled(QSize(290, 120)));
+    setFont(platform::DesignFont(QStringLiteral("Tahoma"), 8));
 
     Label1 = new QLabel(QStringLiteral("Language:"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->move(24, 27);
+    Label1->move(platform::Scaled(QPoint(24, 27)));
 
     ComboBoxLanguage = new QComboBox(this);
     ComboBoxLanguage->setObjectName(QStringLiteral("ComboBoxLanguage"));
     ComboBoxLanguage->setEditable(false);
-    ComboBoxLanguage->setGeometry(88, 24, 169, ComboBoxLanguage->sizeHint().height());
+    ComboBoxLanguage->setGeometry(platform::Scaled(88), platform::Scaled(24), platform::Scaled(169),
+                                  ComboBoxLanguage->sizeHint().height());
     Label1->setBuddy(ComboBoxLanguage);
     platform::NameBuddiesByTheirLabels(this);
 
@@ -45,15 +46,15 @@ TLanguageForm::TLanguageForm(QWidget* parent) : QDialog(parent) {
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
     Bevel1->setFrameShape(QFrame::HLine);
     Bevel1->setFrameShadow(QFrame::Sunken);
-    Bevel1->setGeometry(8, 64, 274, 2);
+    Bevel1->setGeometry(platform::Scaled(QRect(8, 64, 274, 2)));
 
     ButtonOk = new QPushButton(QStringLiteral("OK"), this);
     ButtonOk->setObjectName(QStringLiteral("ButtonOk"));
-    ButtonOk->setGeometry(48, 80, 75, 25);
+    ButtonOk->setGeometry(platform::Scaled(QRect(48, 80, 75, 25)));
     ButtonOk->setDefault(true);
     ButtonCancel = new QPushButton(QStringLiteral("Cancel"), this);
     ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
-    ButtonCancel->setGeometry(160, 80, 75, 25);
+    ButtonCancel->setGeometry(platform::Scaled(QRect(160, 80, 75, 25)));
     ButtonCancel->setAutoDefault(false);
 
     connect(ButtonOk, &QPushButton::clicked, this, &TLanguageForm::ButtonOkClick);

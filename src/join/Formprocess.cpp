@@ -3,6 +3,7 @@
 
 #include "platform/Accessibility.h"
 #include "platform/FilePath.h"
+#include "platform/TextScale.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -33,7 +34,7 @@ QProgressBar* MakeProgressBar(QWidget* parent, const char* name, int top) {
     bar->setRange(0, 100);
     bar->setValue(0);
     bar->setTextVisible(false);
-    bar->setGeometry(72, top, 265, 17);
+    bar->setGeometry(platform::Scaled(QRect(72, top, 265, 17)));
     return bar;
 }
 
@@ -42,20 +43,20 @@ QProgressBar* MakeProgressBar(QWidget* parent, const char* name, int top) {
 TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("ProcessForm"));
     setWindowTitle(QStringLiteral("Processing"));
-    setFixedSize(359, 164);
-    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    setFixedSize(platform::Scaled(QSize(359, 164)));
+    setFont(platform::DesignFont(QStringLiteral("Tahoma"), 8));
 
     // Empty until the job names its first file: a join refused at once never shows a placeholder.
     Label1 = MakeLabel(this, "Label1", QString());
     // Long paths are cut at the label's fixed width rather than widening the dialog. A file name is
     // shown as it is named, never read as markup.
-    Label1->setGeometry(16, 16, 321, 13);
+    Label1->setGeometry(platform::Scaled(QRect(16, 16, 321, 13)));
     Label1->setTextFormat(Qt::PlainText);
     Label2 = MakeLabel(this, "Label2", QStringLiteral("Joining:"));
-    Label2->move(16, 48);
+    Label2->move(platform::Scaled(QPoint(16, 48)));
     ProgressBar1 = MakeProgressBar(this, "ProgressBar1", 48);
     Label3 = MakeLabel(this, "Label3", QStringLiteral("Encoding:"));
-    Label3->move(16, 80);
+    Label3->move(platform::Scaled(QPoint(16, 80)));
     ProgressBar2 = MakeProgressBar(this, "ProgressBar2", 80);
     Label2->setBuddy(ProgressBar1);
     Label3->setBuddy(ProgressBar2);
@@ -65,11 +66,11 @@ TProcessForm::TProcessForm(QWidget* parent) : QDialog(parent) {
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
     Bevel1->setFrameShape(QFrame::HLine);
     Bevel1->setFrameShadow(QFrame::Sunken);
-    Bevel1->setGeometry(8, 112, 343, 2);
+    Bevel1->setGeometry(platform::Scaled(QRect(8, 112, 343, 2)));
 
     ButtonCancel = new QPushButton(QStringLiteral("Cancel"), this);
     ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
-    ButtonCancel->setGeometry(128, 128, 75, 25);
+    ButtonCancel->setGeometry(platform::Scaled(QRect(128, 128, 75, 25)));
     connect(ButtonCancel, &QPushButton::clicked, this, &TProcessForm::ButtonCancelClick);
     SizeLabelsToText();
     platform::SetFrameRoles(this);
@@ -108,6 +109,8 @@ void TProcessForm::SizeLabelsToText() {
     // text of another language.
     Label2->adjustSize();
     Label3->adjustSize();
+    // The path's line is as tall as the font needs, never less than designed.
+    Label1->resize(Label1->width(), std::max(platform::Scaled(13), Label1->fontMetrics().height()));
 }
 
 void TProcessForm::JobStarted() {

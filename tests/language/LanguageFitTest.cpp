@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Every shipped language file applied to the real windows at their designed sizes: no text is cut,
-// and no text runs into another control.
+// Every shipped language file applied to the real windows at their designed sizes, on an ordinary
+// desktop and on one with larger text: no text is cut, and no text runs into another control.
 #include "about/Formabout.h"
 #include "app/AudioFileRow.h"
 #include "app/Formmain.h"
@@ -46,10 +46,13 @@ std::optional<TextPlace> PlaceOfText(const QWidget* w) {
     const QFontMetrics fm = w->fontMetrics();
     const auto at = [w](const QRect& r) { return QRect(w->mapTo(w->window(), r.topLeft()), r.size()); };
     if (const auto* label = qobject_cast<const QLabel*>(w); label && !label->text().isEmpty()) {
+        // A line may be taller than its room as long as no ink of the text falls outside it.
         const QRect room = label->contentsRect();
-        const QRect box =
-            QStyle::alignedRect(label->layoutDirection(), label->alignment(),
-                                QSize(fm.horizontalAdvance(label->text()), room.height()), room);
+        const int width = fm.horizontalAdvance(label->text());
+        const QRect line = QStyle::alignedRect(label->layoutDirection(), label->alignment(),
+                                               QSize(width, fm.height()), room);
+        const QRect ink = fm.tightBoundingRect(label->text());
+        const QRect box(line.left(), line.top() + fm.ascent() + ink.top(), width, ink.height());
         return TextPlace{at(box), at(room)};
     }
     if (const auto* group = qobject_cast<const QGroupBox*>(w); group && !group->title().isEmpty()) {
@@ -70,7 +73,8 @@ std::optional<TextPlace> PlaceOfText(const QWidget* w) {
     const int width = fm.size(Qt::TextShowMnemonic, button->text()).width();
     if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w)) {
         const int indicator = w->sizeHint().width() - width;
-        return TextPlace{at(QRect(indicator, 0, width, w->height())), at(w->rect())};
+        const int top = (w->height() - fm.height()) / 2;
+        return TextPlace{at(QRect(indicator, top, width, fm.height())), at(w->rect())};
     }
     // Push and tool buttons centre their caption inside their frame; Qt shortens a tool button's
     // caption at it.
@@ -127,9 +131,29 @@ void ExpectTextsFit(QWidget* window, const std::string& where) {
     }
 }
 
-class LanguageFitTest : public MainWindowFixture {};
+// The parameter: the desktop's text size as a multiple of Qt's own font, which the windows read
+// before they are built.
+class LanguageFitTest : public MainWindowFixture, public testing::WithParamInterface<double> {
+protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        QFont larger = desktopFont_;
+        larger.setPointSizeF(desktopFont_.pointSizeF() * GetParam());
+        QApplication::setFont(larger);
+    }
+    void TearDown() override {
+        MainWindowFixture::TearDown();
+        QApplication::setFont(desktopFont_);
+    }
+    // The size the design's length has on this desktop.
+    int Grown(int design) const { return qRound(design * GetParam()); }
 
-TEST_F(LanguageFitTest, EveryLanguageFitsEveryWindowAtItsDesignedSize) {
+    const QFont desktopFont_ = QApplication::font();
+};
+
+INSTANTIATE_TEST_SUITE_P(DesktopFonts, LanguageFitTest, testing::Values(1.0, 1.5));
+
+TEST_P(LanguageFitTest, EveryLanguageFitsEveryWindowAtItsDesignedSize) {
     const QStringList files = WriteShippedLanguages();
     QString previous = files.last();
     for (const QString& file : files) {
@@ -156,7 +180,7 @@ TEST_F(LanguageFitTest, EveryLanguageFitsEveryWindowAtItsDesignedSize) {
         MainForm->UpdateStatusBar();
 
         MainForm->show();
-        ASSERT_EQ(MainForm->size(), QSize(TMainForm::kClientWidth, TMainForm::kClientHeight));
+        ASSERT_EQ(MainForm->size(), QSize(Grown(TMainForm::kClientWidth), Grown(TMainForm::kClientHeight)));
         ExpectTextsFit(MainForm, language + " main window");
         const QHeaderView* header = MainForm->ListView1->header();
         const int headerMargin = header->style()->pixelMetric(QStyle::PM_HeaderMargin);
@@ -174,6 +198,7 @@ TEST_F(LanguageFitTest, EveryLanguageFitsEveryWindowAtItsDesignedSize) {
         }
         for (QWidget* dialog : std::initializer_list<QWidget*>{AboutForm, ProcessForm, LanguageForm}) {
             dialog->show();
+            ProcessForm->Label1->setText(QStringLiteral("/music/take (g).wav"));
             ExpectTextsFit(dialog, language + " " + dialog->objectName().toStdString());
             dialog->hide();
         }
