@@ -165,6 +165,8 @@ void TAboutForm::showEvent(QShowEvent* e) {
     // Where no window manager hands out focus the dialog is never activated; it is still shown
     // with this year's labels.
     FormActivate();
+    // Every showing starts on OK, so Enter closes the dialog and never opens the link by surprise.
+    ButtonOk->setFocus();
     QDialog::showEvent(e);
 }
 

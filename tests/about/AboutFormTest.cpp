@@ -101,7 +101,8 @@ TEST_F(AboutFormTest, AboutShowsTheDecodedHomePageAndItsLinkOpensIt) {
     CreateForms();
     bool shownModal = false;
     QTimer::singleShot(0, AboutForm, [&shownModal] {
-        shownModal = AboutForm->isVisible() && AboutForm->isModal();
+        shownModal =
+            AboutForm->isVisible() && AboutForm->isModal() && AboutForm->focusWidget() == AboutForm->ButtonOk;
         AboutForm->ButtonOk->click();
     });
     MainForm->ButtonAbout->click();
