@@ -15,6 +15,11 @@ ffmpeg::CodecContextPtr OpenDecoder(const AVStream& st, const AVCodec& codec, bo
     if (manualSkip) {
         context->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
     }
+    // FLAC frames decode on every core, as the ffmpeg tool does it; a decoder that cannot ignores this.
+    if (codec.id == AV_CODEC_ID_FLAC) {
+        context->thread_count = 0;
+        context->thread_type = FF_THREAD_FRAME;
+    }
     if (avcodec_open2(context.get(), &codec, nullptr) < 0) {
         return nullptr;
     }
