@@ -827,6 +827,13 @@ bool JoinJob::JoinStraightIntoWav() {
     return true;
 }
 
+bool JoinJob::WrittenToRegularFile(const JoinOutput& chosen) const {
+    // What is completed at the end needs a file to go back into; a pipe or a device gets the usual
+    // two stages.
+    const platform::FileStatus info(Written(chosen).path);
+    return !info.IsSymLink() && (!info.Exists() || info.IsFile());
+}
+
 bool JoinJob::JoinStraightIntoEncoder() {
     if (!OutputFixed || !StreamEncoders) {
         return false;
@@ -835,11 +842,8 @@ bool JoinJob::JoinStraightIntoEncoder() {
     if (chosen.kind != OutputKind::Mp3 && chosen.kind != OutputKind::Wma) {
         return false;
     }
-    // The tag before the first frame is completed at the end, when the rows' ends are known, which
-    // needs a file to go back into; a pipe or a device gets the usual two stages.
-    const QString written = Written(chosen).path;
-    const platform::FileStatus info(written);
-    if (info.IsSymLink() || (info.Exists() && !info.IsFile())) {
+    // The tag before the first frame is completed at the end, when the rows' ends are known.
+    if (!WrittenToRegularFile(chosen)) {
         return false;
     }
     // Row ends for the tag written first: a day per row, so each row's own chapters fit in it as
@@ -915,11 +919,8 @@ bool JoinJob::JoinStraightIntoFlac() {
     if (chosen.kind != OutputKind::Flac) {
         return false;
     }
-    // The head is completed at the end, which needs a file to go back into; a pipe or a device gets
-    // the usual two stages.
-    const QString written = Written(chosen).path;
-    const platform::FileStatus info(written);
-    if (info.IsSymLink() || (info.Exists() && !info.IsFile())) {
+    // The head is completed at the end.
+    if (!WrittenToRegularFile(chosen)) {
         return false;
     }
     // The head is written first for the rows' ends as they are expected: where they are right, its
@@ -936,6 +937,7 @@ bool JoinJob::JoinStraightIntoFlac() {
     QFile out(output.path);
     // Readable too: a head that outgrows its room moves the audio. An empty file is not truncated
     // (see CreateOutput).
+    const platform::FileStatus info(output.path);
     if (!out.open(info.Exists() && info.Size() == 0 ? QIODevice::ReadWrite
                                                     : QIODevice::ReadWrite | QIODevice::Truncate)) {
         ShowError(QStringLiteral("Could not create '") + output.path + QLatin1Char('\''));

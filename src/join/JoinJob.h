@@ -149,6 +149,9 @@ private:
     // a regular file: the tag before the audio is written with the rows' ends guessed and put right at
     // the end. False when the join goes the usual way instead; true when it has run.
     bool JoinStraightIntoEncoder();
+    // Whether the output is written to a regular file (or one still to be made), which a fed join
+    // can go back into at the end.
+    bool WrittenToRegularFile(const JoinOutput& chosen) const;
     // A FLAC output encoded as the rows are joined, when StreamEncoders allows it and the output is a
     // regular file: the head is written for the rows' ends as expected and completed at the end.
     // False when the join goes the usual way instead; true when it has run.

@@ -51,8 +51,9 @@ flac::EncodeResult Encode(const flac::PcmFormat& format, const QByteArray& pcm, 
         options, progress);
 }
 
-// The bytes after the metadata blocks: the audio frames.
-QByteArray Frames(const QByteArray& file) {
+// Walks the metadata blocks of a file, each with its header; returns where the audio frames start.
+template <typename Visit>
+qsizetype WalkBlocks(const QByteArray& file, Visit visit) {
     qsizetype pos = 4;
     bool last = false;
     while (!last && pos + 4 <= file.size()) {
@@ -60,26 +61,25 @@ QByteArray Frames(const QByteArray& file) {
         const qsizetype length = (static_cast<std::uint8_t>(file[pos + 1]) << 16) |
                                  (static_cast<std::uint8_t>(file[pos + 2]) << 8) |
                                  static_cast<std::uint8_t>(file[pos + 3]);
+        visit(pos, length);
         pos += 4 + length;
     }
-    return file.mid(pos);
+    return pos;
+}
+
+// The bytes after the metadata blocks: the audio frames.
+QByteArray Frames(const QByteArray& file) {
+    return file.mid(WalkBlocks(file, [](qsizetype, qsizetype) {}));
 }
 
 // The metadata blocks of a file, each with its header, but the padding.
 QByteArrayList BlocksButPadding(const QByteArray& file) {
     QByteArrayList blocks;
-    qsizetype pos = 4;
-    bool last = false;
-    while (!last && pos + 4 <= file.size()) {
-        last = (static_cast<std::uint8_t>(file[pos]) & 0x80) != 0;
-        const qsizetype length = (static_cast<std::uint8_t>(file[pos + 1]) << 16) |
-                                 (static_cast<std::uint8_t>(file[pos + 2]) << 8) |
-                                 static_cast<std::uint8_t>(file[pos + 3]);
+    WalkBlocks(file, [&](qsizetype pos, qsizetype length) {
         if ((file[pos] & 0x7F) != 1) {
             blocks << file.mid(pos, 4 + length);
         }
-        pos += 4 + length;
-    }
+    });
     return blocks;
 }
 
